@@ -1,0 +1,28 @@
+// A whole build from coordinates the caller already has.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "cli/lammps_outputs.hpp"
+#include "ff/molecule.hpp"
+#include "lammps/pair_setup.hpp"
+
+namespace cellkit {
+
+struct CoordsBuildArgs {
+    std::vector<std::filesystem::path> species;
+    std::vector<std::uint64_t> counts;
+    std::vector<Vec3> coords;  // canonical atom order
+    double box_len = 0.0;
+    OptionalPairSetup pair_style = PairSetup::LjCut;
+    bool explicit_lb = false;
+    std::filesystem::path force_field = "force_field.json";
+    std::filesystem::path out_dir = ".";
+};
+
+// Loads, resolves and writes data.lmp and forcefield.lmp; throws Error.
+BuildSummary build_from_coords(CoordsBuildArgs args);
+
+}  // namespace cellkit

@@ -1,0 +1,48 @@
+// Writes data.lmp and forcefield.lmp for a packed box, and the build summary.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/active_species.hpp"
+#include "ff/force_field.hpp"
+#include "ff/molecule.hpp"
+#include "lammps/pair_setup.hpp"
+
+namespace cellkit {
+
+struct BuildSummary {
+    std::filesystem::path data_path;
+    std::filesystem::path forcefield_path;
+    std::vector<std::string> skipped;
+    std::vector<std::string> warnings;
+    std::optional<std::string> extra_warning;
+    double box_len = 0.0;
+    std::uint64_t n_atoms = 0, n_bonds = 0, n_angles = 0, n_dihedrals = 0;
+    std::uint64_t n_atom_types = 0, n_bond_types = 0, n_angle_types = 0, n_dihedral_types = 0;
+    bool long_range_coulomb = false;
+};
+
+// The text the Python entry functions return.
+std::string to_text(const BuildSummary& summary);
+
+struct OutputRequest {
+    const ForceField& force_field;
+    const ActiveSpeciesList& active;
+    const std::vector<Vec3>& coords;
+    std::filesystem::path out_dir;
+    OptionalPairSetup pair_style;
+    bool explicit_lb = false;
+    std::vector<std::string> skipped;
+    std::vector<std::string> warnings;
+    std::optional<std::string> extra_warning;
+    double box_len = 0.0;
+};
+
+// Creates the directory, numbers the types, writes both files; throws Error.
+BuildSummary write_lammps_outputs(OutputRequest request);
+
+}  // namespace cellkit

@@ -1,0 +1,57 @@
+// One species as read from its molecule file, and the angles and dihedrals its bonds imply.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/error.hpp"
+
+namespace cellkit {
+
+using Vec3 = std::array<double, 3>;
+
+struct PseudoAtom {
+    std::string type;
+    Vec3 position{};
+};
+
+// A Bonds, Bends or Torsions entry as written: N type names, potential, numbers.
+template <std::size_t N>
+struct BondedEntry {
+    std::array<std::string, N> names;
+    std::string potential;
+    std::vector<double> parameters;
+};
+
+using BondEntry = BondedEntry<2>;
+using BendEntry = BondedEntry<3>;
+using TorsionEntry = BondedEntry<4>;
+
+using AtomPair = std::array<std::size_t, 2>;
+using Angle = std::array<std::size_t, 3>;     // (i, j, k), j the centre
+using Dihedral = std::array<std::size_t, 4>;  // (i, j, k, l), (j, k) the central bond
+
+struct Molecule {
+    std::string name;  // file stem
+    std::vector<PseudoAtom> pseudo_atoms;
+    std::vector<AtomPair> connectivity;  // file order and orientation, indices in range
+    std::vector<BondEntry> bond_entries;
+    std::vector<BendEntry> bend_entries;
+    std::vector<TorsionEntry> torsion_entries;
+    bool rigid = false;
+
+    // Reads and checks a molecule file; throws FfError naming the file.
+    static Molecule load(const std::filesystem::path& path);
+};
+
+// Angles in order of centre atom, then neighbour positions; the order is part
+// of the data file format.
+std::vector<Angle> derived_angles(const Molecule& molecule);
+
+// One dihedral per (bond, outer neighbours), bonds in connectivity order.
+std::vector<Dihedral> derived_dihedrals(const Molecule& molecule);
+
+}  // namespace cellkit

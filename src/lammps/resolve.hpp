@@ -1,0 +1,63 @@
+// Gives every bond, angle and dihedral of a species its LAMMPS parameters.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "ff/molecule.hpp"
+
+namespace cellkit {
+
+inline constexpr double kcal_per_kelvin = 0.0019872041;
+
+struct ResolvedBond {
+    std::array<std::string, 2> names;  // connectivity orientation
+    double k = 0.0;                    // kcal/mol/Å²
+    double r0 = 0.0;                   // Å
+    bool placeholder = false;
+};
+
+struct ResolvedAngle {
+    std::array<std::string, 3> names;  // centre in the middle
+    double k = 0.0;                    // kcal/mol/rad²
+    double angle0 = 0.0;               // degrees
+    bool placeholder = false;
+};
+
+struct ResolvedDihedral {
+    std::array<std::string, 4> names;
+    double K1 = 0.0, K2 = 0.0, K3 = 0.0, K4 = 0.0;  // OPLS, kcal/mol
+};
+
+struct BondRecord {
+    std::size_t i, j;
+    ResolvedBond bond;
+};
+struct AngleRecord {
+    std::size_t i, j, k;
+    ResolvedAngle angle;
+};
+struct DihedralRecord {
+    std::size_t i, j, k, l;
+    ResolvedDihedral dihedral;
+};
+
+struct ResolvedMolecule {
+    std::vector<BondRecord> bonds;
+    std::vector<AngleRecord> angles;
+    std::vector<DihedralRecord> dihedrals;  // only those with a Torsions entry
+    const Molecule* molecule = nullptr;     // borrowed; must outlive this record
+};
+
+// Throws Error naming the molecule on a missing entry or unsupported potential.
+ResolvedMolecule resolve_molecule(const Molecule& molecule);
+
+// Canonical type keys, so a type read in either direction has one key.
+std::array<std::string, 2> norm_pair(const std::string& a, const std::string& b);
+std::array<std::string, 3> norm_triple(const std::string& a, const std::string& b, const std::string& c);
+std::array<std::string, 4> norm_quad(const std::string& a, const std::string& b, const std::string& c,
+                                     const std::string& d);
+
+}  // namespace cellkit
