@@ -22,6 +22,14 @@ struct ActiveSelection {
     std::vector<std::string> warnings;  // one per rigid-placeholder bond or angle type
 };
 
+// Atoms, bonds, angles and dihedrals of the whole system (per molecule x count).
+struct SystemTotals {
+    std::uint64_t atoms = 0, bonds = 0, angles = 0, dihedrals = 0;
+};
+
+// Throws Error when a total does not fit in 64 bits.
+SystemTotals system_totals(const ActiveSpeciesList& active);
+
 // Resolves every species with a count above 0; throws Error on the first fault.
 ActiveSelection resolve_active(const std::vector<Molecule>& molecules, const std::vector<std::uint64_t>& counts);
 

@@ -1,0 +1,25 @@
+#include "cli/coords_build.hpp"
+
+#include "cli/active_species.hpp"
+#include "cli/species_loading.hpp"
+
+namespace cellkit {
+
+BuildSummary build_from_coords(CoordsBuildArgs args) {
+    LoadedInputs loaded = load_molecules(args.force_field, args.species, args.counts);
+    ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
+    return write_lammps_outputs({
+        .force_field = loaded.force_field,
+        .active = selection.active,
+        .coords = args.coords,
+        .out_dir = std::move(args.out_dir),
+        .pair_style = args.pair_style,
+        .explicit_lb = args.explicit_lb,
+        .skipped = std::move(loaded.skipped),
+        .warnings = std::move(selection.warnings),
+        .extra_warning = std::nullopt,
+        .box_len = args.box_len,
+    });
+}
+
+}  // namespace cellkit

@@ -1,0 +1,70 @@
+#include "cli/lammps_outputs.hpp"
+
+#include <system_error>
+
+#include "common/file_io.hpp"
+#include "common/number_format.hpp"
+#include "lammps/data_file.hpp"
+#include "lammps/forcefield_file.hpp"
+#include "lammps/type_registry.hpp"
+
+namespace cellkit {
+
+using fmt::cat;
+
+BuildSummary write_lammps_outputs(OutputRequest request) {
+    if (!request.out_dir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(request.out_dir, ec);
+        if (ec) throw Error(cat("creating ", display(request.out_dir), ": ", ec.message()));
+    }
+    const TypeRegistries registries = build_type_registries(request.active, request.force_field);
+
+    BuildSummary summary;
+    summary.data_path = request.out_dir / "data.lmp";
+    summary.forcefield_path = request.out_dir / "forcefield.lmp";
+    write_data_file(summary.data_path, request.active, request.coords, registries, request.force_field,
+                    request.box_len);
+    const std::string forcefield =
+        generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb);
+    if (auto error = replace_file_atomically(summary.forcefield_path, forcefield)) {
+        throw Error(cat("writing ", display(summary.forcefield_path), ": ", *error));
+    }
+
+    const SystemTotals totals = system_totals(request.active);
+    summary.skipped = std::move(request.skipped);
+    summary.warnings = std::move(request.warnings);
+    summary.extra_warning = std::move(request.extra_warning);
+    summary.box_len = request.box_len;
+    summary.n_atoms = totals.atoms;
+    summary.n_bonds = totals.bonds;
+    summary.n_angles = totals.angles;
+    summary.n_dihedrals = totals.dihedrals;
+    summary.n_atom_types = registries.atoms.size();
+    summary.n_bond_types = registries.bonds.size();
+    summary.n_angle_types = registries.angles.size();
+    summary.n_dihedral_types = registries.dihedrals.size();
+    summary.long_range_coulomb = has_long_range_coulomb(request.pair_style);
+    return summary;
+}
+
+std::string to_text(const BuildSummary& s) {
+    std::string out = cat("Wrote ", display(s.data_path), "\n", "Wrote ", display(s.forcefield_path), "\n");
+    out.append(cat("box: ", fmt::Fixed{s.box_len, 3}, " \u00c5 cube  |  atoms: ", s.n_atoms, " (", s.n_atom_types,
+                   " types)  bonds: ", s.n_bonds, " (", s.n_bond_types, " types)  angles: ", s.n_angles, " (",
+                   s.n_angle_types, " types)  dihedrals: ", s.n_dihedrals, " (", s.n_dihedral_types, " types)\n"));
+    if (!s.skipped.empty()) {
+        out.append("skipped (count 0): ");
+        for (std::size_t i = 0; i < s.skipped.size(); ++i) out.append(i ? ", " : "").append(s.skipped[i]);
+        out.push_back('\n');
+    }
+    for (const std::string& w : s.warnings) out.append(cat("warning: ", w, "\n"));
+    if (s.extra_warning) out.append(cat("warning: ", *s.extra_warning, "\n"));
+    if (s.long_range_coulomb) {
+        out.append("warning: Long-range Coulomb interaction solver in forcefield file might be adjusted to user "
+                   "preference.\n");
+    }
+    return out;
+}
+
+}  // namespace cellkit

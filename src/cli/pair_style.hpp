@@ -1,0 +1,12 @@
+// The pair-style block of forcefield.lmp for each preset.
+#pragma once
+
+#include <string>
+
+#include "lammps/pair_setup.hpp"
+
+namespace cellkit {
+
+std::string gen_pair_style_setup(OptionalPairSetup pair_style, bool explicit_lb);
+
+}  // namespace cellkit

@@ -1,0 +1,35 @@
+#include "cli/species_loading.hpp"
+
+#include <unordered_set>
+
+#include "common/file_io.hpp"
+#include "common/number_format.hpp"
+
+namespace cellkit {
+
+LoadedInputs load_molecules(const std::filesystem::path& force_field, const std::vector<std::filesystem::path>& species,
+                            const std::vector<std::uint64_t>& counts) {
+    using fmt::cat;
+    if (species.empty()) throw Error("at least one --species is required");
+    if (species.size() != counts.size()) {
+        throw Error(cat("--species has ", species.size(), " entries but --counts has ", counts.size(),
+                        " (they must match 1:1)"));
+    }
+    LoadedInputs loaded{ForceField::load(force_field), {}, {}};
+    loaded.molecules.reserve(species.size());
+    std::unordered_set<std::string> names;
+    for (const auto& path : species) {
+        Molecule molecule = Molecule::load(path);
+        if (!names.insert(molecule.name).second) {
+            throw Error(cat("duplicate species name '", molecule.name, "' (from ", display(path),
+                            "); file stems must be unique"));
+        }
+        loaded.molecules.push_back(std::move(molecule));
+    }
+    for (std::size_t i = 0; i < species.size(); ++i) {
+        if (counts[i] == 0) loaded.skipped.push_back(loaded.molecules[i].name);
+    }
+    return loaded;
+}
+
+}  // namespace cellkit

@@ -1,0 +1,16 @@
+// Composes forcefield.lmp: masses, pair style, coefficients, charges and citations.
+#pragma once
+
+#include <string>
+
+#include "ff/force_field.hpp"
+#include "lammps/pair_setup.hpp"
+#include "lammps/type_registry.hpp"
+
+namespace cellkit {
+
+// The complete file text (UTF-8); energies converted from kelvin to kcal/mol.
+std::string generate_forcefield_file(const ForceField& force_field, const TypeRegistries& registries,
+                                     OptionalPairSetup pair_style, bool explicit_lb);
+
+}  // namespace cellkit

@@ -1,0 +1,183 @@
+#include "lammps/resolve.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string_view>
+
+#include "common/number_format.hpp"
+
+namespace cellkit {
+namespace {
+
+using fmt::cat;
+
+constexpr double rigid_bond_k = 1000.0;
+constexpr double rigid_angle_k = 100.0;
+constexpr double degrees_per_radian = 57.29577951308232;
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// First entry, in file order, whose names match the atoms' names read either way.
+template <std::size_t N>
+const BondedEntry<N>* find_entry(const std::vector<BondedEntry<N>>& entries,
+                                 const std::array<std::string, N>& names) {
+    for (const auto& entry : entries) {
+        if (entry.names == names || std::equal(names.rbegin(), names.rend(), entry.names.begin())) return &entry;
+    }
+    return nullptr;
+}
+
+template <std::size_t N>
+std::string dashed(const std::array<std::string, N>& names) {
+    std::string out = names[0];
+    for (std::size_t n = 1; n < N; ++n) out.append("-").append(names[n]);
+    return out;
+}
+
+template <std::size_t N>
+std::array<std::string, N> type_names(const Molecule& m, const std::array<std::size_t, N>& atoms) {
+    std::array<std::string, N> names;
+    for (std::size_t n = 0; n < N; ++n) names[n] = m.pseudo_atoms[atoms[n]].type;
+    return names;
+}
+
+Vec3 difference(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+
+double length(const Vec3& v) { return std::sqrt((v[0] * v[0] + v[1] * v[1]) + v[2] * v[2]); }
+
+ResolvedBond resolve_bond(const Molecule& m, const AtomPair& atoms) {
+    ResolvedBond bond;
+    bond.names = type_names(m, atoms);
+    if (const BondEntry* entry = find_entry(m.bond_entries, bond.names)) {
+        if (!equals_ignoring_ascii_case(entry->potential, "HARMONIC")) {
+            throw Error(cat("molecule '", m.name, "': unsupported bond potential '", entry->potential, "' for ",
+                            dashed(bond.names), " (only HARMONIC is supported)"));
+        }
+        if (entry->parameters.size() != 2) {
+            throw Error(cat("molecule '", m.name, "': HARMONIC bond ", dashed(bond.names), " must have [k, r0], got ",
+                            fmt::list_form(entry->parameters)));
+        }
+        bond.k = (entry->parameters[0] * kcal_per_kelvin) * 0.5;
+        bond.r0 = entry->parameters[1];
+        return bond;
+    }
+    if (!m.rigid) {
+        throw Error(cat("molecule '", m.name, "': no Bonds entry for ", dashed(bond.names),
+                        " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC bond parameters "
+                        "or mark the molecule rigid"));
+    }
+    bond.k = rigid_bond_k;
+    bond.r0 = length(difference(m.pseudo_atoms[atoms[0]].position, m.pseudo_atoms[atoms[1]].position));
+    bond.placeholder = true;
+    return bond;
+}
+
+double placeholder_angle(const Molecule& m, const Angle& atoms, const std::array<std::string, 3>& names) {
+    const Vec3& centre = m.pseudo_atoms[atoms[1]].position;
+    const Vec3 u = difference(m.pseudo_atoms[atoms[0]].position, centre);
+    const Vec3 v = difference(m.pseudo_atoms[atoms[2]].position, centre);
+    const double lu = length(u);
+    const double lv = length(v);
+    if (lu == 0.0 || lv == 0.0) {
+        // The angle has no direction to measure; NaN must not reach the LAMMPS files.
+        const std::size_t end = lu == 0.0 ? atoms[0] : atoms[2];
+        throw Error(cat("molecule '", m.name, "': cannot derive the rigid placeholder angle ", dashed(names),
+                        " (atoms ", atoms[0], ", ", atoms[1], ", ", atoms[2], "): atoms ", end, " and ", atoms[1],
+                        " are at the same position; fix the coordinates or add a HARMONIC Bends entry"));
+    }
+    const double c = std::clamp((u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / (lu * lv), -1.0, 1.0);
+    return std::acos(c) * degrees_per_radian;
+}
+
+ResolvedAngle resolve_angle(const Molecule& m, const Angle& atoms) {
+    ResolvedAngle angle;
+    angle.names = type_names(m, atoms);
+    if (const BendEntry* entry = find_entry(m.bend_entries, angle.names)) {
+        if (!equals_ignoring_ascii_case(entry->potential, "HARMONIC")) {
+            throw Error(cat("molecule '", m.name, "': unsupported bend potential '", entry->potential, "' for ",
+                            dashed(angle.names), " (only HARMONIC is supported)"));
+        }
+        if (entry->parameters.size() != 2) {
+            throw Error(cat("molecule '", m.name, "': HARMONIC bend ", dashed(angle.names),
+                            " must have [k, angle0], got ", fmt::list_form(entry->parameters)));
+        }
+        angle.k = (entry->parameters[0] * kcal_per_kelvin) * 0.5;
+        angle.angle0 = entry->parameters[1];
+        return angle;
+    }
+    if (!m.rigid) {
+        throw Error(cat("molecule '", m.name, "': no Bends entry for ", dashed(angle.names),
+                        " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC bend parameters "
+                        "or mark the molecule rigid"));
+    }
+    angle.k = rigid_angle_k;
+    angle.angle0 = placeholder_angle(m, atoms, angle.names);
+    angle.placeholder = true;
+    return angle;
+}
+
+// Absent when the molecule has no Torsions entry for these types.
+std::optional<ResolvedDihedral> resolve_dihedral(const Molecule& m, const Dihedral& atoms) {
+    ResolvedDihedral dihedral;
+    dihedral.names = type_names(m, atoms);
+    const TorsionEntry* entry = find_entry(m.torsion_entries, dihedral.names);
+    if (entry == nullptr) return std::nullopt;
+    if (!equals_ignoring_ascii_case(entry->potential, "TRAPPE")) {
+        throw Error(cat("molecule '", m.name, "': unsupported torsion potential '", entry->potential, "' for ",
+                        dashed(dihedral.names), " (only TRAPPE is supported)"));
+    }
+    const auto& c = entry->parameters;
+    if (c.size() != 4) {
+        throw Error(cat("molecule '", m.name, "': TRAPPE torsion ", dashed(dihedral.names),
+                        " must have [c0, c1, c2, c3], got ", fmt::list_form(c)));
+    }
+    // TraPPE c1(1+cos) + c2(1-cos2) + c3(1+cos3) is OPLS with K_n = 2 c_n; c0 only shifts the energy.
+    dihedral.K1 = (c[1] + c[1]) * kcal_per_kelvin;
+    dihedral.K2 = (c[2] + c[2]) * kcal_per_kelvin;
+    dihedral.K3 = (c[3] + c[3]) * kcal_per_kelvin;
+    dihedral.K4 = 0.0;
+    return dihedral;
+}
+
+}  // namespace
+
+ResolvedMolecule resolve_molecule(const Molecule& molecule) {
+    ResolvedMolecule out;
+    out.molecule = &molecule;
+    out.bonds.reserve(molecule.connectivity.size());
+    for (const AtomPair& pair : molecule.connectivity) {
+        out.bonds.push_back({pair[0], pair[1], resolve_bond(molecule, pair)});
+    }
+    const std::vector<Angle> angles = derived_angles(molecule);
+    out.angles.reserve(angles.size());
+    for (const Angle& a : angles) out.angles.push_back({a[0], a[1], a[2], resolve_angle(molecule, a)});
+    for (const Dihedral& d : derived_dihedrals(molecule)) {
+        if (auto dihedral = resolve_dihedral(molecule, d)) {
+            out.dihedrals.push_back({d[0], d[1], d[2], d[3], std::move(*dihedral)});
+        }
+    }
+    return out;
+}
+
+std::array<std::string, 2> norm_pair(const std::string& a, const std::string& b) {
+    return a > b ? std::array<std::string, 2>{b, a} : std::array<std::string, 2>{a, b};
+}
+
+std::array<std::string, 3> norm_triple(const std::string& a, const std::string& b, const std::string& c) {
+    return a > c ? std::array<std::string, 3>{c, b, a} : std::array<std::string, 3>{a, b, c};
+}
+
+std::array<std::string, 4> norm_quad(const std::string& a, const std::string& b, const std::string& c,
+                                     const std::string& d) {
+    const int outer = a.compare(d);
+    const bool reverse = outer > 0 || (outer == 0 && b.compare(c) > 0);
+    return reverse ? std::array<std::string, 4>{d, c, b, a} : std::array<std::string, 4>{a, b, c, d};
+}
+
+}  // namespace cellkit
