@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "common/number_format.hpp"
+
+namespace cellkit::fmt {
+namespace {
+
+TEST(NumberFormat, ShortestIsPositionalAndRoundTrips) {
+    const std::pair<double, const char*> cases[] = {
+        {16.0, "16"},          {-0.8476, "-0.8476"},   {1e-7, "0.0000001"},  {15.035, "15.035"},
+        {1e23, "100000000000000000000000"},            {0.1 + 0.2, "0.30000000000000004"},
+        {0.0, "0"},            {-0.0, "-0"},           {123456.5, "123456.5"}, {2.5e-300, nullptr},
+    };
+    for (const auto& [value, expected] : cases) {
+        const std::string text = shortest(value);
+        if (expected) EXPECT_EQ(text, expected) << value;
+        EXPECT_EQ(std::stod(text), value) << text;
+        EXPECT_EQ(text.find('e'), std::string::npos) << text;
+    }
+}
+
+TEST(NumberFormat, FixedRoundsFromBinaryValueHalfToEven) {
+    const std::tuple<double, int, int, const char*> cases[] = {
+        {0.125, 2, 0, "0.12"},       {0.375, 2, 0, "0.38"},   {2.5, 0, 0, "2"},          {0.1, 7, 0, "0.1000000"},
+        {24.8338, 3, 0, "24.834"},   {31.0406, 3, 0, "31.041"}, {0.0, 6, 10, "  0.000000"},
+        {-0.8476, 6, 10, " -0.847600"}, {1.005, 2, 0, "1.00"},  {1e20, 1, 0, "100000000000000000000.0"},
+    };
+    for (const auto& [value, decimals, width, expected] : cases) {
+        std::string out;
+        append_fixed(out, value, decimals, width);
+        EXPECT_EQ(out, expected) << value;
+    }
+}
+
+TEST(NumberFormat, ExponentFormHasNoPlusSignOrLeadingZeros) {
+    const std::pair<double, const char*> cases[] = {
+        {12.5, "   1.250000e1"},   {-0.3, " -3.000000e-1"},  {0.0, "   0.000000e0"}, {-123.456789, "  -1.234568e2"},
+        {0.001, "  1.000000e-3"}, {1e100, " 1.000000e100"}, {9.9999999, "   1.000000e1"},
+    };
+    for (const auto& [value, expected] : cases) {
+        std::string out;
+        append_exponent(out, value, 6, 13);
+        EXPECT_EQ(out, expected) << value;
+    }
+}
+
+TEST(NumberFormat, ListFormOfNumbersAndStrings) {
+    EXPECT_EQ(list_form(std::vector<double>{12.0, 0.35, 1e-7, 2.5e16, 3.73}), "[12.0, 0.35, 1e-7, 2.5e16, 3.73]");
+    EXPECT_EQ(list_form(std::vector<double>{0.0, -1e-5, 1e-4, 9999999999999998.0}),
+              "[0.0, -1e-5, 0.0001, 9999999999999998.0]");
+    EXPECT_EQ(list_form(std::vector<double>{}), "[]");
+    EXPECT_EQ(list_form(std::vector<std::string>{"O", "a\"b\\c", "t\tn\n\x01"}),
+              R"(["O", "a\"b\\c", "t\tn\n\u{1}"])");
+}
+
+TEST(NumberFormat, CatJoinsTextIntegersAndDoubles) {
+    EXPECT_EQ(cat("n=", 3, " x=", 2.5, " k=", Fixed{1.0, 4}, " i=", -7L), "n=3 x=2.5 k=1.0000 i=-7");
+    EXPECT_EQ(cat(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615");
+}
+
+}  // namespace
+}  // namespace cellkit::fmt

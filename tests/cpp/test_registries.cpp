@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "cli/active_species.hpp"
+#include "lammps/type_registry.hpp"
+#include "test_support.hpp"
+
+namespace cellkit {
+namespace {
+
+using testing::molecule;
+using testing::params;
+
+std::string failure_of(auto&& build) {
+    try {
+        build();
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+Molecule co(std::string name, double k, bool reversed = false) {
+    Molecule m = reversed ? molecule(name, {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}})
+                          : molecule(name, {{"C", {0, 0, 0}}, {"O", {1.1, 0, 0}}}, {{0, 1}});
+    m.bond_entries.push_back({{"C", "O"}, "HARMONIC", {k, 1.1}});
+    return m;
+}
+
+TEST(Registries, AtomTypesInOrderOfFirstAppearance) {
+    const Molecule water = molecule("water", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
+    const Molecule carbon_oxide = co("co", 1000);
+    const Molecule argon = molecule("argon", {{"Ar", {}}});
+    ForceField ff;
+    for (const char* n : {"O", "H", "C", "Ar"}) ff.pseudo_atoms[n] = params(1, 0);
+    const ActiveSpeciesList list = testing::active({{&argon, 0}, {&water, 3}, {&carbon_oxide, 1}});
+    const AtomTypeRegistry atoms = build_atom_type_registry(list, ff);
+    ASSERT_EQ(atoms.size(), 3u);
+    EXPECT_EQ(atoms.position("O"), 0u);
+    EXPECT_EQ(atoms.position("H"), 1u);
+    EXPECT_EQ(atoms.position("C"), 2u);
+    EXPECT_FALSE(atoms.position("Ar"));
+
+    ff.pseudo_atoms.erase("C");
+    EXPECT_EQ(failure_of([&] { build_atom_type_registry(list, ff); }),
+              "molecule 'co' uses pseudo-atom type 'C' not present in the force field");
+    EXPECT_EQ(failure_of([&] { build_atom_type_registry(testing::active({{&argon, 0}}), ff); }),
+              "no atoms to build: all species have count 0, or no species were given");
+}
+
+TEST(Registries, SharedBondTypeWithinToleranceKeepsFirstRecord) {
+    const Molecule a = co("a", 1000);
+    // 1000 K/Å² is 0.99360205 kcal/mol/Å²; these k differ by about 5e-7 and 2e-6 after conversion.
+    const Molecule near = co("near", 1000 + 5e-7 / (0.0019872041 * 0.5), true);
+    const Molecule far = co("far", 1000 + 2e-6 / (0.0019872041 * 0.5), true);
+    const BondTypeRegistry shared = build_bond_type_registry(testing::active({{&a, 1}, {&near, 1}}));
+    ASSERT_EQ(shared.size(), 1u);
+    EXPECT_EQ(shared.entries()[0].first, (std::array<std::string, 2>{"C", "O"}));
+    EXPECT_EQ(shared.entries()[0].second.names, (std::array<std::string, 2>{"C", "O"}));
+    EXPECT_EQ(failure_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
+              "conflicting bond parameters for type pair (C, O): molecule 'far' resolves to k=0.9936 r0=1.1000, "
+              "but an earlier molecule resolved to k=0.9936 r0=1.1000");
+    // A count-0 species takes no part.
+    EXPECT_EQ(build_bond_type_registry(testing::active({{&far, 0}, {&a, 1}})).size(), 1u);
+}
+
+TEST(Registries, ConflictMessages) {
+    // Rigid placeholder against an explicit entry conflicts even with equal numbers.
+    Molecule rigid = molecule("rigid", {{"C", {}}, {"O", {1.1, 0, 0}}}, {{0, 1}}, true);
+    const Molecule flexible = co("flexible", 2000.0 / (0.0019872041));
+    EXPECT_EQ(failure_of([&] { build_bond_type_registry(testing::active({{&rigid, 1}, {&flexible, 1}})); }),
+              "conflicting bond parameters for type pair (C, O): molecule 'flexible' resolves to k=1000.0000 "
+              "r0=1.1000, but an earlier molecule resolved to k=1000.0000 r0=1.1000");
+
+    // One rigid species whose two O-H bonds differ in length conflicts with itself.
+    const Molecule bent = molecule("bent", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1.00001, 0}}}, {{0, 1}, {0, 2}}, true);
+    EXPECT_EQ(failure_of([&] { resolve_active({bent}, {1}); }),
+              "conflicting bond parameters for type pair (H, O): molecule 'bent' resolves to k=1000.0000 r0=1.0000, "
+              "but an earlier molecule resolved to k=1000.0000 r0=1.0000");
+
+    Molecule a1 = molecule("a1", {{"H", {}}, {"O", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {1, 2}}, true);
+    a1.bond_entries.push_back({{"O", "H"}, "HARMONIC", {1, 1}});
+    Molecule a2 = a1;
+    a2.name = "a2";
+    a2.pseudo_atoms[2].position = {-1, 0.2, 0};
+    EXPECT_EQ(failure_of([&] { build_angle_type_registry(testing::active({{&a1, 1}, {&a2, 1}})); }),
+              "conflicting angle parameters for type triple (H, O, H): molecule 'a2' resolves to k=100.0000 "
+              "angle0=5.7106, but an earlier molecule resolved to k=100.0000 angle0=45.0000");
+
+    auto torsion = [](std::string name, double c1) {
+        Molecule m = molecule(name, {{"A", {}}, {"B", {1, 0, 0}}, {"B", {1, 1, 0}}, {"A", {2, 1, 0}}},
+                              {{0, 1}, {1, 2}, {2, 3}}, true);
+        m.torsion_entries.push_back({{"A", "B", "B", "A"}, "TRAPPE", {0, c1, 0, 0}});
+        return m;
+    };
+    const Molecule t1 = torsion("t1", 100), t2 = torsion("t2", 200);
+    EXPECT_EQ(failure_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
+              "conflicting torsion parameters for type quadruple (A, B, B, A): molecule 't2' resolves to K1=0.7949 "
+              "K2=0.0000 K3=0.0000, but an earlier molecule resolved to K1=0.3974 K2=0.0000 K3=0.0000");
+}
+
+TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {
+    const Molecule water = molecule("water", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
+    Molecule water2 = molecule("water2", {{"H", {1, 0, 0}}, {"O", {}}, {"H", {0, 1, 0}}}, {{1, 0}, {2, 1}}, true);
+    const Molecule unresolvable = molecule("broken", {{"X", {}}, {"Y", {1, 0, 0}}}, {{0, 1}});
+    const ActiveSelection s = resolve_active({unresolvable, water, water2}, {0, 500, 2});
+    ASSERT_EQ(s.active.size(), 2u);
+    EXPECT_EQ(s.active[0].count, 500u);
+    EXPECT_EQ(s.warnings, (std::vector<std::string>{
+                              "bond O-H has no Bonds entry; defaulted to rigid placeholder (set SHAKE or RIGID in "
+                              "your LAMMPS input)",
+                              "angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in "
+                              "your LAMMPS input)"}));
+    EXPECT_EQ(failure_of([&] { resolve_active({unresolvable, water}, {0, 0}); }),
+              "all species have count 0; nothing to build");
+    // Resolution of every species comes before any conflict check.
+    EXPECT_NE(failure_of([&] { resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1}); })
+                  .find("molecule 'broken': no Bonds entry for X-Y"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace cellkit

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "lammps/resolve.hpp"
+#include "test_support.hpp"
+
+namespace cellkit {
+namespace {
+
+using testing::molecule;
+
+std::string failure(const Molecule& m) {
+    try {
+        resolve_molecule(m);
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+Molecule chain(std::vector<BondEntry> bonds, std::vector<BendEntry> bends, std::vector<TorsionEntry> torsions,
+               bool rigid = false) {
+    Molecule m = molecule("butane",
+                          {{"CH3", {0, 0, 0}}, {"CH2", {1.54, 0, 0}}, {"CH2", {2, 1.4, 0}}, {"CH3", {3.5, 1.5, 0.3}}},
+                          {{0, 1}, {1, 2}, {2, 3}}, rigid);
+    m.bond_entries = std::move(bonds);
+    m.bend_entries = std::move(bends);
+    m.torsion_entries = std::move(torsions);
+    return m;
+}
+
+const std::vector<BondEntry> good_bonds = {{{"CH2", "CH3"}, "HARMONIC", {1000, 1.5}},
+                                           {{"CH2", "CH2"}, "HARMONIC", {96500, 1.54}}};
+const std::vector<BendEntry> good_bends = {{{"CH3", "CH2", "CH2"}, "HARMONIC", {62500, 114}}};
+
+TEST(Resolve, ConvertsUnitsAndKeepsConnectivityOrientation) {
+    const Molecule m = chain(good_bonds, good_bends, {{{"CH3", "CH2", "CH2", "CH3"}, "trappe", {7, 355.03, -68.19, 791.32}}});
+    const ResolvedMolecule r = resolve_molecule(m);
+    ASSERT_EQ(r.bonds.size(), 3u);
+    EXPECT_NEAR(r.bonds[0].bond.k, 0.99360205, 1e-12);  // the CH2-CH3 entry read backwards
+    EXPECT_EQ(r.bonds[0].bond.r0, 1.5);
+    EXPECT_EQ(r.bonds[0].bond.names, (std::array<std::string, 2>{"CH3", "CH2"}));
+    EXPECT_FALSE(r.bonds[0].bond.placeholder);
+    ASSERT_EQ(r.angles.size(), 2u);
+    EXPECT_EQ(r.angles[1].angle.names, (std::array<std::string, 3>{"CH2", "CH2", "CH3"}));
+    EXPECT_EQ(r.angles[1].angle.angle0, 114.0);
+    ASSERT_EQ(r.dihedrals.size(), 1u);
+    const ResolvedDihedral& d = r.dihedrals[0].dihedral;
+    EXPECT_NEAR(d.K1, 1.411034, 1e-6);
+    EXPECT_NEAR(d.K2, -0.271015, 1e-6);
+    EXPECT_NEAR(d.K3, 3.145029, 1e-6);
+    EXPECT_EQ(d.K4, 0.0);
+}
+
+TEST(Resolve, FailuresNameMoleculeAndAtomTypes) {
+    const std::string rigid_hint = " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC ";
+    const std::vector<BondEntry> morse_first = {{{"CH3", "CH2"}, "MORSE", {1}}, {{"CH3", "CH2"}, "HARMONIC", {1, 2}}};
+    const std::pair<Molecule, std::string> cases[] = {
+        {chain({}, {}, {}),
+         "molecule 'butane': no Bonds entry for CH3-CH2" + rigid_hint + "bond parameters or mark the molecule rigid"},
+        {chain(morse_first, {}, {}),
+         "molecule 'butane': unsupported bond potential 'MORSE' for CH3-CH2 (only HARMONIC is supported)"},
+        {chain({{{"CH3", "CH2"}, "HARMONIC ", {1, 2}}}, {}, {}),
+         "molecule 'butane': unsupported bond potential 'HARMONIC ' for CH3-CH2 (only HARMONIC is supported)"},
+        {chain({{{"CH3", "CH2"}, "HARMONIC", {1e-5, 2.5e16, 3}}}, {}, {}),
+         "molecule 'butane': HARMONIC bond CH3-CH2 must have [k, r0], got [1e-5, 2.5e16, 3.0]"},
+        {chain(good_bonds, {}, {}),
+         "molecule 'butane': no Bends entry for CH3-CH2-CH2" + rigid_hint + "bend parameters or mark the molecule rigid"},
+        {chain(good_bonds, {{{"CH2", "CH2", "CH3"}, "COSINE", {}}}, {}),
+         "molecule 'butane': unsupported bend potential 'COSINE' for CH3-CH2-CH2 (only HARMONIC is supported)"},
+        {chain(good_bonds, {{{"CH2", "CH2", "CH3"}, "Harmonic", {}}}, {}),
+         "molecule 'butane': HARMONIC bend CH3-CH2-CH2 must have [k, angle0], got []"},
+        {chain(good_bonds, good_bends, {{{"CH3", "CH2", "CH2", "CH3"}, "OPLS", {1}}}),
+         "molecule 'butane': unsupported torsion potential 'OPLS' for CH3-CH2-CH2-CH3 (only TRAPPE is supported)"},
+        {chain(good_bonds, good_bends, {{{"CH3", "CH2", "CH2", "CH3"}, "TRAPPE", {1, 2, 3}}}),
+         "molecule 'butane': TRAPPE torsion CH3-CH2-CH2-CH3 must have [c0, c1, c2, c3], got [1.0, 2.0, 3.0]"},
+    };
+    for (const auto& [m, expected] : cases) EXPECT_EQ(failure(m), expected);
+}
+
+TEST(Resolve, RigidPlaceholdersFromGeometry) {
+    // Water with an explicit O-H entry for one orientation only; the angle comes from the coordinates.
+    Molecule water = molecule("water", {{"O", {0, 0, 0}}, {"H", {0.8164965809, 0, -0.5773502692}}, {"H", {-0.8164965809, 0, -0.5773502692}}},
+                              {{0, 1}, {0, 2}}, true);
+    ResolvedMolecule r = resolve_molecule(water);
+    ASSERT_EQ(r.bonds.size(), 2u);
+    EXPECT_TRUE(r.bonds[0].bond.placeholder);
+    EXPECT_EQ(r.bonds[0].bond.k, 1000.0);
+    EXPECT_NEAR(r.bonds[1].bond.r0, 1.0, 1e-9);
+    ASSERT_EQ(r.angles.size(), 1u);
+    EXPECT_EQ(r.angles[0].angle.k, 100.0);
+    EXPECT_NEAR(r.angles[0].angle.angle0, 109.4712206, 1e-6);
+
+    water.bond_entries.push_back({{"H", "O"}, "HARMONIC", {1000, 1.0}});
+    r = resolve_molecule(water);
+    EXPECT_FALSE(r.bonds[0].bond.placeholder);
+    EXPECT_TRUE(r.angles[0].angle.placeholder);
+
+    // Collinear ends give 180 degrees even when rounding pushes the cosine past -1.
+    const Molecule co2 = molecule("co2", {{"O", {0, 0, 1.149}}, {"C", {0, 0, 0}}, {"O", {0, 0, -1.149}}}, {{0, 1}, {1, 2}}, true);
+    EXPECT_EQ(resolve_molecule(co2).angles[0].angle.angle0, 180.0);
+
+    // A pair listed twice gives an angle whose two ends are one atom: 0 degrees.
+    const Molecule twice = molecule("twice", {{"A", {0, 0, 0}}, {"B", {1, 0, 0}}}, {{0, 1}, {0, 1}}, true);
+    const ResolvedMolecule t = resolve_molecule(twice);
+    EXPECT_EQ(t.bonds.size(), 2u);
+    EXPECT_EQ(t.angles[0].angle.angle0, 0.0);
+}
+
+TEST(Resolve, CoincidentAtomsCannotDefineAPlaceholderAngle) {
+    const Molecule m = molecule("bad", {{"O", {0, 0, 0}}, {"H", {0, 0, 0}}, {"H", {1, 0, 0}}}, {{0, 1}, {0, 2}}, true);
+    const std::string message = failure(m);
+    EXPECT_NE(message.find("molecule 'bad'"), std::string::npos) << message;
+    EXPECT_NE(message.find("H-O-H"), std::string::npos) << message;
+    EXPECT_NE(message.find("atoms 1 and 0 are at the same position"), std::string::npos) << message;
+}
+
+TEST(Resolve, MissingTorsionEntryDropsDihedralAndFirstEntryWins) {
+    Molecule m = chain(good_bonds, good_bends, {});
+    EXPECT_TRUE(resolve_molecule(m).dihedrals.empty());
+    m.bond_entries.insert(m.bond_entries.begin(), {{"CH3", "CH2"}, "HARMONIC", {2000, 1.6}});
+    EXPECT_EQ(resolve_molecule(m).bonds[0].bond.r0, 1.6);
+    const Molecule single = molecule("methane", {{"CH4", {0, 0, 0}}});
+    const ResolvedMolecule r = resolve_molecule(single);
+    EXPECT_TRUE(r.bonds.empty() && r.angles.empty() && r.dihedrals.empty());
+}
+
+TEST(Resolve, CanonicalKeysCompareBytes) {
+    EXPECT_EQ(norm_pair("O", "C"), (std::array<std::string, 2>{"C", "O"}));
+    EXPECT_EQ(norm_pair("C", "CH3"), (std::array<std::string, 2>{"C", "CH3"}));
+    EXPECT_EQ(norm_pair("\xc3\x85", "Z"), (std::array<std::string, 2>{"Z", "\xc3\x85"}));  // bytes, not chars
+    EXPECT_EQ(norm_triple("O", "H", "C"), (std::array<std::string, 3>{"C", "H", "O"}));
+    EXPECT_EQ(norm_triple("H", "O", "H"), (std::array<std::string, 3>{"H", "O", "H"}));
+    EXPECT_EQ(norm_quad("D", "C", "B", "A"), (std::array<std::string, 4>{"A", "B", "C", "D"}));
+    EXPECT_EQ(norm_quad("A", "C", "B", "A"), (std::array<std::string, 4>{"A", "B", "C", "A"}));
+    EXPECT_EQ(norm_quad("A", "B", "C", "A"), (std::array<std::string, 4>{"A", "B", "C", "A"}));
+    EXPECT_EQ(norm_quad("a", "x", "x", "a"), (std::array<std::string, 4>{"a", "x", "x", "a"}));
+}
+
+}  // namespace
+}  // namespace cellkit

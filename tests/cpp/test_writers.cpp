@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/lammps_outputs.hpp"
+#include "cli/pair_style.hpp"
+#include "lammps/data_file.hpp"
+#include "lammps/forcefield_file.hpp"
+#include "test_support.hpp"
+
+namespace cellkit {
+namespace {
+
+using testing::molecule;
+using testing::params;
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+struct Ethane {
+    Molecule m = [] {
+        Molecule e = molecule("ethane", {{"CH3", {0, 0, 0}}, {"CH3", {1.54, 0, 0}}}, {{0, 1}});
+        e.bond_entries.push_back({{"CH3", "CH3"}, "HARMONIC", {96500.0, 1.54}});
+        return e;
+    }();
+    ForceField ff = [] {
+        ForceField f;
+        f.pseudo_atoms["CH3"] = params(15.035, 0.0, 98.0, 3.75);
+        return f;
+    }();
+};
+
+TEST(DataFile, EthaneExampleByteForByte) {
+    Ethane e;
+    const ActiveSpeciesList active = testing::active({{&e.m, 2}});
+    const TypeRegistries registries = build_type_registries(active, e.ff);
+    const std::vector<Vec3> coords = {{1.0, 2.5, -0.25}, {2.54, 2.5, -0.25}, {10.125, 11, 12}, {11.665, 11, 12}};
+    EXPECT_EQ(compose_data_file(active, coords, registries, e.ff, 25.0),
+              "created by boxloom\n\n4 atoms\n2 bonds\n1 atom types\n1 bond types\n\n"
+              "0.0 25.000000 xlo xhi\n0.0 25.000000 ylo yhi\n0.0 25.000000 zlo zhi\n\nAtoms\n\n"
+              "      1       1    1   0.000000    1.000000e0    2.500000e0  -2.500000e-1  # CH3 ethane\n"
+              "      2       1    1   0.000000    2.540000e0    2.500000e0  -2.500000e-1  # CH3 ethane\n"
+              "      3       2    1   0.000000    1.012500e1    1.100000e1    1.200000e1  # CH3 ethane\n"
+              "      4       2    1   0.000000    1.166500e1    1.100000e1    1.200000e1  # CH3 ethane\n"
+              "\nBonds\n\n"
+              "      1    1       1       2  # CH3-CH3\n"
+              "      2    1       3       4  # CH3-CH3\n");
+}
+
+TEST(DataFile, CoordinateCountMismatchWritesNothing) {
+    Ethane e;
+    const ActiveSpeciesList active = testing::active({{&e.m, 2}});
+    const TypeRegistries registries = build_type_registries(active, e.ff);
+    const auto dir = std::filesystem::temp_directory_path() / "cellkit-datafile-test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    try {
+        write_data_file(dir / "data.lmp", active, std::vector<Vec3>(3), registries, e.ff, 25.0);
+        FAIL() << "expected an error";
+    } catch (const Error& error) {
+        EXPECT_STREQ(error.what(), "internal error: expected 4 packed atom coordinates, got 3");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    std::filesystem::remove_all(dir);
+}
+
+// Rigid water (placeholder bond and angle) then a flexible C-O species with the
+// bond written O-C: IDs shift by earlier copies, placeholders get suffixes.
+TEST(DataFile, SectionsAcrossSpeciesWithPlaceholders) {
+    const Molecule water =
+        molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
+    Molecule co = molecule("co", {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}});
+    co.bond_entries.push_back({{"C", "O"}, "harmonic", {1000.0, 1.1}});
+    ForceField ff;
+    ff.pseudo_atoms["O"] = params(16, -0.8);
+    ff.pseudo_atoms["H"] = params(1, 0.4);
+    ff.pseudo_atoms["C"] = params(12, 0.8);
+    const ActiveSpeciesList active = testing::active({{&water, 2}, {&co, 1}});
+    const TypeRegistries registries = build_type_registries(active, ff);
+    const auto lines = split_lines(compose_data_file(active, std::vector<Vec3>(8), registries, ff, 10.0));
+    auto section = [&](const std::string& title) {
+        auto it = std::find(lines.begin(), lines.end(), title);
+        std::vector<std::string> out;
+        for (it += 2; it != lines.end() && !it->empty(); ++it) out.push_back(*it);
+        return out;
+    };
+    const std::string rigid = "  # This bond shall be rigid, set SHAKE or RIGID in lammps simulation for bond ";
+    EXPECT_EQ(section("Bonds"), (std::vector<std::string>{
+                                    "      1    1       1       2  # O-H" + rigid + "1",
+                                    "      2    1       1       3  # O-H" + rigid + "2",
+                                    "      3    1       4       5  # O-H" + rigid + "3",
+                                    "      4    1       4       6  # O-H" + rigid + "4",
+                                    "      5    2       7       8  # O-C",
+                                }));
+    EXPECT_EQ(section("Angles"),
+              (std::vector<std::string>{
+                  "      1    1       2       1       3  # H-O-H  # This angle shall be rigid, set SHAKE or RIGID in "
+                  "lammps simulation for angle 1",
+                  "      2    1       5       4       6  # H-O-H  # This angle shall be rigid, set SHAKE or RIGID in "
+                  "lammps simulation for angle 2",
+              }));
+    EXPECT_EQ(section("Atoms")[6], "      7       3    1  -0.800000    0.000000e0    0.000000e0    0.000000e0  # O co");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Dihedrals"), 0);
+    EXPECT_EQ(lines[3], "5 bonds");
+}
+
+TEST(DataFile, WideIdsAreNotCut) {
+    const Molecule argon = molecule("ar", {{"Ar", {0, 0, 0}}});
+    ForceField ff;
+    ff.pseudo_atoms["Ar"] = params(39.948, 0.0);
+    const ActiveSpeciesList active = testing::active({{&argon, 10'000'000}});
+    const TypeRegistries registries = build_type_registries(active, ff);
+    const std::string text = compose_data_file(active, std::vector<Vec3>(10'000'000), registries, ff, 1000.0);
+    EXPECT_NE(text.find("\n10000000 10000000    1"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 1), "\n");
+}
+
+TEST(ForceFieldFile, WaterExampleLineByLine) {
+    ForceField ff;
+    ff.pseudo_atoms["O"] = params(15.9994, -0.8476, 78.2, 3.166, {"water model reference"});
+    ff.pseudo_atoms["H"] = params(1.008, 0.4238);
+    TypeRegistries r;
+    r.atoms.insert_or_get("O", {});
+    r.atoms.insert_or_get("H", {});
+    r.bonds.insert_or_get({"H", "O"}, ResolvedBond{{"O", "H"}, 1000.0, 1.0, true});
+    r.angles.insert_or_get({"H", "O", "H"}, ResolvedAngle{{"H", "O", "H"}, 100.0, 109.47, true});
+    const std::string text = generate_forcefield_file(ff, r, PairSetup::LjCutCoulLong, false);
+    std::string rule = "# ";
+    for (int i = 0; i < 79; ++i) rule += "\u2501";
+    const std::vector<std::string> expected = {
+        rule, "", "# Atom types : O, H", "# Pair setup : Some(LjCutCoulLong)  |  Explicit LB: false", rule, "",
+        rule, "# SOURCES", "#", "#   water model reference", "#", rule, "", "# Masses", "mass 1 15.9994  # O",
+        "mass 2 1.008  # H", "", "", "# Setting up pair style", "", "pair_style lj/cut/coul/long 10.0 10.0", "",
+        "kspace_style pppm 1.0e-4", "pair_modify tail yes mix arithmetic # ATC + LB mixing", "", "",
+        "# LJ Pair Coefficients", "pair_coeff 1 1 0.1553994 3.1660000 # O-O", "pair_coeff 2 2 0.0000000 0.0000000 # H-H",
+        "", "", "# Chemical bond 2 particles", "bond_style harmonic",
+        "# WARNING: no Bonds entry for O-H -> DEFAULT placeholder constant used.",
+        "# This bond MUST be constrained rigid (LAMMPS `fix shake` or `fix rigid`).",
+        "bond_coeff 1 1000.0000 1.000000 # O-H", "", "", "# Angle 3 particles", "angle_style harmonic",
+        "# WARNING: no Bends entry for H-O-H -> DEFAULT placeholder constant used.",
+        "# This angle MUST be constrained rigid (LAMMPS `fix shake` or `fix rigid`).",
+        "angle_coeff 1 100.0000 109.4700 # H-O-H", "", "", "# Dihedral 4 particles", "# none", "", "", "# Charges",
+        "set type 1 charge -0.8476 # O", "set type 2 charge 0.4238 # H"};
+    auto lines = split_lines(text);
+    ASSERT_EQ(lines.size(), 52u);
+    EXPECT_EQ(rule.size(), 239u);
+    EXPECT_EQ(lines[1].rfind("# Generated by boxloom", 0), 0u);
+    lines[1].clear();
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(text.back(), '\n');
+}
+
+TEST(ForceFieldFile, CrossPairsOverridesAndSources) {
+    ForceField ff;
+    ff.pseudo_atoms["B"] = params(1, 0, 100.0, 3.5, {"alpha\r\nbeta\n"});
+    ff.pseudo_atoms["A"] = params(1, 0, 50.0, 3.0, {"alpha\r\nbeta\n", ""});
+    ff.pseudo_atoms["Hq"] = params(1, 0.5, 0.0, 1.0);
+    ff.binary_pairs[norm_pair_key("A", "B")] = BinaryPairParams{10.0, 3.2, "pair source"};
+    TypeRegistries r;
+    for (const char* name : {"B", "A", "Hq"}) r.atoms.insert_or_get(name, {});
+
+    const std::string mixed = generate_forcefield_file(ff, r, std::nullopt, true);
+    EXPECT_NE(mixed.find("pair_coeff 1 1 0.1987204 3.5000000 # B-B\n"
+                         "pair_coeff 1 2 0.0198720 3.2000000 # B-A  (non-ideal mixing override)\n"
+                         "pair_coeff 1 3 0.0000000 0.0000000 # B-Hq\n"
+                         "pair_coeff 2 2 0.0993602 3.0000000 # A-A\n"
+                         "pair_coeff 2 3 0.0000000 0.0000000 # A-Hq\n"
+                         "pair_coeff 3 3 0.0000000 1.0000000 # Hq-Hq\n\n"),
+              std::string::npos)
+        << mixed;
+    EXPECT_NE(mixed.find("# SOURCES\n#\n#   alpha\n#   beta\n#\n#   pair source\n#\n#\n"), std::string::npos) << mixed;
+    EXPECT_NE(mixed.find("# Pair setup : None  |  Explicit LB: true\n"), std::string::npos);
+    EXPECT_NE(mixed.find("\n# Setting up pair style\n\n# INSERT YOUR CUSTOM PAIR STYLE HERE\n\n"
+                         "# DO NOT FORGET TO SET KSPACE STYLE IF NEEDED\n\n\n# LJ Pair"),
+              std::string::npos);
+    EXPECT_EQ(mixed.find("pair_modify"), std::string::npos);
+
+    const std::string lammps_mixed = generate_forcefield_file(ff, r, PairSetup::LjCut, false);
+    EXPECT_NE(lammps_mixed.find("# B-B\npair_coeff 1 2 0.0198720 3.2000000 # B-A  (non-ideal mixing override)\n"
+                                "pair_coeff 2 2"),
+              std::string::npos);
+    EXPECT_EQ(lammps_mixed.find("B-Hq"), std::string::npos);
+    EXPECT_NE(lammps_mixed.find("pair_style lj/cut 10.0\npair_modify tail yes mix arithmetic # ATC + LB mixing\n\n"),
+              std::string::npos);
+}
+
+TEST(ForceFieldFile, PairStyleBlocks) {
+    EXPECT_EQ(gen_pair_style_setup(std::nullopt, false).size(), 111u);
+    EXPECT_EQ(gen_pair_style_setup(PairSetup::Tip4p, true),
+              "\n# Setting up pair style\n\npair_style lj/cut/tip4p/long 1 2 1 1 0.1546 10.0\n\n"
+              "kspace_style pppm/tip4p 1.0e-4\npair_modify tail yes\n\n");
+}
+
+TEST(BuildSummary, WaterExampleText) {
+    BuildSummary s;
+    s.data_path = std::filesystem::path("out") / "data.lmp";
+    s.forcefield_path = std::filesystem::path("out") / "forcefield.lmp";
+    s.skipped = {"methane"};
+    s.warnings = {
+        "bond O-H has no Bonds entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)",
+        "angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)"};
+    s.box_len = 24.8338;
+    s.n_atoms = 1500, s.n_bonds = 1000, s.n_angles = 500;
+    s.n_atom_types = 2, s.n_bond_types = 1, s.n_angle_types = 1;
+    s.long_range_coulomb = true;
+    EXPECT_EQ(to_text(s),
+              "Wrote out/data.lmp\nWrote out/forcefield.lmp\n"
+              "box: 24.834 \u00c5 cube  |  atoms: 1500 (2 types)  bonds: 1000 (1 types)  angles: 500 (1 types)  "
+              "dihedrals: 0 (0 types)\n"
+              "skipped (count 0): methane\n"
+              "warning: bond O-H has no Bonds entry; defaulted to rigid placeholder (set SHAKE or RIGID in your "
+              "LAMMPS input)\n"
+              "warning: angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in your "
+              "LAMMPS input)\n"
+              "warning: Long-range Coulomb interaction solver in forcefield file might be adjusted to user "
+              "preference.\n");
+}
+
+}  // namespace
+}  // namespace cellkit
