@@ -1,0 +1,28 @@
+"""Native extension module of cellkit, imported as `cellkit._native`."""
+
+from collections.abc import Sequence
+from typing import ClassVar, SupportsFloat, SupportsIndex, final
+
+@final
+class PyPairSetup:
+    """Python-exposed PairSetup enum"""
+
+    Tip4p: ClassVar[PyPairSetup]
+    LjCut: ClassVar[PyPairSetup]
+    LjCutCoulLong: ClassVar[PyPairSetup]
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __int__(self) -> int: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __ne__(self, other: object) -> bool: ...
+
+def pack_from_coords_py(
+    species: Sequence[str],
+    counts: Sequence[SupportsIndex],
+    coords: Sequence[Sequence[SupportsFloat | SupportsIndex]],
+    box_len: SupportsFloat | SupportsIndex,
+    pair_style: PyPairSetup | None = ...,
+    explicit_lb: bool = False,
+    force_field: str = ...,
+    out_dir: str = ...,
+) -> str:
+    """Write LAMMPS files from **pre-computed** coordinates (used by the raspa path)."""

@@ -1,0 +1,190 @@
+#include "python/convert.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "python/pair_setup_type.hpp"
+
+namespace cellkit::py {
+namespace {
+
+// A list or tuple holding the items of a sequence argument. Lists come back
+// as the same object, so loops must re-read the size: converting an item may
+// run Python code that changes the list.
+Ref fast_sequence(PyObject* obj) {
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        return Ref::borrow(obj);
+    }
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return {};
+    }
+    if (!PySequence_Check(obj)) {
+        raise_not_instance(obj, "Sequence");
+        return {};
+    }
+    return Ref::steal(PySequence_Fast(obj, "expected a sequence"));
+}
+
+template <class T, class Convert>
+bool convert_items(PyObject* obj, std::vector<T>& out, Convert convert) {
+    Ref seq = fast_sequence(obj);
+    if (!seq) {
+        return false;
+    }
+    out.clear();
+    out.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+        Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(seq.get(), i));
+        T value{};
+        if (!convert(item.get(), value)) {
+            return false;
+        }
+        out.push_back(std::move(value));
+    }
+    return true;
+}
+
+// NumPy is not linked against: its bool scalar is recognised by its static
+// type's name, "numpy.bool_" before NumPy 2 and "numpy.bool" since.
+bool is_numpy_bool(PyObject* obj) {
+    const PyTypeObject* type = Py_TYPE(obj);
+    if (PyType_HasFeature(const_cast<PyTypeObject*>(type), Py_TPFLAGS_HEAPTYPE)) {
+        return false;
+    }
+    return std::strcmp(type->tp_name, "numpy.bool_") == 0 || std::strcmp(type->tp_name, "numpy.bool") == 0;
+}
+
+bool coord_value(PyObject* item, double& out) {
+    if (PyFloat_Check(item)) {
+        out = PyFloat_AS_DOUBLE(item);
+        return true;
+    }
+    // __float__ or __index__ may drop the last other reference to the item.
+    Ref hold = Ref::borrow(item);
+    out = PyFloat_AsDouble(item);
+    return !(out == -1.0 && PyErr_Occurred());
+}
+
+}  // namespace
+
+bool to_path(PyObject* obj, std::filesystem::path& out) {
+    if (!PyUnicode_Check(obj)) {
+        return raise_not_instance(obj, "str");
+    }
+    Ref bytes = Ref::steal(PyUnicode_EncodeFSDefault(obj));
+    if (!bytes) {
+        return false;
+    }
+    const char* data = PyBytes_AS_STRING(bytes.get());
+    const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()));
+    if (std::memchr(data, '\0', size) != nullptr) {
+        PyErr_SetString(PyExc_ValueError, "embedded null byte");
+        return false;
+    }
+    out = std::filesystem::path(std::string(data, size));
+    return true;
+}
+
+bool to_path_list(PyObject* obj, std::vector<std::filesystem::path>& out) {
+    return convert_items(obj, out, to_path);
+}
+
+bool to_u64(PyObject* obj, std::uint64_t& out) {
+    Ref index = Ref::steal(PyNumber_Index(obj));
+    if (!index) {
+        return false;
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out) {
+    return convert_items(obj, out, to_u64);
+}
+
+bool to_double(PyObject* obj, double& out) {
+    out = PyFloat_AsDouble(obj);
+    return !(out == -1.0 && PyErr_Occurred());
+}
+
+bool to_flag(PyObject* obj, bool& out) {
+    if (PyBool_Check(obj)) {
+        out = obj == Py_True;
+        return true;
+    }
+    if (!is_numpy_bool(obj)) {
+        return raise_not_instance(obj, "bool");
+    }
+    const int truth = PyObject_IsTrue(obj);
+    if (truth < 0) {
+        return false;
+    }
+    out = truth != 0;
+    return true;
+}
+
+bool to_pair_setup(PyObject* obj, OptionalPairSetup& out) {
+    if (obj == Py_None) {
+        out = std::nullopt;
+        return true;
+    }
+    if (!is_pair_setup(obj)) {
+        return raise_not_instance(obj, "PyPairSetup");
+    }
+    out = pair_setup_value(obj);
+    return true;
+}
+
+bool to_coord_rows(PyObject* obj, CoordRows& out) {
+    Ref rows = fast_sequence(obj);
+    if (!rows) {
+        return false;
+    }
+    out = CoordRows{};
+    out.triples.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(rows.get())));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(rows.get()); ++i) {
+        Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(rows.get(), i));
+        Ref row = fast_sequence(item.get());
+        if (!row) {
+            return false;
+        }
+        Vec3 xyz{};
+        std::size_t n = 0;
+        for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(row.get()); ++k, ++n) {
+            double value = 0.0;
+            if (!coord_value(PySequence_Fast_GET_ITEM(row.get(), k), value)) {
+                return false;
+            }
+            if (n < 3) {
+                xyz[n] = value;
+            }
+        }
+        if (out.misshapen) {
+            continue;
+        }
+        if (n == 3) {
+            out.triples.push_back(xyz);
+        } else {
+            out.misshapen = true;
+            out.first_bad_row = static_cast<std::size_t>(i);
+            out.first_bad_len = n;
+        }
+    }
+    return true;
+}
+
+bool CoordRows::check_shape() const {
+    if (misshapen) {
+        PyErr_Format(PyExc_ValueError, "coords[%zu] has %zu elements; expected [x, y, z]", first_bad_row,
+                     first_bad_len);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace cellkit::py

@@ -1,0 +1,291 @@
+"""The extension module as Python sees it: class, binding, conversions, errors."""
+
+import gc
+import importlib.metadata
+import inspect
+import json
+import operator
+import os
+import pathlib
+import sys
+import time
+import weakref
+
+import numpy as np
+import pytest
+
+import cellkit
+from cellkit import _native
+from cellkit._native import PyPairSetup, pack_from_coords_py
+
+P = PyPairSetup
+MISSING_FF = "no_such_dir/force_field.json"
+# Valid in shape; the force field does not exist, so a call that gets past
+# argument conversion fails with the loader's RuntimeError.
+BASE = dict(species=["a.json"], counts=[1], coords=[[0.0, 0.0, 0.0]], box_len=10.0, force_field=MISSING_FF)
+
+
+def call(**override):
+    return pack_from_coords_py(**{**BASE, **override})
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        (lambda: repr(P.Tip4p), "PyPairSetup.Tip4p"),
+        (lambda: repr(P.LjCut), "PyPairSetup.LjCut"),
+        (lambda: str(P.LjCutCoulLong), "PyPairSetup.LjCutCoulLong"),
+        (lambda: [int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong)], [0, 1, 2]),
+        (lambda: P.Tip4p == 0, True),
+        (lambda: 1 == P.LjCut, True),
+        (lambda: P.LjCut == np.int64(1), True),
+        (lambda: P.LjCut == True, True),  # noqa: E712  bool has __index__
+        (lambda: P.Tip4p == P.LjCut, False),
+        (lambda: P.Tip4p != P.LjCut, True),
+        (lambda: P.LjCut == P.LjCut, True),
+        (lambda: P.Tip4p != "Tip4p", True),
+        (lambda: P.LjCut == 1.0, False),
+        (lambda: P.LjCut == 2**64 + 1, False),
+        (lambda: P.LjCut != -(2**70), True),
+        (lambda: P.LjCut is P.LjCut, True),
+        (lambda: P.__doc__, "Python-exposed PairSetup enum"),
+        (lambda: (P.__module__, P.__qualname__), ("cellkit._native", "PyPairSetup")),
+    ],
+)
+def test_pair_setup_behaviour(value, expected):
+    assert value() == expected
+
+
+@pytest.mark.parametrize(
+    "action",
+    [
+        lambda: P.Tip4p < P.LjCut,
+        lambda: P.Tip4p <= 1,
+        lambda: P.LjCut > 0,
+        lambda: P.LjCut >= P.LjCut,
+        lambda: hash(P.Tip4p),
+        lambda: {P.LjCut},
+        lambda: P(),
+        lambda: type(P.LjCut)(1),
+        lambda: setattr(P, "LjCut", P.Tip4p),
+        lambda: type("Sub", (P,), {}),
+    ],
+)
+def test_pair_setup_refusals(action):
+    with pytest.raises(TypeError):
+        action()
+
+
+def test_module_surface():
+    assert _native.__doc__ == "Native extension module of cellkit, imported as `cellkit._native`."
+    assert [n for n in vars(_native) if not n.startswith("__")] == ["PyPairSetup", "pack_from_coords_py"]
+    assert cellkit.__version__ == importlib.metadata.version("cellkit")
+    assert (cellkit.PyPairSetup, cellkit.pack_from_coords_py) == (P, pack_from_coords_py)
+    assert pack_from_coords_py.__text_signature__ == (
+        "(species, counts, coords, box_len, pair_style=..., explicit_lb=False, force_field=..., out_dir=...)"
+    )
+    params = inspect.signature(pack_from_coords_py).parameters
+    assert {p.kind for p in params.values()} == {inspect.Parameter.POSITIONAL_OR_KEYWORD}
+    assert [p.default for p in params.values()][3:] == [inspect.Parameter.empty, ..., False, ..., ...]
+    assert pack_from_coords_py.__doc__.startswith(
+        "Write LAMMPS files from **pre-computed** coordinates (used by the raspa path).\n"
+    )
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, pattern",
+    [
+        ((["a.json"], [1], []), {}, r"pack_from_coords_py\(\) missing required argument 'box_len'"),
+        ((["a.json"], [1], [], 1.0, None, False, "f", "o", "extra"), {}, r"pack_from_coords_py\(\) takes at most 8"),
+        ((["a.json"], [1], [], 1.0), {"outdir": "o"}, r"'outdir' is an invalid keyword .*pack_from_coords_py"),
+        ((["a.json"], [1], [], 1.0), {"species": ["b.json"]}, r"pack_from_coords_py\(\).*'species'"),
+    ],
+)
+def test_binding_errors(args, kwargs, pattern):
+    with pytest.raises(TypeError, match=pattern):
+        pack_from_coords_py(*args, **kwargs)
+
+
+@pytest.mark.parametrize(
+    "override, exc, message, param",
+    [
+        ({"species": "a.json"}, TypeError, "Can't extract `str` to `Vec`", "species"),
+        ({"species": ["a.json", 3]}, TypeError, "'int' object is not an instance of 'str'", "species"),
+        ({"species": [pathlib.Path("a.json")]}, TypeError, "'PosixPath' object is not an instance of 'str'", "species"),
+        ({"species": {"a.json"}}, TypeError, "'set' object is not an instance of 'Sequence'", "species"),
+        ({"counts": [-1]}, OverflowError, "can't convert negative int to unsigned", "counts"),
+        ({"counts": [2**64]}, OverflowError, "int too big to convert", "counts"),
+        ({"counts": [1.0]}, TypeError, "'float' object cannot be interpreted as an integer", "counts"),
+        ({"coords": [[0, 0, "x"]]}, TypeError, "must be real number, not str", "coords"),
+        ({"coords": [[1, 2], "xyz"]}, TypeError, "Can't extract `str` to `Vec`", "coords"),
+        ({"coords": [0.0]}, TypeError, "'float' object is not an instance of 'Sequence'", "coords"),
+        ({"coords": [[0, 0, 10**400]]}, OverflowError, "int too large to convert to float", "coords"),
+        ({"box_len": "10"}, TypeError, "must be real number, not str", "box_len"),
+        ({"box_len": None}, TypeError, "must be real number, not NoneType", "box_len"),
+        ({"pair_style": 1}, TypeError, "'int' object is not an instance of 'PyPairSetup'", "pair_style"),
+        ({"explicit_lb": 1}, TypeError, "'int' object is not an instance of 'bool'", "explicit_lb"),
+        ({"explicit_lb": None}, TypeError, "'NoneType' object is not an instance of 'bool'", "explicit_lb"),
+        ({"force_field": pathlib.Path("f")}, TypeError, "'PosixPath' object is not an instance of 'str'", "force_field"),
+        ({"force_field": b"f"}, TypeError, "'bytes' object is not an instance of 'str'", "force_field"),
+        ({"out_dir": "a\0b"}, ValueError, "embedded null byte", "out_dir"),
+        # The first failing parameter is the one reported.
+        ({"counts": [-1], "explicit_lb": 0}, OverflowError, "can't convert negative int to unsigned", "counts"),
+        # Conversion errors of later parameters come before the coordinate shape check.
+        ({"coords": [[1, 2]], "out_dir": 5}, TypeError, "'int' object is not an instance of 'str'", "out_dir"),
+        ({"coords": [[1, 2], [0, 0, "x"]]}, TypeError, "must be real number, not str", "coords"),
+    ],
+)
+def test_conversion_failures(override, exc, message, param):
+    with pytest.raises(exc) as info:
+        call(**override)
+    assert type(info.value) is exc
+    assert str(info.value) == message
+    assert info.value.__notes__ == [f"while processing '{param}'"]
+
+
+@pytest.mark.parametrize(
+    "coords, message",
+    [
+        ([[0, 0, 0], [1, 2]], "coords[1] has 2 elements; expected [x, y, z]"),
+        ([[]], "coords[0] has 0 elements; expected [x, y, z]"),
+        ([(0, 0, 0, 0), [1]], "coords[0] has 4 elements; expected [x, y, z]"),
+        (np.zeros((2, 4)), "coords[0] has 4 elements; expected [x, y, z]"),
+    ],
+)
+def test_coordinate_shape_error_before_any_file(coords, message):
+    with pytest.raises(ValueError) as info:
+        call(coords=coords)
+    assert str(info.value) == message
+    assert not hasattr(info.value, "__notes__")
+
+
+@pytest.mark.parametrize(
+    "override",
+    [
+        {"species": ("a.json",), "counts": (1,)},
+        {"counts": np.array([1], dtype=np.uint64)},
+        {"coords": [(1, 2, 3)]},
+        {"coords": ((np.float32(1), 2.5, True),)},
+        {"coords": np.zeros((1, 3))},
+        {"coords": []},
+        {"box_len": 10},
+        {"box_len": np.float64(10)},
+        {"pair_style": None},
+        {"pair_style": P.Tip4p},
+        {"explicit_lb": True},
+        {"explicit_lb": np.bool_(False)},
+    ],
+)
+def test_accepted_inputs_reach_the_loader(override):
+    with pytest.raises(RuntimeError, match=rf"^reading {MISSING_FF}: "):
+        call(**override)
+
+
+def test_large_coordinate_list_is_converted_quickly():
+    coords = [[float(i), 1.0, 2.0] for i in range(1_000_000)]
+    coords.append([1.0, 2.0])
+    start = time.perf_counter()
+    with pytest.raises(ValueError, match=r"^coords\[1000000\] has 2 elements"):
+        call(coords=coords)
+    assert time.perf_counter() - start < 1.0
+
+
+def test_no_crash_when_conversion_mutates_the_arguments():
+    coords = []
+
+    class Shrinker:
+        def __float__(self):
+            coords.clear()
+            return 1.0
+
+    coords.extend([[Shrinker(), 0.0, 0.0], [1.0, 2.0, 3.0]] * 3)
+    with pytest.raises(RuntimeError):
+        call(coords=coords)
+
+
+def test_arguments_are_released():
+    class Row(list):
+        pass
+
+    class Num(float):
+        pass
+
+    row, num = Row([0.0, 0.0, 0.0]), Num(1.0)
+    refs = [weakref.ref(row), weakref.ref(num)]
+    name = "".join(["a", ".json"])
+    before = sys.getrefcount(name)
+    for _ in range(3):
+        for override in ({"coords": [row], "box_len": num}, {"coords": [row, [num]]}, {"box_len": num, "out_dir": 1}):
+            with pytest.raises((RuntimeError, ValueError, TypeError)):
+                call(species=[name], **override)
+    assert sys.getrefcount(name) == before
+    del row, num, override
+    gc.collect()
+    assert [r() for r in refs] == [None, None]
+
+
+@pytest.fixture
+def inputs(tmp_path, monkeypatch):
+    """Two one-atom species and their force field, in the current directory."""
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "force_field.json").write_text(
+        json.dumps(
+            {
+                "MixingRule": "Lorentz-Berthelot",
+                "PseudoAtoms": [
+                    {"name": "CH4", "mass": 16.04, "charge": 0.0},
+                    {"name": "Ar", "mass": 39.948, "charge": 0.0},
+                ],
+                "SelfInteractions": [
+                    {"name": "CH4", "parameters": [148.0, 3.73]},
+                    {"name": "Ar", "parameters": [119.8, 3.4]},
+                ],
+            }
+        )
+    )
+    (tmp_path / "methane.json").write_text(json.dumps({"pseudoAtoms": [["CH4", [0, 0, 0]]]}))
+    (tmp_path / "argon.json").write_text(json.dumps({"pseudoAtoms": [["Ar", [0, 0, 0]]]}))
+    return tmp_path
+
+
+SPECIES = ["methane.json", "argon.json"]
+COORDS = [[0, 0, 0], [1.5, 2, 3], [4, 5, 6]]
+
+
+def test_defaults_build_in_current_directory(inputs):
+    text = pack_from_coords_py(SPECIES, [2, 1], COORDS, 20)
+    assert text.splitlines() == [
+        "Wrote ./data.lmp",
+        "Wrote ./forcefield.lmp",
+        "box: 20.000 Å cube  |  atoms: 3 (2 types)  bonds: 0 (0 types)  angles: 0 (0 types)  dihedrals: 0 (0 types)",
+    ]
+    assert "# Pair setup : Some(LjCut)  |  Explicit LB: false\n" in (inputs / "forcefield.lmp").read_text()
+
+
+@pytest.mark.parametrize(
+    "extra, header",
+    [
+        ({"pair_style": None}, "None  |  Explicit LB: false"),
+        ({"pair_style": P.Tip4p, "explicit_lb": True}, "Some(Tip4p)  |  Explicit LB: true"),
+        ({"pair_style": P.LjCutCoulLong, "explicit_lb": np.bool_(True)}, "Some(LjCutCoulLong)  |  Explicit LB: true"),
+    ],
+)
+def test_preset_and_flag_reach_the_output(inputs, extra, header):
+    pack_from_coords_py(SPECIES, [2, 1], COORDS, 20, out_dir="out/sub", force_field="force_field.json", **extra)
+    assert f"# Pair setup : {header}\n" in (inputs / "out/sub/forcefield.lmp").read_text()
+
+
+@pytest.mark.parametrize(
+    "species, message",
+    [
+        (["methane.json", "missing.json"], "reading missing.json: "),
+        ([os.fsdecode(b"methane.json"), os.fsdecode(b"gone\xff.json")], "reading gone\ufffd.json: "),
+    ],
+)
+def test_loader_failure_is_runtime_error(inputs, species, message):
+    with pytest.raises(RuntimeError) as info:
+        pack_from_coords_py(species, [2, 1], COORDS, 20)
+    assert str(info.value).startswith(message)
+    assert not hasattr(info.value, "__notes__")
+    assert not (inputs / "data.lmp").exists()
+
