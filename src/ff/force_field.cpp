@@ -1,0 +1,207 @@
+#include "ff/force_field.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+#include "common/file_io.hpp"
+#include "common/number_format.hpp"
+#include "ff/json_reader.hpp"
+
+namespace cellkit {
+namespace {
+
+struct PseudoAtomEntry {
+    std::string name;
+    double mass = 0.0;
+    double charge = 0.0;
+    std::optional<std::string> source;
+};
+
+struct SelfInteractionEntry {
+    std::string name;
+    std::optional<std::string> type;  // absent means Lennard-Jones
+    std::vector<double> parameters;
+    std::optional<std::string> source;
+};
+
+struct BinaryInteractionEntry {
+    std::vector<std::string> names;
+    std::optional<std::string> type;
+    std::vector<double> parameters;
+    std::optional<std::string> source;
+};
+
+struct ForceFieldRaw {
+    std::string mixing_rule;
+    std::optional<double> cutoff_vdw;  // checked to be a number, otherwise unused
+    std::vector<PseudoAtomEntry> pseudo_atoms;
+    std::vector<SelfInteractionEntry> self_interactions;
+    std::vector<BinaryInteractionEntry> binary_interactions;
+};
+
+PseudoAtomEntry read_pseudo_atom(json::Cursor& cursor) {
+    PseudoAtomEntry e;
+    json::read_record(cursor, "a PseudoAtoms entry",
+                      {
+                          {"name", true, [&e](json::Cursor& c) { e.name = c.read_string(); }},
+                          {"mass", true, [&e](json::Cursor& c) { e.mass = c.read_number(); }},
+                          {"charge", true, [&e](json::Cursor& c) { e.charge = c.read_number(); }},
+                          {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
+                      });
+    return e;
+}
+
+SelfInteractionEntry read_self_interaction(json::Cursor& cursor) {
+    SelfInteractionEntry e;
+    json::read_record(cursor, "a SelfInteractions entry",
+                      {
+                          {"name", true, [&e](json::Cursor& c) { e.name = c.read_string(); }},
+                          {"type", false, [&e](json::Cursor& c) { e.type = c.read_string(); }},
+                          {"parameters", true, [&e](json::Cursor& c) { e.parameters = c.read_numbers(); }},
+                          {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
+                      });
+    return e;
+}
+
+BinaryInteractionEntry read_binary_interaction(json::Cursor& cursor) {
+    BinaryInteractionEntry e;
+    json::read_record(cursor, "a BinaryInteractions entry",
+                      {
+                          {"names", true, [&e](json::Cursor& c) { e.names = c.read_strings(); }},
+                          {"type", false, [&e](json::Cursor& c) { e.type = c.read_string(); }},
+                          {"parameters", true, [&e](json::Cursor& c) { e.parameters = c.read_numbers(); }},
+                          {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
+                      });
+    return e;
+}
+
+template <typename Entry>
+void read_entries(json::Cursor& cursor, std::string_view expected, std::vector<Entry>& out,
+                  Entry (*read_entry)(json::Cursor&)) {
+    json::read_array(cursor, expected, [&out, read_entry](json::Cursor& c) { out.push_back(read_entry(c)); });
+}
+
+ForceFieldRaw read_force_field(json::Cursor& cursor) {
+    ForceFieldRaw raw;
+    json::read_record(
+        cursor, "a force-field object",
+        {
+            {"MixingRule", true, [&raw](json::Cursor& c) { raw.mixing_rule = c.read_string(); }},
+            {"CutOffVDW", false, [&raw](json::Cursor& c) { raw.cutoff_vdw = c.read_number(); }},
+            {"PseudoAtoms", true,
+             [&raw](json::Cursor& c) {
+                 read_entries(c, "an array of PseudoAtoms entries", raw.pseudo_atoms, read_pseudo_atom);
+             }},
+            {"SelfInteractions", false,
+             [&raw](json::Cursor& c) {
+                 read_entries(c, "an array of SelfInteractions entries", raw.self_interactions, read_self_interaction);
+             }},
+            {"BinaryInteractions", false,
+             [&raw](json::Cursor& c) {
+                 read_entries(c, "an array of BinaryInteractions entries", raw.binary_interactions,
+                              read_binary_interaction);
+             }},
+        });
+    return raw;
+}
+
+// Capitals anywhere are accepted; only ASCII letters fold.
+bool is_lennard_jones(const std::optional<std::string>& type) {
+    if (!type) return true;
+    constexpr std::string_view wanted = "lennard-jones";
+    return std::equal(type->begin(), type->end(), wanted.begin(), wanted.end(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
+}
+
+PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEntry* self) {
+    PseudoAtomParams p;
+    p.mass = atom.mass;
+    p.charge = atom.charge;
+    if (self != nullptr) {
+        if (!is_lennard_jones(self->type)) {
+            throw FfError(fmt::cat("unsupported SelfInteractions type '", *self->type, "' for '", atom.name,
+                                   "' (only lennard-jones is supported)"));
+        }
+        if (self->parameters.size() != 2) {
+            throw FfError(fmt::cat("SelfInteractions for '", atom.name, "' must have [epsilon_K, sigma_Ang], got ",
+                                   fmt::list_form(self->parameters)));
+        }
+        p.epsilon = self->parameters[0];
+        p.sigma = self->parameters[1];
+        if (self->source) p.sources.push_back(*self->source);
+    }
+    if (atom.source && std::find(p.sources.begin(), p.sources.end(), *atom.source) == p.sources.end()) {
+        p.sources.push_back(*atom.source);
+    }
+    return p;
+}
+
+void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const std::string& shown) {
+    if (entry.names.size() != 2) {
+        throw FfError(fmt::cat("BinaryInteractions entry in ", shown, " must have exactly two \"names\", got ",
+                               fmt::list_form(entry.names)));
+    }
+    const std::string& first = entry.names[0];
+    const std::string& second = entry.names[1];
+    if (!is_lennard_jones(entry.type)) {
+        throw FfError(fmt::cat("unsupported BinaryInteractions type '", *entry.type, "' for (", first, ", ", second,
+                               ") (only lennard-jones is supported)"));
+    }
+    if (entry.parameters.size() != 2) {
+        throw FfError(fmt::cat("BinaryInteractions for (", first, ", ", second,
+                               ") must have [epsilon_K, sigma_Ang], got ", fmt::list_form(entry.parameters)));
+    }
+    for (const std::string* name : {&first, &second}) {
+        if (!ff.pseudo_atoms.contains(*name)) {
+            throw FfError(fmt::cat("BinaryInteractions references unknown pseudo-atom '", *name, "' in ", shown));
+        }
+    }
+    NamePair key = norm_pair_key(first, second);
+    const bool inserted =
+        ff.binary_pairs.try_emplace(key, BinaryPairParams{entry.parameters[0], entry.parameters[1], entry.source})
+            .second;
+    if (!inserted) {
+        throw FfError(
+            fmt::cat("duplicate BinaryInteractions entry for (", key.first, ", ", key.second, ") in ", shown));
+    }
+}
+
+}  // namespace
+
+NamePair norm_pair_key(const std::string& a, const std::string& b) {
+    // std::string compares through char_traits<char>, i.e. as unsigned bytes.
+    return a.compare(b) > 0 ? NamePair{b, a} : NamePair{a, b};
+}
+
+ForceField ForceField::load(const std::filesystem::path& path) {
+    json::Cursor cursor = json::open_file(path);
+    const ForceFieldRaw raw = read_force_field(cursor);
+    const std::string shown = display(path);
+
+    if (raw.mixing_rule != "Lorentz-Berthelot") {
+        throw FfError(fmt::cat("unsupported MixingRule '", raw.mixing_rule, "' in ", shown,
+                               " (only \"Lorentz-Berthelot\" is supported)"));
+    }
+
+    std::unordered_map<std::string, const SelfInteractionEntry*> self_index;
+    for (const SelfInteractionEntry& self : raw.self_interactions) {
+        if (!self_index.try_emplace(self.name, &self).second) {
+            throw FfError(fmt::cat("duplicate SelfInteractions entry for '", self.name, "' in ", shown));
+        }
+    }
+
+    ForceField ff;
+    for (const PseudoAtomEntry& atom : raw.pseudo_atoms) {
+        const auto self = self_index.find(atom.name);
+        PseudoAtomParams params = params_for(atom, self == self_index.end() ? nullptr : self->second);
+        if (!ff.pseudo_atoms.try_emplace(atom.name, std::move(params)).second) {
+            throw FfError(fmt::cat("duplicate PseudoAtoms entry for '", atom.name, "' in ", shown));
+        }
+    }
+
+    for (const BinaryInteractionEntry& entry : raw.binary_interactions) add_binary_pair(ff, entry, shown);
+    return ff;
+}
+
+}  // namespace cellkit

@@ -1,0 +1,167 @@
+#include "ff/molecule.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
+#include "common/file_io.hpp"
+#include "common/number_format.hpp"
+#include "ff/json_reader.hpp"
+
+namespace cellkit {
+namespace {
+
+PseudoAtom read_atom(json::Cursor& cursor) {
+    PseudoAtom atom;
+    json::read_fixed_array(cursor, 2, "a pseudoAtoms entry of 2 elements (type name, position)",
+                           [&atom](json::Cursor& c, std::size_t i) {
+                               if (i == 0) {
+                                   atom.type = c.read_string();
+                                   return;
+                               }
+                               json::read_fixed_array(c, 3, "an array of 3 numbers",
+                                                      [&atom](json::Cursor& cc, std::size_t k) {
+                                                          atom.position[k] = cc.read_number();
+                                                      });
+                           });
+    return atom;
+}
+
+AtomPair read_pair(json::Cursor& cursor) {
+    AtomPair pair{};
+    json::read_fixed_array(cursor, 2, "a Connectivity pair of 2 atom indices",
+                           [&pair](json::Cursor& c, std::size_t i) { pair[i] = c.read_index(); });
+    return pair;
+}
+
+template <std::size_t N>
+BondedEntry<N> read_bonded(json::Cursor& cursor, std::string_view expected, std::string_view names_expected) {
+    BondedEntry<N> entry;
+    json::read_fixed_array(cursor, 3, expected, [&](json::Cursor& c, std::size_t i) {
+        if (i == 0) {
+            json::read_fixed_array(c, N, names_expected,
+                                   [&entry](json::Cursor& cc, std::size_t k) { entry.names[k] = cc.read_string(); });
+        } else if (i == 1) {
+            entry.potential = c.read_string();
+        } else {
+            entry.parameters = c.read_numbers();
+        }
+    });
+    return entry;
+}
+
+template <typename Item, typename ReadItem>
+std::function<void(json::Cursor&)> list_of(std::vector<Item>& out, std::string_view expected, ReadItem read_item) {
+    return [&out, expected, read_item](json::Cursor& cursor) {
+        json::read_array(cursor, expected, [&out, &read_item](json::Cursor& c) { out.push_back(read_item(c)); });
+    };
+}
+
+Molecule read_molecule(json::Cursor& cursor, std::optional<std::string>& type) {
+    Molecule m;
+    json::read_record(
+        cursor, "a molecule object",
+        {
+            {"Type", false, [&type](json::Cursor& c) { type = c.read_optional_string(); }},
+            {"pseudoAtoms", true, list_of(m.pseudo_atoms, "an array of pseudoAtoms entries", read_atom)},
+            {"Connectivity", false, list_of(m.connectivity, "an array of Connectivity pairs", read_pair)},
+            {"Bonds", false,
+             list_of(m.bond_entries, "an array of Bonds entries", [](json::Cursor& c) {
+                 return read_bonded<2>(c, "a Bonds entry of 3 elements (names, potential, parameters)",
+                                       "an array of 2 type names");
+             })},
+            {"Bends", false,
+             list_of(m.bend_entries, "an array of Bends entries", [](json::Cursor& c) {
+                 return read_bonded<3>(c, "a Bends entry of 3 elements (names, potential, parameters)",
+                                       "an array of 3 type names");
+             })},
+            {"Torsions", false,
+             list_of(m.torsion_entries, "an array of Torsions entries", [](json::Cursor& c) {
+                 return read_bonded<4>(c, "a Torsions entry of 3 elements (names, potential, parameters)",
+                                       "an array of 4 type names");
+             })},
+        });
+    return m;
+}
+
+std::string molecule_name(const std::filesystem::path& path) {
+    const std::filesystem::path file = path.filename();
+    if (file.empty() || file == "." || file == "..") return "molecule";
+    std::string stem = path.stem().string();
+    if (stem.empty() || !is_valid_utf8(stem)) return "molecule";
+    return stem;
+}
+
+bool is_rigid(const std::optional<std::string>& type) {
+    if (!type) return false;
+    constexpr std::string_view wanted = "rigid";
+    return std::equal(type->begin(), type->end(), wanted.begin(), wanted.end(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
+}
+
+std::vector<std::vector<std::size_t>> neighbour_lists(const Molecule& molecule) {
+    std::vector<std::vector<std::size_t>> neighbours(molecule.pseudo_atoms.size());
+    for (const auto& [a, b] : molecule.connectivity) {
+        neighbours[a].push_back(b);
+        neighbours[b].push_back(a);
+    }
+    return neighbours;
+}
+
+}  // namespace
+
+Molecule Molecule::load(const std::filesystem::path& path) {
+    json::Cursor cursor = json::open_file(path);
+    std::optional<std::string> type;
+    Molecule m = read_molecule(cursor, type);
+    const std::string shown = display(path);
+    const std::size_t n = m.pseudo_atoms.size();
+
+    if (n == 0) throw FfError(fmt::cat(shown, " defines no pseudoAtoms"));
+    if (n >= 2 && m.connectivity.empty()) {
+        throw FfError(fmt::cat(shown, " has ", n,
+                               " pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are "
+                               "bonded (auto-bonding by index order is not used because it is wrong for branched "
+                               "molecules, e.g. water)"));
+    }
+    for (const auto& [a, b] : m.connectivity) {
+        if (a >= n || b >= n) {
+            throw FfError(fmt::cat(shown, " Connectivity references atom index out of range (", a, ", ", b, ") for ",
+                                   n, " pseudoAtoms"));
+        }
+    }
+    m.name = molecule_name(path);
+    m.rigid = is_rigid(type);
+    return m;
+}
+
+std::vector<Angle> derived_angles(const Molecule& molecule) {
+    const auto neighbours = neighbour_lists(molecule);
+    std::vector<Angle> angles;
+    for (std::size_t j = 0; j < neighbours.size(); ++j) {
+        const auto& list = neighbours[j];
+        for (std::size_t p = 0; p < list.size(); ++p) {
+            for (std::size_t q = p + 1; q < list.size(); ++q) angles.push_back({list[p], j, list[q]});
+        }
+    }
+    return angles;
+}
+
+std::vector<Dihedral> derived_dihedrals(const Molecule& molecule) {
+    const auto neighbours = neighbour_lists(molecule);
+    std::vector<Dihedral> dihedrals;
+    for (const auto& [j, k] : molecule.connectivity) {
+        for (const std::size_t i : neighbours[j]) {
+            if (i == k) continue;
+            for (const std::size_t l : neighbours[k]) {
+                // l == i closes a three-membered ring, which has no dihedral.
+                if (l == j || l == i) continue;
+                dihedrals.push_back({i, j, k, l});
+            }
+        }
+    }
+    return dihedrals;
+}
+
+}  // namespace cellkit

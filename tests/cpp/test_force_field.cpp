@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "ff/force_field.hpp"
+
+namespace cellkit {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch directory of its own per test, removed afterwards.
+class ForceFieldLoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("cellkit_ff_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path write(const std::string& text) {
+        const fs::path path = dir_ / "force_field.json";
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    // The load's failure message with the path replaced by {p}, or "" on success.
+    std::string fault(const std::string& text) {
+        const fs::path path = write(text);
+        try {
+            ForceField::load(path);
+            return "";
+        } catch (const FfError& e) {
+            std::string message = e.what();
+            for (auto at = message.find(path.string()); at != std::string::npos; at = message.find(path.string())) {
+                message.replace(at, path.string().size(), "{p}");
+            }
+            return message;
+        }
+    }
+
+    fs::path dir_;
+};
+
+const std::string kAtoms =
+    R"("PseudoAtoms": [{"name": "A", "mass": 1, "charge": 0}, {"name": "B", "mass": 2, "charge": 0}])";
+
+std::string with_atoms(const std::string& rest) {
+    return R"({"MixingRule": "Lorentz-Berthelot", )" + kAtoms + (rest.empty() ? "" : ", " + rest) + "}";
+}
+
+TEST_F(ForceFieldLoad, ObjectFormBuildsTheModel) {
+    const ForceField ff = ForceField::load(write(R"({
+        "comment": {"nested": [1, null]},
+        "MixingRule": "Lorentz-Berthelot", "CutOffVDW": 12,
+        "PseudoAtoms": [
+            {"name": "O", "mass": 15.9994, "charge": -0.8476, "source": "paper"},
+            {"name": "H", "mass": 1, "charge": 0.4238, "source": "other"},
+            {"name": "N", "mass": 14.007, "charge": 0, "source": null}],
+        "SelfInteractions": [
+            {"name": "O", "type": "Lennard-JONES", "parameters": [78.2, 3.166], "source": "paper"},
+            {"name": "H", "parameters": [0, 0], "source": "self"},
+            {"name": "ghost", "type": "buckingham", "parameters": []}],
+        "BinaryInteractions": [
+            {"names": ["O", "H"], "parameters": [10, 2.5], "source": "pair"},
+            {"names": ["N", "N"], "type": "lennard-jones", "parameters": [1, 2], "source": null}]
+    })"));
+    ASSERT_EQ(ff.pseudo_atoms.size(), 3u);
+    const PseudoAtomParams& o = *ff.find("O");
+    EXPECT_EQ(o.mass, 15.9994);
+    EXPECT_EQ(o.charge, -0.8476);
+    EXPECT_EQ(o.epsilon, 78.2);
+    EXPECT_EQ(o.sigma, 3.166);
+    EXPECT_EQ(o.sources, std::vector<std::string>{"paper"});
+    EXPECT_EQ(ff.find("H")->sources, (std::vector<std::string>{"self", "other"}));
+    const PseudoAtomParams& n = *ff.find("N");
+    EXPECT_EQ(n.epsilon, 0.0);
+    EXPECT_EQ(n.sigma, 0.0);
+    EXPECT_TRUE(n.sources.empty());
+
+    ASSERT_EQ(ff.binary_pairs.size(), 2u);
+    ASSERT_TRUE(ff.binary_pairs.contains(NamePair{"H", "O"}));
+    const BinaryPairParams& oh = *ff.find_pair("O", "H");
+    EXPECT_EQ(oh.epsilon, 10.0);
+    EXPECT_EQ(oh.sigma, 2.5);
+    EXPECT_EQ(oh.source, "pair");
+    EXPECT_EQ(ff.find_pair("N", "N")->source, std::nullopt);
+    EXPECT_EQ(ff.find_pair("O", "N"), nullptr);
+}
+
+TEST_F(ForceFieldLoad, ArrayFormsReadLikeObjects) {
+    const ForceField ff = ForceField::load(write(R"(["Lorentz-Berthelot", 12.5,
+        [["O", 16, -0.8, "s"], ["H", 1, 0.4]],
+        [["O", "lennard-jones", [78, 3.1], null]],
+        [[["H", "O"], "LENNARD-JONES", [5, 2]]]])"));
+    EXPECT_EQ(ff.find("O")->sources, std::vector<std::string>{"s"});
+    EXPECT_EQ(ff.find("O")->epsilon, 78.0);
+    EXPECT_EQ(ff.find("H")->charge, 0.4);
+    EXPECT_EQ(ff.find_pair("O", "H")->epsilon, 5.0);
+    EXPECT_EQ(fault(R"(["Lorentz-Berthelot", 12])"),
+              "parsing {p}: invalid length 2, expected a force-field object with at least 3 elements at line 1 "
+              "column 25");
+    EXPECT_EQ(fault(R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": []})"), "");
+}
+
+TEST_F(ForceFieldLoad, ParseFaults) {
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {R"({"PseudoAtoms": []})", "parsing {p}: missing field `MixingRule` at line 1 column 19"},
+        {R"({"MixingRule": "Lorentz-Berthelot"})", "parsing {p}: missing field `PseudoAtoms` at line 1 column 35"},
+        {"{\"MixingRule\": \"x\",\n \"MixingRule\": \"y\", \"PseudoAtoms\": []}",
+         "parsing {p}: duplicate field `MixingRule` at line 2 column 13"},
+        {with_atoms(R"("CutOffVDW": "12")"),
+         "parsing {p}: invalid type: string \"12\", expected a number at line 1 column 148"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "A", "mass": null, "charge": 0}]})",
+         "parsing {p}: invalid type: null, expected a number at line 1 column 78"},
+        {R"({"MixingRule": null, "PseudoAtoms": []})",
+         "parsing {p}: invalid type: null, expected a string at line 1 column 19"},
+        {with_atoms(R"("SelfInteractions": [{"name": "A", "type": null, "parameters": []}])"),
+         "parsing {p}: invalid type: null, expected a string at line 1 column 178"},
+        {with_atoms(R"("SelfInteractions": [{"name": "A"}])"),
+         "parsing {p}: missing field `parameters` at line 1 column 165"},
+        {"{} 5", "parsing {p}: trailing characters at line 1 column 4"},
+        {"{\n  \"MixingRule\": 1}", "parsing {p}: invalid type: integer `1`, expected a string at line 2 column 17"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
+}
+
+std::string self_entries(const std::string& entries) { return with_atoms(R"("SelfInteractions": [)" + entries + "]"); }
+
+std::string binary_entries(const std::string& entries) {
+    return with_atoms(R"("BinaryInteractions": [)" + entries + "]");
+}
+
+TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
+    const std::string twice_a = R"({"name": "A", "mass": 1, "charge": 0}, {"name": "A", "mass": 1, "charge": 0})";
+    const std::string twice_x = R"({"name": "x", "parameters": []}, {"name": "x", "parameters": []})";
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {R"({"MixingRule": "lorentz-berthelot", "PseudoAtoms": [], "SelfInteractions": [)" + twice_x + "]}",
+         "unsupported MixingRule 'lorentz-berthelot' in {p} (only \"Lorentz-Berthelot\" is supported)"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + R"(], "SelfInteractions": [)" +
+             twice_x + "]}",
+         "duplicate SelfInteractions entry for 'x' in {p}"},
+        {self_entries(R"({"name": "B", "type": "lennard jones", "parameters": [1]})"),
+         "unsupported SelfInteractions type 'lennard jones' for 'B' (only lennard-jones is supported)"},
+        {self_entries(R"({"name": "A", "parameters": [12, 0.35, 1e-7]})"),
+         "SelfInteractions for 'A' must have [epsilon_K, sigma_Ang], got [12.0, 0.35, 1e-7]"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + "]}",
+         "duplicate PseudoAtoms entry for 'A' in {p}"},
+        {binary_entries(R"({"names": ["A", "B", "C"], "type": "x", "parameters": []})"),
+         "BinaryInteractions entry in {p} must have exactly two \"names\", got [\"A\", \"B\", \"C\"]"},
+        {binary_entries(R"({"names": ["A", "Z"], "type": "mie", "parameters": []})"),
+         "unsupported BinaryInteractions type 'mie' for (A, Z) (only lennard-jones is supported)"},
+        {binary_entries(R"({"names": ["Z", "A"], "parameters": [1]})"),
+         "BinaryInteractions for (Z, A) must have [epsilon_K, sigma_Ang], got [1.0]"},
+        {binary_entries(R"({"names": ["Y", "Z"], "parameters": [1, 2]})"),
+         "BinaryInteractions references unknown pseudo-atom 'Y' in {p}"},
+        {binary_entries(R"({"names": ["A", "Z"], "parameters": [1, 2]})"),
+         "BinaryInteractions references unknown pseudo-atom 'Z' in {p}"},
+        {binary_entries(R"({"names": ["A", "B"], "parameters": [1, 2]}, {"names": ["B", "A"], "parameters": [1, 2]})"),
+         "duplicate BinaryInteractions entry for (A, B) in {p}"},
+        {self_entries(R"({"name": "ghost", "type": "bad", "parameters": [1]})"), ""},
+        {binary_entries(R"({"names": ["A", "A"], "parameters": [1, 2]})"), ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
+}
+
+TEST_F(ForceFieldLoad, ReadingFaults) {
+    EXPECT_EQ(fault("{\"MixingRule\": \"\xff\"}"), "reading {p}: stream did not contain valid UTF-8");
+    const fs::path missing = dir_ / "absent.json";
+    try {
+        ForceField::load(missing);
+        FAIL();
+    } catch (const FfError& e) {
+        EXPECT_EQ(std::string(e.what()), "reading " + missing.string() + ": No such file or directory");
+    }
+}
+
+TEST(NormPairKey, OrdersAsUnsignedBytes) {
+    EXPECT_EQ(norm_pair_key("b", "a"), (NamePair{"a", "b"}));
+    EXPECT_EQ(norm_pair_key("a", "b"), (NamePair{"a", "b"}));
+    EXPECT_EQ(norm_pair_key("ab", "a"), (NamePair{"a", "ab"}));
+    EXPECT_EQ(norm_pair_key("a", "B"), (NamePair{"B", "a"}));
+    EXPECT_EQ(norm_pair_key("\xc3\xa9", "z"), (NamePair{"z", "\xc3\xa9"}));
+    EXPECT_EQ(norm_pair_key("x", "x"), (NamePair{"x", "x"}));
+}
+
+}  // namespace
+}  // namespace cellkit

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "ff/molecule.hpp"
+
+namespace cellkit {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch directory of its own per test, removed afterwards.
+class MoleculeLoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("cellkit_mol_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path write(const std::string& text, const std::string& file_name = "water.json") {
+        const fs::path path = dir_ / file_name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    // The load's failure message with the path replaced by {p}, or "" on success.
+    std::string fault(const std::string& text) {
+        const fs::path path = write(text);
+        try {
+            Molecule::load(path);
+            return "";
+        } catch (const FfError& e) {
+            std::string message = e.what();
+            if (const auto at = message.find(path.string()); at != std::string::npos) {
+                message.replace(at, path.string().size(), "{p}");
+            }
+            return message;
+        }
+    }
+
+    fs::path dir_;
+};
+
+const std::string kTwoAtoms = R"("pseudoAtoms": [["O", [0, 0, 0]], ["H", [1, 0, 0]]])";
+const std::string kOneAtom = R"({"pseudoAtoms": [["C", [0, 0, 0]]])";
+
+TEST_F(MoleculeLoad, ObjectFormKeepsEntriesAsWritten) {
+    const Molecule m = Molecule::load(write(R"({
+        "Type": "flexible", "comment": [1, {"x": null}],
+        "pseudoAtoms": [["O", [0, 0, 0.5]], ["H", [0.9572, 0, -1e-3]], ["H", [-0.24, 0.927, 0]]],
+        "Connectivity": [[0, 1], [2, 0]],
+        "Bonds": [[["O", "H"], "HARMONIC", [1000, 0.9572]]],
+        "Bends": [[["H", "O", "H"], "HARMONIC", []]],
+        "Torsions": [[["A", "B", "C", "D"], "TRAPPE", [0, 1.5, -2, 3]]]
+    })"));
+    EXPECT_EQ(m.name, "water");
+    EXPECT_FALSE(m.rigid);
+    ASSERT_EQ(m.pseudo_atoms.size(), 3u);
+    EXPECT_EQ(m.pseudo_atoms[1].type, "H");
+    EXPECT_EQ(m.pseudo_atoms[1].position, (Vec3{0.9572, 0, -1e-3}));
+    EXPECT_EQ(m.connectivity, (std::vector<AtomPair>{{0, 1}, {2, 0}}));
+    ASSERT_EQ(m.bond_entries.size(), 1u);
+    EXPECT_EQ(m.bond_entries[0].names, (std::array<std::string, 2>{"O", "H"}));
+    EXPECT_EQ(m.bond_entries[0].potential, "HARMONIC");
+    EXPECT_EQ(m.bond_entries[0].parameters, (std::vector<double>{1000, 0.9572}));
+    EXPECT_TRUE(m.bend_entries.at(0).parameters.empty());
+    EXPECT_EQ(m.torsion_entries.at(0).names[3], "D");
+}
+
+TEST_F(MoleculeLoad, ArrayFormWithTrailingValuesLeftOut) {
+    const Molecule single = Molecule::load(write(R"([null, [["CH4", [0, 0, 0]]]])"));
+    EXPECT_EQ(single.pseudo_atoms.size(), 1u);
+    EXPECT_TRUE(single.connectivity.empty());
+    EXPECT_TRUE(derived_angles(single).empty());
+    EXPECT_TRUE(derived_dihedrals(single).empty());
+
+    const Molecule pair = Molecule::load(write(R"(["Rigid", [["O", [0, 0, 0]], ["H", [1, 0, 0]]], [[0, 1]],
+        [[["O", "H"], "HARMONIC", [1, 2]]]])"));
+    EXPECT_TRUE(pair.rigid);
+    EXPECT_EQ(pair.connectivity, (std::vector<AtomPair>{{0, 1}}));
+    EXPECT_EQ(pair.bond_entries.size(), 1u);
+}
+
+TEST_F(MoleculeLoad, RigidOnlyForTheWordRigid) {
+    const struct {
+        std::string type;
+        bool rigid;
+    } cases[] = {{R"("Type": "rigid",)", true}, {R"("Type": "Rigid",)", true},  {R"("Type": "RIGID",)", true},
+                 {R"("Type": "rigid ",)", false}, {R"("Type": "flexible",)", false}, {R"("Type": null,)", false},
+                 {"", false}};
+    for (const auto& c : cases) {
+        const Molecule m = Molecule::load(write("{" + c.type + R"("pseudoAtoms": [["C", [0, 0, 0]]]})"));
+        EXPECT_EQ(m.rigid, c.rigid) << c.type;
+    }
+}
+
+TEST_F(MoleculeLoad, NameIsTheFileStem) {
+    fs::create_directories(dir_ / "dir");
+    const std::string text = R"({"pseudoAtoms": [["C", [0, 0, 0]]]})";
+    EXPECT_EQ(Molecule::load(write(text, "dir/ethane.united.json")).name, "ethane.united");
+    EXPECT_EQ(Molecule::load(write(text, "ethane")).name, "ethane");
+}
+
+TEST_F(MoleculeLoad, Faults) {
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {R"({"Connectivity": []})", "parsing {p}: missing field `pseudoAtoms` at line 1 column 20"},
+        {R"({"pseudoAtoms": []})", "{p} defines no pseudoAtoms"},
+        {"{" + kTwoAtoms + "}",
+         "{p} has 2 pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are bonded "
+         "(auto-bonding by index order is not used because it is wrong for branched molecules, e.g. water)"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [2, 1], [5, 0]]})",
+         "{p} Connectivity references atom index out of range (2, 1) for 2 pseudoAtoms"},
+        {kOneAtom + R"(, "Connectivity": [[0, 1]]})",
+         "{p} Connectivity references atom index out of range (0, 1) for 1 pseudoAtoms"},
+        {kOneAtom + R"(, "Connectivity": [[0, 0]]})", ""},
+        {"{" + kTwoAtoms + ",\n \"Connectivity\": [[0, 1.5]]}",
+         "parsing {p}: invalid type: floating point `1.5`, expected a non-negative integer at line 2 column 25"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[-1, 0]]})",
+         "parsing {p}: invalid value: integer `-1`, expected a non-negative integer at line 1 column 74"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[1.0, 0]]})",
+         "parsing {p}: invalid type: floating point `1.0`, expected a non-negative integer at line 1 column 75"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[1e2, 0]]})",
+         "parsing {p}: invalid type: floating point `100.0`, expected a non-negative integer at line 1 column 75"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[0, 1, 1]]})",
+         "parsing {p}: invalid length 3, expected a Connectivity pair of 2 atom indices at line 1 column 80"},
+        {R"({"pseudoAtoms": [["C", [0, 0]]]})",
+         "parsing {p}: invalid length 2, expected an array of 3 numbers at line 1 column 29"},
+        {R"({"pseudoAtoms": [["C"]]})",
+         "parsing {p}: invalid length 1, expected a pseudoAtoms entry of 2 elements (type name, position) at line 1 "
+         "column 22"},
+        {R"({"pseudoAtoms": [[null, [0, 0, 0]]]})",
+         "parsing {p}: invalid type: null, expected a string at line 1 column 22"},
+        {kOneAtom + R"(, "Bonds": [[["C", "C", "C"], "HARMONIC", []]]})",
+         "parsing {p}: invalid length 3, expected an array of 2 type names at line 1 column 62"},
+        {kOneAtom + R"(, "Bends": [[["C", "C"], "HARMONIC", []]]})",
+         "parsing {p}: invalid length 2, expected an array of 3 type names at line 1 column 57"},
+        {kOneAtom + R"(, "Torsions": [[["C", "C", "C", "C"], "TRAPPE"]]})",
+         "parsing {p}: invalid length 2, expected a Torsions entry of 3 elements (names, potential, parameters) at "
+         "line 1 column 81"},
+        {kOneAtom + R"(, "Type": 5})",
+         "parsing {p}: invalid type: integer `5`, expected a string or null at line 1 column 45"},
+        {kOneAtom + R"(, "Bonds": [], "Bonds": []})", "parsing {p}: duplicate field `Bonds` at line 1 column 56"},
+        {R"([null])", "parsing {p}: invalid length 1, expected a molecule object with at least 2 elements at line 1 "
+                      "column 6"},
+        {R"([null, [], [], [], [], [], {}])",
+         "parsing {p}: invalid length 7, expected a molecule object with at most 6 elements at line 1 column 30"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
+}
+
+TEST(MoleculeDerivation, AnglesAndDihedralsInBondOrder) {
+    const struct {
+        const char* label;
+        std::size_t atoms;
+        std::vector<AtomPair> connectivity;
+        std::vector<Angle> angles;
+        std::vector<Dihedral> dihedrals;
+    } cases[] = {
+        {"water", 3, {{0, 1}, {0, 2}}, {{1, 0, 2}}, {}},
+        {"chain", 4, {{0, 1}, {1, 2}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{0, 1, 2, 3}}},
+        {"reversed middle", 4, {{0, 1}, {2, 1}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{3, 2, 1, 0}}},
+        {"star", 4, {{0, 1}, {0, 2}, {0, 3}}, {{1, 0, 2}, {1, 0, 3}, {2, 0, 3}}, {}},
+        {"ring", 3, {{0, 1}, {1, 2}, {2, 0}}, {{1, 0, 2}, {0, 1, 2}, {1, 2, 0}}, {}},
+        {"repeated bond",
+         4,
+         {{0, 1}, {1, 2}, {1, 2}, {2, 3}},
+         {{0, 1, 2}, {0, 1, 2}, {2, 1, 2}, {1, 2, 1}, {1, 2, 3}, {1, 2, 3}},
+         {{0, 1, 2, 3}, {0, 1, 2, 3}}},
+    };
+    for (const auto& c : cases) {
+        Molecule m;
+        m.pseudo_atoms.resize(c.atoms);
+        m.connectivity = c.connectivity;
+        EXPECT_EQ(derived_angles(m), c.angles) << c.label;
+        EXPECT_EQ(derived_dihedrals(m), c.dihedrals) << c.label;
+    }
+}
+
+}  // namespace
+}  // namespace cellkit
