@@ -152,7 +152,12 @@ Cursor::Cursor(std::string text, std::string context) : text_(std::move(text)), 
     // Iterative: nesting depth must not be bounded by the call stack.
     const rapidjson::ParseResult result =
         reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(stream, recorder);
-    if (result.IsError()) fail_at_offset(result.Offset() + 1, describe_syntax_error(result.Code()));
+    if (result.IsError()) {
+        // An unfinished document is reported as such, not as whatever token the reader wanted next.
+        const bool at_end = result.Offset() >= text_.size();
+        fail_at_offset(result.Offset() + 1,
+                       at_end ? "EOF while parsing a value" : describe_syntax_error(result.Code()));
+    }
     // The reader takes a NUL byte for the end of the input.
     if (stream.Tell() < text_.size()) fail_at_offset(stream.Tell() + 1, "trailing characters");
 }

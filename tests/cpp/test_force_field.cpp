@@ -1,49 +1,29 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 #include "ff/force_field.hpp"
+#include "test_support.hpp"
 
 namespace cellkit {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A scratch directory of its own per test, removed afterwards.
-class ForceFieldLoad : public ::testing::Test {
+class ForceFieldLoad : public testing::ScratchTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("cellkit_ff_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+    fs::path write(const std::string& text, const std::string& file_name = "force_field.json") {
+        return ScratchTest::write(text, file_name);
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path write(const std::string& text) {
-        const fs::path path = dir_ / "force_field.json";
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-
-    // The load's failure message with the path replaced by {p}, or "" on success.
+    // The load's failure message with the path shown as {p}, or "" on success.
     std::string fault(const std::string& text) {
         const fs::path path = write(text);
-        try {
-            ForceField::load(path);
-            return "";
-        } catch (const FfError& e) {
-            std::string message = e.what();
-            for (auto at = message.find(path.string()); at != std::string::npos; at = message.find(path.string())) {
-                message.replace(at, path.string().size(), "{p}");
-            }
-            return message;
+        std::string message = fault_of([&] { ForceField::load(path); });
+        for (auto at = message.find("{d}/force_field.json"); at != std::string::npos; at = message.find("{d}/force_field.json")) {
+            message.replace(at, std::string("{d}/force_field.json").size(), "{p}");
         }
+        return message;
     }
-
-    fs::path dir_;
 };
 
 const std::string kAtoms =

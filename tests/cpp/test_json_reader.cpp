@@ -33,7 +33,7 @@ TEST(JsonCursor, SyntaxFaultsCarryLineAndColumn) {
         {"{\"a\": }", "ctx: invalid value at line 1 column 7"},
         {"[1,\n  2 x]", "ctx: missing a comma or ']' after an array element at line 2 column 5"},
         {"[\"\xc3\xa9\xc3\xa9\", x]", "ctx: invalid value at line 1 column 8"},
-        {"[1, 2", "ctx: missing a comma or ']' after an array element at line 1 column 5"},
+        {"[1, 2", "ctx: EOF while parsing a value at line 1 column 5"},
         {"[NaN]", "ctx: invalid value at line 1 column 2"},
     };
     for (const auto& c : cases) {

@@ -1,49 +1,29 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 #include "ff/molecule.hpp"
+#include "test_support.hpp"
 
 namespace cellkit {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A scratch directory of its own per test, removed afterwards.
-class MoleculeLoad : public ::testing::Test {
+class MoleculeLoad : public testing::ScratchTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("cellkit_mol_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     fs::path write(const std::string& text, const std::string& file_name = "water.json") {
-        const fs::path path = dir_ / file_name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return ScratchTest::write(text, file_name);
     }
-
-    // The load's failure message with the path replaced by {p}, or "" on success.
+    // The load's failure message with the path shown as {p}, or "" on success.
     std::string fault(const std::string& text) {
         const fs::path path = write(text);
-        try {
-            Molecule::load(path);
-            return "";
-        } catch (const FfError& e) {
-            std::string message = e.what();
-            if (const auto at = message.find(path.string()); at != std::string::npos) {
-                message.replace(at, path.string().size(), "{p}");
-            }
-            return message;
+        std::string message = fault_of([&] { Molecule::load(path); });
+        for (auto at = message.find("{d}/water.json"); at != std::string::npos; at = message.find("{d}/water.json")) {
+            message.replace(at, std::string("{d}/water.json").size(), "{p}");
         }
+        return message;
     }
-
-    fs::path dir_;
 };
 
 const std::string kTwoAtoms = R"("pseudoAtoms": [["O", [0, 0, 0]], ["H", [1, 0, 0]]])";

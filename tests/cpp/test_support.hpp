@@ -1,6 +1,11 @@
 // Builders for in-memory molecules, so writer tests need no input files.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,5 +37,41 @@ inline ActiveSpeciesList active(const std::vector<std::pair<const Molecule*, std
     for (const auto& [m, count] : species) list.push_back({resolve_molecule(*m), count});
     return list;
 }
+
+// A scratch directory of its own per test, removed afterwards.
+class ScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("cellkit_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::filesystem::path write(const std::string& text, const std::string& file_name) {
+        const std::filesystem::path path = dir_ / file_name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    // The message `load(path)` throws, with the scratch directory shown as {d}; "" on success.
+    template <typename Load>
+    std::string fault_of(Load&& load) {
+        try {
+            load();
+            return "";
+        } catch (const Error& e) {
+            std::string message = e.what();
+            const std::string dir = dir_.string();
+            for (auto at = message.find(dir); at != std::string::npos; at = message.find(dir)) {
+                message.replace(at, dir.size(), "{d}");
+            }
+            return message;
+        }
+    }
+
+    std::filesystem::path dir_;
+};
 
 }  // namespace cellkit::testing

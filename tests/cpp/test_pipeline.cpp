@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include "cli/coords_build.hpp"
+#include "cli/species_loading.hpp"
+#include "test_support.hpp"
+
+namespace cellkit {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Pipeline : public testing::ScratchTest {
+protected:
+    void SetUp() override {
+        ScratchTest::SetUp();
+        write(R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "C", "mass": 12, "charge": 0}]})",
+              "force_field.json");
+        write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", "c.json");
+        fs::create_directories(dir_ / "b");
+        write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", "b/c.json");
+        write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", "C.json");
+        write("{", "broken.json");
+    }
+    std::vector<fs::path> paths(std::initializer_list<const char*> names) {
+        std::vector<fs::path> out;
+        for (const char* n : names) out.push_back(dir_ / n);
+        return out;
+    }
+    std::vector<std::string> names_in(const fs::path& dir) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(Pipeline, LoadingFaultsInOrderOfChecks) {
+    const fs::path ff = dir_ / "force_field.json";
+    const struct {
+        fs::path force_field;
+        std::vector<fs::path> species;
+        std::vector<std::uint64_t> counts;
+        std::string message;
+    } cases[] = {
+        {dir_ / "broken.json", {}, {1, 2}, "at least one --species is required"},
+        {dir_ / "broken.json", paths({"c.json"}), {1, 2},
+         "--species has 1 entries but --counts has 2 (they must match 1:1)"},
+        {dir_ / "broken.json", paths({"broken.json"}), {1},
+         "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1"},
+        {ff, paths({"c.json", "broken.json", "missing.json"}), {1, 0, 1},
+         "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1"},
+        {ff, paths({"c.json", "b/c.json"}), {0, 1}, "duplicate species name 'c' (from {d}/b/c.json); file stems must be unique"},
+        {ff, paths({"c.json", "C.json"}), {0, 0}, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fault_of([&] { load_molecules(c.force_field, c.species, c.counts); }), c.message);
+    }
+    const LoadedInputs loaded = load_molecules(ff, paths({"c.json", "C.json"}), {0, 5});
+    EXPECT_EQ(loaded.skipped, std::vector<std::string>{"c"});
+    EXPECT_EQ(loaded.molecules.size(), 2u);
+}
+
+TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
+    CoordsBuildArgs args;
+    args.species = paths({"c.json", "C.json"});
+    args.counts = {2, 0};
+    args.coords = {{0, 0, 0}, {1, 1, 1}};
+    args.box_len = 20;
+    args.force_field = dir_ / "force_field.json";
+    args.out_dir = dir_ / "out/deeper";
+    const BuildSummary first = build_from_coords(args);
+    EXPECT_EQ(first.data_path, dir_ / "out/deeper/data.lmp");
+    EXPECT_EQ(first.skipped, std::vector<std::string>{"C"});
+    EXPECT_EQ(first.n_atoms, 2u);
+
+    // A second build replaces both files whole.
+    args.counts = {1, 0};
+    args.coords = {{3, 3, 3}};
+    build_from_coords(args);
+    std::ifstream data(dir_ / "out/deeper/data.lmp");
+    const std::string text((std::istreambuf_iterator<char>(data)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\n1 atoms\n"), std::string::npos);
+    EXPECT_EQ(names_in(dir_ / "out/deeper"), (std::vector<std::string>{"data.lmp", "forcefield.lmp"}));
+
+    // A coordinate count that does not fit writes nothing; an unwritable target leaves no temporary file.
+    args.out_dir = dir_ / "fresh";
+    args.coords = {};
+    EXPECT_EQ(fault_of([&] { build_from_coords(args); }), "internal error: expected 1 packed atom coordinates, got 0");
+    EXPECT_TRUE(fs::is_empty(dir_ / "fresh"));
+    args.coords = {{3, 3, 3}};
+    fs::create_directories(dir_ / "fresh/forcefield.lmp");
+    EXPECT_EQ(fault_of([&] { build_from_coords(args); }), "writing {d}/fresh/forcefield.lmp: Is a directory");
+    EXPECT_EQ(names_in(dir_ / "fresh"), (std::vector<std::string>{"data.lmp", "forcefield.lmp"}));
+
+    args.out_dir = dir_ / "c.json/out";
+    EXPECT_EQ(fault_of([&] { build_from_coords(args); }), "creating {d}/c.json/out: Not a directory");
+}
+
+}  // namespace
+}  // namespace cellkit
