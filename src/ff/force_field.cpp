@@ -167,6 +167,22 @@ void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const 
     }
 }
 
+// forcefield.lmp writes type names at the end of comment lines; LAMMPS would run
+// text after a line break as a command, and a trailing '&' joins the next line.
+void check_type_name(const std::string& name, const std::string& shown) {
+    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7f;
+    });
+    if (control || (!name.empty() && name.back() == '&')) {
+        std::string quoted;
+        fmt::append_quoted(quoted, name);
+        throw FfError(fmt::cat("PseudoAtoms name ", quoted, " in ", shown,
+                               " must not contain control characters or end with '&' (LAMMPS would read them as a "
+                               "line break or a line continuation)"));
+    }
+}
+
 }  // namespace
 
 NamePair norm_pair_key(const std::string& a, const std::string& b) {
@@ -193,6 +209,7 @@ ForceField ForceField::load(const std::filesystem::path& path) {
 
     ForceField ff;
     for (const PseudoAtomEntry& atom : raw.pseudo_atoms) {
+        check_type_name(atom.name, shown);
         const auto self = self_index.find(atom.name);
         PseudoAtomParams params = params_for(atom, self == self_index.end() ? nullptr : self->second);
         if (!ff.pseudo_atoms.try_emplace(atom.name, std::move(params)).second) {

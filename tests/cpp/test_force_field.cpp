@@ -149,6 +149,12 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
         {binary_entries(R"({"names": ["A", "B"], "parameters": [1, 2]}, {"names": ["B", "A"], "parameters": [1, 2]})"),
          "duplicate BinaryInteractions entry for (A, B) in {p}"},
         {self_entries(R"({"name": "ghost", "type": "bad", "parameters": [1]})"), ""},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "C\nshell rm x", "mass": 1, "charge": 0}]})",
+         "PseudoAtoms name \"C\\nshell rm x\" in {p} must not contain control characters or end with '&' (LAMMPS "
+         "would read them as a line break or a line continuation)"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "C&", "mass": 1, "charge": 0}]})",
+         "PseudoAtoms name \"C&\" in {p} must not contain control characters or end with '&' (LAMMPS would read "
+         "them as a line break or a line continuation)"},
         {binary_entries(R"({"names": ["A", "A"], "parameters": [1, 2]})"), ""},
     };
     for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
