@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/ascii.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 #include "ff/json_reader.hpp"
@@ -105,13 +106,9 @@ ForceFieldRaw read_force_field(json::Cursor& cursor) {
     return raw;
 }
 
-// Capitals anywhere are accepted; only ASCII letters fold.
+// Absent means Lennard-Jones.
 bool is_lennard_jones(const std::optional<std::string>& type) {
-    if (!type) return true;
-    constexpr std::string_view wanted = "lennard-jones";
-    return std::equal(type->begin(), type->end(), wanted.begin(), wanted.end(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
+    return type ? equals_ignoring_ascii_case(*type, "lennard-jones") : true;
 }
 
 PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEntry* self) {

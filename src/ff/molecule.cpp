@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/ascii.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 #include "ff/json_reader.hpp"
@@ -93,11 +94,7 @@ std::string molecule_name(const std::filesystem::path& path) {
 }
 
 bool is_rigid(const std::optional<std::string>& type) {
-    if (!type) return false;
-    constexpr std::string_view wanted = "rigid";
-    return std::equal(type->begin(), type->end(), wanted.begin(), wanted.end(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
+    return type ? equals_ignoring_ascii_case(*type, "rigid") : false;
 }
 
 std::vector<std::vector<std::size_t>> neighbour_lists(const Molecule& molecule) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/ascii.hpp"
 #include "common/number_format.hpp"
 
 namespace cellkit {
@@ -15,13 +16,6 @@ using fmt::cat;
 constexpr double rigid_bond_k = 1000.0;
 constexpr double rigid_angle_k = 100.0;
 constexpr double degrees_per_radian = 57.29577951308232;
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 // First entry, in file order, whose names match the atoms' names read either way.
 template <std::size_t N>
@@ -51,20 +45,30 @@ Vec3 difference(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1]
 
 double length(const Vec3& v) { return std::sqrt((v[0] * v[0] + v[1] * v[1]) + v[2] * v[2]); }
 
+// The entry's numbers, once its potential and their count are what LAMMPS's style needs.
+template <std::size_t N>
+const std::vector<double>& checked_parameters(const Molecule& m, const BondedEntry<N>& entry,
+                                              const std::array<std::string, N>& names, std::string_view kind,
+                                              std::string_view potential, std::string_view shape,
+                                              std::size_t count) {
+    if (!equals_ignoring_ascii_case(entry.potential, potential)) {
+        throw Error(cat("molecule '", m.name, "': unsupported ", kind, " potential '", entry.potential, "' for ",
+                        dashed(names), " (only ", potential, " is supported)"));
+    }
+    if (entry.parameters.size() != count) {
+        throw Error(cat("molecule '", m.name, "': ", potential, " ", kind, " ", dashed(names), " must have ", shape,
+                        ", got ", fmt::list_form(entry.parameters)));
+    }
+    return entry.parameters;
+}
+
 ResolvedBond resolve_bond(const Molecule& m, const AtomPair& atoms) {
     ResolvedBond bond;
     bond.names = type_names(m, atoms);
     if (const BondEntry* entry = find_entry(m.bond_entries, bond.names)) {
-        if (!equals_ignoring_ascii_case(entry->potential, "HARMONIC")) {
-            throw Error(cat("molecule '", m.name, "': unsupported bond potential '", entry->potential, "' for ",
-                            dashed(bond.names), " (only HARMONIC is supported)"));
-        }
-        if (entry->parameters.size() != 2) {
-            throw Error(cat("molecule '", m.name, "': HARMONIC bond ", dashed(bond.names), " must have [k, r0], got ",
-                            fmt::list_form(entry->parameters)));
-        }
-        bond.k = (entry->parameters[0] * kcal_per_kelvin) * 0.5;
-        bond.r0 = entry->parameters[1];
+        const auto& p = checked_parameters(m, *entry, bond.names, "bond", "HARMONIC", "[k, r0]", 2);
+        bond.k = (p[0] * kcal_per_kelvin) * 0.5;
+        bond.r0 = p[1];
         return bond;
     }
     if (!m.rigid) {
@@ -99,16 +103,9 @@ ResolvedAngle resolve_angle(const Molecule& m, const Angle& atoms) {
     ResolvedAngle angle;
     angle.names = type_names(m, atoms);
     if (const BendEntry* entry = find_entry(m.bend_entries, angle.names)) {
-        if (!equals_ignoring_ascii_case(entry->potential, "HARMONIC")) {
-            throw Error(cat("molecule '", m.name, "': unsupported bend potential '", entry->potential, "' for ",
-                            dashed(angle.names), " (only HARMONIC is supported)"));
-        }
-        if (entry->parameters.size() != 2) {
-            throw Error(cat("molecule '", m.name, "': HARMONIC bend ", dashed(angle.names),
-                            " must have [k, angle0], got ", fmt::list_form(entry->parameters)));
-        }
-        angle.k = (entry->parameters[0] * kcal_per_kelvin) * 0.5;
-        angle.angle0 = entry->parameters[1];
+        const auto& p = checked_parameters(m, *entry, angle.names, "bend", "HARMONIC", "[k, angle0]", 2);
+        angle.k = (p[0] * kcal_per_kelvin) * 0.5;
+        angle.angle0 = p[1];
         return angle;
     }
     if (!m.rigid) {
@@ -128,15 +125,7 @@ std::optional<ResolvedDihedral> resolve_dihedral(const Molecule& m, const Dihedr
     dihedral.names = type_names(m, atoms);
     const TorsionEntry* entry = find_entry(m.torsion_entries, dihedral.names);
     if (entry == nullptr) return std::nullopt;
-    if (!equals_ignoring_ascii_case(entry->potential, "TRAPPE")) {
-        throw Error(cat("molecule '", m.name, "': unsupported torsion potential '", entry->potential, "' for ",
-                        dashed(dihedral.names), " (only TRAPPE is supported)"));
-    }
-    const auto& c = entry->parameters;
-    if (c.size() != 4) {
-        throw Error(cat("molecule '", m.name, "': TRAPPE torsion ", dashed(dihedral.names),
-                        " must have [c0, c1, c2, c3], got ", fmt::list_form(c)));
-    }
+    const auto& c = checked_parameters(m, *entry, dihedral.names, "torsion", "TRAPPE", "[c0, c1, c2, c3]", 4);
     // TraPPE c1(1+cos) + c2(1-cos2) + c3(1+cos3) is OPLS with K_n = 2 c_n; c0 only shifts the energy.
     dihedral.K1 = (c[1] + c[1]) * kcal_per_kelvin;
     dihedral.K2 = (c[2] + c[2]) * kcal_per_kelvin;

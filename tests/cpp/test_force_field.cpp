@@ -15,15 +15,7 @@ protected:
     fs::path write(const std::string& text, const std::string& file_name = "force_field.json") {
         return ScratchTest::write(text, file_name);
     }
-    // The load's failure message with the path shown as {p}, or "" on success.
-    std::string fault(const std::string& text) {
-        const fs::path path = write(text);
-        std::string message = fault_of([&] { ForceField::load(path); });
-        for (auto at = message.find("{d}/force_field.json"); at != std::string::npos; at = message.find("{d}/force_field.json")) {
-            message.replace(at, std::string("{d}/force_field.json").size(), "{p}");
-        }
-        return message;
-    }
+    std::string fault(const std::string& text) { return load_fault(text, "force_field.json", ForceField::load); }
 };
 
 const std::string kAtoms =

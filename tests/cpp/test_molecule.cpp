@@ -15,15 +15,7 @@ protected:
     fs::path write(const std::string& text, const std::string& file_name = "water.json") {
         return ScratchTest::write(text, file_name);
     }
-    // The load's failure message with the path shown as {p}, or "" on success.
-    std::string fault(const std::string& text) {
-        const fs::path path = write(text);
-        std::string message = fault_of([&] { Molecule::load(path); });
-        for (auto at = message.find("{d}/water.json"); at != std::string::npos; at = message.find("{d}/water.json")) {
-            message.replace(at, std::string("{d}/water.json").size(), "{p}");
-        }
-        return message;
-    }
+    std::string fault(const std::string& text) { return load_fault(text, "water.json", Molecule::load); }
 };
 
 const std::string kTwoAtoms = R"("pseudoAtoms": [["O", [0, 0, 0]], ["H", [1, 0, 0]]])";

@@ -71,6 +71,18 @@ protected:
         }
     }
 
+    // Writes `text` to `file_name`, loads it, and returns the failure with that path shown as {p}.
+    template <typename Load>
+    std::string load_fault(const std::string& text, const std::string& file_name, Load&& load) {
+        const std::filesystem::path path = write(text, file_name);
+        std::string message = fault_of([&] { load(path); });
+        const std::string shown = "{d}/" + file_name;
+        for (auto at = message.find(shown); at != std::string::npos; at = message.find(shown)) {
+            message.replace(at, shown.size(), "{p}");
+        }
+        return message;
+    }
+
     std::filesystem::path dir_;
 };
 
