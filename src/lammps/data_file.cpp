@@ -1,5 +1,7 @@
 #include "lammps/data_file.hpp"
 
+#include <cmath>
+
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 
@@ -76,6 +78,17 @@ std::string compose_data_file(const ActiveSpeciesList& active, const std::vector
     const SystemTotals totals = system_totals(active);
     if (coords.size() != totals.atoms) {
         throw Error(cat("internal error: expected ", totals.atoms, " packed atom coordinates, got ", coords.size()));
+    }
+    // LAMMPS refuses an empty or inverted box and cannot move atoms at NaN; say so here
+    // rather than write a file that only fails later.
+    if (!std::isfinite(box_len) || box_len <= 0.0) {
+        throw Error(cat("the box edge must be a positive finite length in \u00c5, got ", box_len));
+    }
+    for (std::size_t i = 0; i < coords.size(); ++i) {
+        const Vec3& r = coords[i];
+        if (!std::isfinite(r[0]) || !std::isfinite(r[1]) || !std::isfinite(r[2])) {
+            throw Error(cat("the position of atom ", i + 1, " is not finite: (", r[0], ", ", r[1], ", ", r[2], ")"));
+        }
     }
     std::vector<SpeciesText> texts;
     texts.reserve(active.size());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -68,6 +69,26 @@ TEST(DataFile, CoordinateCountMismatchWritesNothing) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir));
     std::filesystem::remove_all(dir);
+
+    // Values LAMMPS cannot use are refused too, instead of writing a file it rejects.
+    const double nan = std::nan("");
+    const std::vector<Vec3> good(4);
+    std::vector<Vec3> bad = good;
+    bad[2][1] = nan;
+    const std::pair<std::pair<std::vector<Vec3>, double>, std::string> cases[] = {
+        {{good, 0.0}, "the box edge must be a positive finite length in \u00c5, got 0"},
+        {{good, -3.5}, "the box edge must be a positive finite length in \u00c5, got -3.5"},
+        {{good, nan}, "the box edge must be a positive finite length in \u00c5, got NaN"},
+        {{bad, 25.0}, "the position of atom 3 is not finite: (0, NaN, 0)"},
+    };
+    for (const auto& [input, message] : cases) {
+        try {
+            compose_data_file(active, input.first, registries, e.ff, input.second);
+            ADD_FAILURE() << message;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.what(), message);
+        }
+    }
 }
 
 // Rigid water (placeholder bond and angle) then a flexible C-O species with the
