@@ -16,6 +16,7 @@ void append_padded(std::string& out, std::string_view text, int width) {
 }
 
 bool append_non_finite(std::string& out, double value) {
+    // NaN and infinities print as NaN, inf and -inf in every form.
     if (std::isnan(value)) {
         out.append("NaN");
         return true;
@@ -25,6 +26,14 @@ bool append_non_finite(std::string& out, double value) {
         return true;
     }
     return false;
+}
+
+// Writes a non-finite value padded to `width`; false for a finite one.
+bool append_non_finite_padded(std::string& out, double value, int width) {
+    std::string text;
+    if (!append_non_finite(text, value)) return false;
+    append_padded(out, text, width);
+    return true;
 }
 
 // Shortest round-trip digits of |value| and the decimal exponent of the first
@@ -81,12 +90,7 @@ void append_shortest(std::string& out, double value) {
 }
 
 void append_fixed(std::string& out, double value, int decimals, int width) {
-    if (!std::isfinite(value)) {
-        std::string text;
-        append_non_finite(text, value);
-        append_padded(out, text, width);
-        return;
-    }
+    if (append_non_finite_padded(out, value, width)) return;
     std::array<char, 400> buf{};
     auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
     if (res.ec != std::errc{}) {  // beyond the buffer: only for absurd magnitudes
@@ -99,16 +103,12 @@ void append_fixed(std::string& out, double value, int decimals, int width) {
 }
 
 void append_exponent(std::string& out, double value, int decimals, int width) {
-    std::array<char, 64> text{};
-    std::size_t len = 0;
-    if (!std::isfinite(value)) {
-        std::string s;
-        append_non_finite(s, value);
-        append_padded(out, s, width);
-        return;
-    }
+    if (append_non_finite_padded(out, value, width)) return;
     std::array<char, 64> buf{};
     auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific, decimals);
+    // Rewrite the library's "e+01" exponent as "e1".
+    std::array<char, 64> text{};
+    std::size_t len = 0;
     const char* p = buf.data();
     for (; p < res.ptr && *p != 'e'; ++p) text[len++] = *p;
     text[len++] = 'e';
@@ -206,10 +206,5 @@ std::string shortest(double value) {
     return out;
 }
 
-std::string fixed(double value, int decimals) {
-    std::string out;
-    append_fixed(out, value, decimals);
-    return out;
-}
 
 }  // namespace cellkit::fmt

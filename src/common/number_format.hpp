@@ -36,7 +36,6 @@ std::string list_form(const std::vector<double>& values);
 std::string list_form(const std::vector<std::string>& values);
 
 std::string shortest(double value);
-std::string fixed(double value, int decimals);
 
 // Wrapper that makes `cat` write a double with a fixed number of decimals.
 struct Fixed {
