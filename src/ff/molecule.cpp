@@ -7,7 +7,7 @@
 #include "common/ascii.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
-#include "ff/json_reader.hpp"
+#include "common/json_reader.hpp"
 
 namespace cellkit {
 namespace {

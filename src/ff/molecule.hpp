@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/vec3.hpp"
 
 namespace cellkit {
-
-using Vec3 = std::array<double, 3>;
 
 struct PseudoAtom {
     std::string type;

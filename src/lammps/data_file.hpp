@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/active_species.hpp"
+#include "lammps/system.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/type_registry.hpp"

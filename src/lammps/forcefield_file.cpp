@@ -5,8 +5,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cli/pair_style.hpp"
 #include "common/number_format.hpp"
+#include "lammps/pair_style.hpp"
 
 namespace cellkit {
 namespace {

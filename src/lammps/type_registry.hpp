@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/active_species.hpp"
+#include "lammps/system.hpp"
 #include "ff/force_field.hpp"
 #include "lammps/resolve.hpp"
 

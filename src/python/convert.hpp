@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "ff/molecule.hpp"
+#include "common/vec3.hpp"
 #include "lammps/pair_setup.hpp"
 
 namespace cellkit::py {

@@ -1,7 +1,7 @@
 #include <utility>
 
-#include "cli/coords_build.hpp"
-#include "cli/lammps_outputs.hpp"
+#include "pipeline/coords_build.hpp"
+#include "pipeline/lammps_outputs.hpp"
 #include "python/convert.hpp"
 #include "python/entries.hpp"
 #include "python/errors.hpp"

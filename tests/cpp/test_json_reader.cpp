@@ -4,7 +4,7 @@
 #include <cstring>
 #include <random>
 
-#include "ff/json_reader.hpp"
+#include "common/json_reader.hpp"
 
 namespace cellkit::json {
 namespace {

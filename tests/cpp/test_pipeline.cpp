@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "cli/coords_build.hpp"
-#include "cli/species_loading.hpp"
+#include "pipeline/coords_build.hpp"
+#include "pipeline/species_loading.hpp"
 #include "test_support.hpp"
 
 namespace cellkit {

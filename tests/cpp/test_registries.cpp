@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/active_species.hpp"
+#include "pipeline/active_species.hpp"
 #include "lammps/type_registry.hpp"
 #include "test_support.hpp"
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/active_species.hpp"
+#include "pipeline/active_species.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/lammps_outputs.hpp"
-#include "cli/pair_style.hpp"
+#include "pipeline/lammps_outputs.hpp"
+#include "lammps/pair_style.hpp"
 #include "lammps/data_file.hpp"
 #include "lammps/forcefield_file.hpp"
 #include "test_support.hpp"

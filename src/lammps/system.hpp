@@ -1,11 +1,9 @@
-// Selects the species that go into the box and checks that they agree on shared types.
+// The system model: the species that go into the box, with their counts, and its totals.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "ff/molecule.hpp"
 #include "lammps/resolve.hpp"
 
 namespace cellkit {
@@ -15,12 +13,8 @@ struct ActiveSpecies {
     std::uint64_t count = 0;
 };
 
+// Species with a count above 0, in the order given; fixes the canonical atom order.
 using ActiveSpeciesList = std::vector<ActiveSpecies>;
-
-struct ActiveSelection {
-    ActiveSpeciesList active;
-    std::vector<std::string> warnings;  // one per rigid-placeholder bond or angle type
-};
 
 // Atoms, bonds, angles and dihedrals of the whole system (per molecule x count).
 struct SystemTotals {
@@ -29,8 +23,5 @@ struct SystemTotals {
 
 // Throws Error when a total does not fit in 64 bits.
 SystemTotals system_totals(const ActiveSpeciesList& active);
-
-// Resolves every species with a count above 0; throws Error on the first fault.
-ActiveSelection resolve_active(const std::vector<Molecule>& molecules, const std::vector<std::uint64_t>& counts);
 
 }  // namespace cellkit

@@ -1,7 +1,7 @@
-#include "cli/coords_build.hpp"
+#include "pipeline/coords_build.hpp"
 
-#include "cli/active_species.hpp"
-#include "cli/species_loading.hpp"
+#include "pipeline/active_species.hpp"
+#include "pipeline/species_loading.hpp"
 
 namespace cellkit {
 

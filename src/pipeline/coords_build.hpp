@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "cli/lammps_outputs.hpp"
+#include "pipeline/lammps_outputs.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
 

@@ -1,4 +1,4 @@
-#include "cli/species_loading.hpp"
+#include "pipeline/species_loading.hpp"
 
 #include <unordered_set>
 

@@ -1,4 +1,4 @@
-#include "ff/json_reader.hpp"
+#include "common/json_reader.hpp"
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>

@@ -1,4 +1,4 @@
-#include "cli/lammps_outputs.hpp"
+#include "pipeline/lammps_outputs.hpp"
 
 #include <system_error>
 

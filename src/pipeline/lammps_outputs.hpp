@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/active_species.hpp"
+#include "pipeline/active_species.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"

@@ -1,4 +1,4 @@
-#include "cli/pair_style.hpp"
+#include "lammps/pair_style.hpp"
 
 namespace cellkit {
 
