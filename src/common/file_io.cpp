@@ -1,17 +1,18 @@
 #include "common/file_io.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
+#include "common/error.hpp"
 #include "common/number_format.hpp"
 
 namespace cellkit {
 namespace {
-
-std::string system_text(int error_number) { return std::strerror(error_number); }
 
 // Closes the descriptor on every path out of the caller.
 class FileDescriptor {
@@ -36,21 +37,29 @@ private:
 
 }  // namespace
 
-std::optional<std::string> read_whole_file(const std::filesystem::path& path, std::string& contents) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return system_text(errno);
-    contents.clear();
+std::string read_text_file(const std::filesystem::path& path) {
+    const std::string context = fmt::cat("reading ", display(path));
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; the type check below refuses it.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) sys_fail(context, errno);
+    struct stat info{};
+    if (::fstat(fd.get(), &info) != 0) sys_fail(context, errno);
+    if (S_ISDIR(info.st_mode)) sys_fail(context, EISDIR);
+    if (!S_ISREG(info.st_mode)) fail(display(path), " is not a regular file");
+    std::string contents;
+    contents.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return system_text(errno);
+            sys_fail(context, errno);
         }
         if (n == 0) break;
         contents.append(buffer, static_cast<std::size_t>(n));
     }
-    return std::nullopt;
+    if (!is_valid_utf8(contents)) fail(context, ": stream did not contain valid UTF-8");
+    return contents;
 }
 
 bool is_valid_utf8(std::string_view text) {
@@ -86,7 +95,8 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
-std::optional<std::string> replace_file_atomically(const std::filesystem::path& path, std::string_view contents) {
+void replace_file(const std::filesystem::path& path, std::string_view contents) {
+    const std::string context = fmt::cat("writing ", display(path));
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     std::filesystem::path temp;
@@ -96,13 +106,13 @@ std::optional<std::string> replace_file_atomically(const std::filesystem::path& 
         temp = dir / fmt::cat(".", path.filename().string(), ".tmp-", static_cast<long>(::getpid()), "-",
                               counter.fetch_add(1));
         raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (raw < 0 && errno != EEXIST) return system_text(errno);
+        if (raw < 0 && errno != EEXIST) sys_fail(context, errno);
     }
-    if (raw < 0) return system_text(EEXIST);
+    if (raw < 0) sys_fail(context, EEXIST);
     FileDescriptor fd(raw);
-    auto fail = [&temp](int error_number) {
+    auto fail_removing_temp = [&](int error_number) {
         ::unlink(temp.c_str());
-        return std::optional<std::string>(system_text(error_number));
+        sys_fail(context, error_number);
     };
     const char* data = contents.data();
     std::size_t left = contents.size();
@@ -110,14 +120,13 @@ std::optional<std::string> replace_file_atomically(const std::filesystem::path& 
         const ssize_t n = ::write(fd.get(), data, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(errno);
+            fail_removing_temp(errno);
         }
         data += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (const int err = fd.close_now(); err != 0) return fail(err);
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail(errno);
-    return std::nullopt;
+    if (const int err = fd.close_now(); err != 0) fail_removing_temp(err);
+    if (::rename(temp.c_str(), path.c_str()) != 0) fail_removing_temp(errno);
 }
 
 }  // namespace cellkit

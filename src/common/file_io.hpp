@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,15 +10,16 @@ namespace cellkit {
 // Path as shown in messages.
 inline std::string display(const std::filesystem::path& path) { return path.string(); }
 
-// Reads the whole file into `contents`; on failure returns the system's
-// description of the fault and leaves `contents` unspecified.
-std::optional<std::string> read_whole_file(const std::filesystem::path& path, std::string& contents);
+// The whole content of a regular file, checked to be UTF-8. Throws Error
+// "reading {path}: {fault}"; a device, FIFO or directory is refused before it
+// is read, so /dev/zero cannot read forever and a FIFO cannot block.
+std::string read_text_file(const std::filesystem::path& path);
 
 bool is_valid_utf8(std::string_view text);
 
 // Writes `contents` to a new file beside `path`, then renames it over `path`,
 // so readers see the old file or the complete new one, never a truncated one.
-// Returns the system's description of a failure; no temporary file remains.
-std::optional<std::string> replace_file_atomically(const std::filesystem::path& path, std::string_view contents);
+// Throws Error "writing {path}: {system text}"; no temporary file remains.
+void replace_file(const std::filesystem::path& path, std::string_view contents);
 
 }  // namespace cellkit

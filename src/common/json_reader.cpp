@@ -163,10 +163,7 @@ Cursor::Cursor(std::string text, std::string context) : text_(std::move(text)), 
 }
 
 Cursor open_file(const std::filesystem::path& path) {
-    std::string text;
-    if (const auto fault = read_whole_file(path, text)) throw Error(fmt::cat("reading ", display(path), ": ", *fault));
-    if (!is_valid_utf8(text)) throw Error(fmt::cat("reading ", display(path), ": stream did not contain valid UTF-8"));
-    return Cursor(std::move(text), fmt::cat("parsing ", display(path)));
+    return Cursor(read_text_file(path), fmt::cat("parsing ", display(path)));
 }
 
 Token Cursor::peek() const { return done() ? Token::ArrayEnd : events_[next_].token; }
@@ -271,7 +268,7 @@ void Cursor::fail_at_last(std::string_view description) const {
 
 void Cursor::fail_at_offset(std::size_t end, std::string_view description) const {
     const TextPosition pos = locate(text_, end);
-    throw Error(fmt::cat(context_, ": ", description, " at line ", pos.line, " column ", pos.column));
+    fail(context_, ": ", description, " at line ", pos.line, " column ", pos.column);
 }
 
 void read_record(Cursor& cursor, std::string_view expected, std::initializer_list<Field> fields) {

@@ -5,8 +5,9 @@
 
 #include "common/ascii.hpp"
 #include "common/file_io.hpp"
-#include "common/number_format.hpp"
 #include "common/json_reader.hpp"
+#include "common/number_format.hpp"
+#include "ff/type_names.hpp"
 
 namespace cellkit {
 namespace {
@@ -117,12 +118,12 @@ PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEn
     p.charge = atom.charge;
     if (self != nullptr) {
         if (!is_lennard_jones(self->type)) {
-            throw FfError(fmt::cat("unsupported SelfInteractions type '", *self->type, "' for '", atom.name,
-                                   "' (only lennard-jones is supported)"));
+            fail("unsupported SelfInteractions type '", *self->type, "' for '", atom.name,
+                 "' (only lennard-jones is supported)");
         }
         if (self->parameters.size() != 2) {
-            throw FfError(fmt::cat("SelfInteractions for '", atom.name, "' must have [epsilon_K, sigma_Ang], got ",
-                                   fmt::list_form(self->parameters)));
+            fail("SelfInteractions for '", atom.name, "' must have [epsilon_K, sigma_Ang], got ",
+                 fmt::list_form(self->parameters));
         }
         p.epsilon = self->parameters[0];
         p.sigma = self->parameters[1];
@@ -136,22 +137,22 @@ PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEn
 
 void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const std::string& shown) {
     if (entry.names.size() != 2) {
-        throw FfError(fmt::cat("BinaryInteractions entry in ", shown, " must have exactly two \"names\", got ",
-                               fmt::list_form(entry.names)));
+        fail("BinaryInteractions entry in ", shown, " must have exactly two \"names\", got ",
+             fmt::list_form(entry.names));
     }
     const std::string& first = entry.names[0];
     const std::string& second = entry.names[1];
     if (!is_lennard_jones(entry.type)) {
-        throw FfError(fmt::cat("unsupported BinaryInteractions type '", *entry.type, "' for (", first, ", ", second,
-                               ") (only lennard-jones is supported)"));
+        fail("unsupported BinaryInteractions type '", *entry.type, "' for (", first, ", ", second,
+             ") (only lennard-jones is supported)");
     }
     if (entry.parameters.size() != 2) {
-        throw FfError(fmt::cat("BinaryInteractions for (", first, ", ", second,
-                               ") must have [epsilon_K, sigma_Ang], got ", fmt::list_form(entry.parameters)));
+        fail("BinaryInteractions for (", first, ", ", second, ") must have [epsilon_K, sigma_Ang], got ",
+             fmt::list_form(entry.parameters));
     }
     for (const std::string* name : {&first, &second}) {
         if (!ff.pseudo_atoms.contains(*name)) {
-            throw FfError(fmt::cat("BinaryInteractions references unknown pseudo-atom '", *name, "' in ", shown));
+            fail("BinaryInteractions references unknown pseudo-atom '", *name, "' in ", shown);
         }
     }
     NamePair key = norm_pair_key(first, second);
@@ -159,8 +160,7 @@ void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const 
         ff.binary_pairs.try_emplace(key, BinaryPairParams{entry.parameters[0], entry.parameters[1], entry.source})
             .second;
     if (!inserted) {
-        throw FfError(
-            fmt::cat("duplicate BinaryInteractions entry for (", key.first, ", ", key.second, ") in ", shown));
+        fail("duplicate BinaryInteractions entry for (", key.first, ", ", key.second, ") in ", shown);
     }
 }
 
@@ -174,17 +174,17 @@ void check_type_name(const std::string& name, const std::string& shown) {
     if (control || (!name.empty() && name.back() == '&')) {
         std::string quoted;
         fmt::append_quoted(quoted, name);
-        throw FfError(fmt::cat("PseudoAtoms name ", quoted, " in ", shown,
-                               " must not contain control characters or end with '&' (LAMMPS would read them as a "
-                               "line break or a line continuation)"));
+        fail("PseudoAtoms name ", quoted, " in ", shown,
+             " must not contain control characters or end with '&' (LAMMPS would read them as a "
+             "line break or a line continuation)");
     }
 }
 
 }  // namespace
 
 NamePair norm_pair_key(const std::string& a, const std::string& b) {
-    // std::string compares through char_traits<char>, i.e. as unsigned bytes.
-    return a.compare(b) > 0 ? NamePair{b, a} : NamePair{a, b};
+    auto [first, second] = canonical_direction<2>({a, b});
+    return {std::move(first), std::move(second)};
 }
 
 ForceField ForceField::load(const std::filesystem::path& path) {
@@ -193,14 +193,13 @@ ForceField ForceField::load(const std::filesystem::path& path) {
     const std::string shown = display(path);
 
     if (raw.mixing_rule != "Lorentz-Berthelot") {
-        throw FfError(fmt::cat("unsupported MixingRule '", raw.mixing_rule, "' in ", shown,
-                               " (only \"Lorentz-Berthelot\" is supported)"));
+        fail("unsupported MixingRule '", raw.mixing_rule, "' in ", shown, " (only \"Lorentz-Berthelot\" is supported)");
     }
 
     std::unordered_map<std::string, const SelfInteractionEntry*> self_index;
     for (const SelfInteractionEntry& self : raw.self_interactions) {
         if (!self_index.try_emplace(self.name, &self).second) {
-            throw FfError(fmt::cat("duplicate SelfInteractions entry for '", self.name, "' in ", shown));
+            fail("duplicate SelfInteractions entry for '", self.name, "' in ", shown);
         }
     }
 
@@ -210,7 +209,7 @@ ForceField ForceField::load(const std::filesystem::path& path) {
         const auto self = self_index.find(atom.name);
         PseudoAtomParams params = params_for(atom, self == self_index.end() ? nullptr : self->second);
         if (!ff.pseudo_atoms.try_emplace(atom.name, std::move(params)).second) {
-            throw FfError(fmt::cat("duplicate PseudoAtoms entry for '", atom.name, "' in ", shown));
+            fail("duplicate PseudoAtoms entry for '", atom.name, "' in ", shown);
         }
     }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/hash.hpp"
 
 namespace cellkit {
 
@@ -31,8 +32,10 @@ using NamePair = std::pair<std::string, std::string>;
 
 struct NamePairHash {
     std::size_t operator()(const NamePair& p) const noexcept {
-        const std::size_t a = std::hash<std::string>{}(p.first);
-        return a ^ (std::hash<std::string>{}(p.second) + 0x9e3779b97f4a7c15ULL + (a << 6) + (a >> 2));
+        std::size_t seed = 0;
+        hash_combine(seed, p.first);
+        hash_combine(seed, p.second);
+        return seed;
     }
 };
 

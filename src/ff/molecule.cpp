@@ -115,17 +115,16 @@ Molecule Molecule::load(const std::filesystem::path& path) {
     const std::string shown = display(path);
     const std::size_t n = m.pseudo_atoms.size();
 
-    if (n == 0) throw FfError(fmt::cat(shown, " defines no pseudoAtoms"));
+    if (n == 0) fail(shown, " defines no pseudoAtoms");
     if (n >= 2 && m.connectivity.empty()) {
-        throw FfError(fmt::cat(shown, " has ", n,
-                               " pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are "
-                               "bonded (auto-bonding by index order is not used because it is wrong for branched "
-                               "molecules, e.g. water)"));
+        fail(shown, " has ", n,
+             " pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are "
+             "bonded (auto-bonding by index order is not used because it is wrong for branched "
+             "molecules, e.g. water)");
     }
     for (const auto& [a, b] : m.connectivity) {
         if (a >= n || b >= n) {
-            throw FfError(fmt::cat(shown, " Connectivity references atom index out of range (", a, ", ", b, ") for ",
-                                   n, " pseudoAtoms"));
+            fail(shown, " Connectivity references atom index out of range (", a, ", ", b, ") for ", n, " pseudoAtoms");
         }
     }
     m.name = molecule_name(path);

@@ -15,7 +15,7 @@ using fmt::cat;
 template <typename Registry>
 std::size_t type_number(const Registry& registry, const typename Registry::KeyType& key) {
     if (auto position = registry.position(key)) return *position + 1;
-    throw Error("internal error: a bonded type is missing from its registry");
+    fail("internal error: a bonded type is missing from its registry");
 }
 
 // The parts of every line that are the same in each copy of a species,
@@ -42,7 +42,7 @@ SpeciesText render_species(const ResolvedMolecule& resolved, const TypeRegistrie
         const PseudoAtomParams* params = force_field.find(atom.type);
         const auto position = registries.atoms.position(atom.type);
         if (params == nullptr || !position) {
-            throw Error(cat("internal error: pseudo-atom type '", atom.type, "' has no atom type"));
+            fail("internal error: pseudo-atom type '", atom.type, "' has no atom type");
         }
         std::string middle = padded_type(*position + 1);
         fmt::append_fixed(middle, params->charge, 6, 10);
@@ -52,16 +52,15 @@ SpeciesText render_species(const ResolvedMolecule& resolved, const TypeRegistrie
     }
     for (const BondRecord& r : resolved.bonds) {
         text.bond_middle.push_back(padded_type(type_number(registries.bonds, type_key(r.bond))));
-        text.bond_comment.push_back(cat("  # ", r.bond.names[0], "-", r.bond.names[1]));
+        text.bond_comment.push_back(cat("  # ", dashed(r.bond.names)));
     }
     for (const AngleRecord& r : resolved.angles) {
         text.angle_middle.push_back(padded_type(type_number(registries.angles, type_key(r.angle))));
-        text.angle_comment.push_back(cat("  # ", r.angle.names[0], "-", r.angle.names[1], "-", r.angle.names[2]));
+        text.angle_comment.push_back(cat("  # ", dashed(r.angle.names)));
     }
     for (const DihedralRecord& r : resolved.dihedrals) {
-        const auto& n = r.dihedral.names;
         text.dihedral_middle.push_back(padded_type(type_number(registries.dihedrals, type_key(r.dihedral))));
-        text.dihedral_comment.push_back(cat("  # ", n[0], "-", n[1], "-", n[2], "-", n[3], "\n"));
+        text.dihedral_comment.push_back(cat("  # ", dashed(r.dihedral.names), "\n"));
     }
     return text;
 }
@@ -77,17 +76,17 @@ std::string compose_data_file(const ActiveSpeciesList& active, const std::vector
                               const TypeRegistries& registries, const ForceField& force_field, double box_len) {
     const SystemTotals totals = system_totals(active);
     if (coords.size() != totals.atoms) {
-        throw Error(cat("internal error: expected ", totals.atoms, " packed atom coordinates, got ", coords.size()));
+        fail("internal error: expected ", totals.atoms, " packed atom coordinates, got ", coords.size());
     }
     // LAMMPS refuses an empty or inverted box and cannot move atoms at NaN; say so here
     // rather than write a file that only fails later.
     if (!std::isfinite(box_len) || box_len <= 0.0) {
-        throw Error(cat("the box edge must be a positive finite length in \u00c5, got ", box_len));
+        fail("the box edge must be a positive finite length in \u00c5, got ", box_len);
     }
     for (std::size_t i = 0; i < coords.size(); ++i) {
         const Vec3& r = coords[i];
         if (!std::isfinite(r[0]) || !std::isfinite(r[1]) || !std::isfinite(r[2])) {
-            throw Error(cat("the position of atom ", i + 1, " is not finite: (", r[0], ", ", r[1], ", ", r[2], ")"));
+            fail("the position of atom ", i + 1, " is not finite: (", r[0], ", ", r[1], ", ", r[2], ")");
         }
     }
     std::vector<SpeciesText> texts;
@@ -199,7 +198,7 @@ void write_data_file(const std::filesystem::path& path, const ActiveSpeciesList&
                      const std::vector<Vec3>& coords, const TypeRegistries& registries,
                      const ForceField& force_field, double box_len) {
     const std::string text = compose_data_file(active, coords, registries, force_field, box_len);
-    if (auto error = replace_file_atomically(path, text)) throw Error(cat("writing ", display(path), ": ", *error));
+    replace_file(path, text);
 }
 
 }  // namespace cellkit

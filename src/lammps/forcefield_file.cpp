@@ -39,7 +39,7 @@ private:
 
 const PseudoAtomParams& params_of(const ForceField& ff, const std::string& name) {
     if (const PseudoAtomParams* p = ff.find(name)) return *p;
-    throw Error(cat("internal error: pseudo-atom type '", name, "' is not in the force field"));
+    fail("internal error: pseudo-atom type '", name, "' is not in the force field");
 }
 
 std::string header(const TypeRegistries& registries, OptionalPairSetup pair_style, bool explicit_lb) {
@@ -81,14 +81,14 @@ std::string pair_coefficients(const ForceField& ff, const TypeRegistries& regist
         const PseudoAtomParams& pi = params_of(ff, ni);
         sources.add_all(pi.sources);
         out.append(cat("pair_coeff ", i + 1, " ", i + 1, " ", Fixed{pi.epsilon * kcal_per_kelvin, 7}, " ",
-                       Fixed{pi.sigma, 7}, " # ", ni, "-", ni, "\n"));
+                       Fixed{pi.sigma, 7}, " # ", dashed<2>({ni, ni}), "\n"));
         for (std::size_t j = i + 1; j < types.size(); ++j) {
             const std::string& nj = types[j].first;
             const PseudoAtomParams& pj = params_of(ff, nj);
             if (const BinaryPairParams* b = ff.find_pair(ni, nj)) {
                 if (b->source) sources.add(*b->source);
                 out.append(cat("pair_coeff ", i + 1, " ", j + 1, " ", Fixed{b->epsilon * kcal_per_kelvin, 7}, " ",
-                               Fixed{b->sigma, 7}, " # ", ni, "-", nj, "  (non-ideal mixing override)\n"));
+                               Fixed{b->sigma, 7}, " # ", dashed<2>({ni, nj}), "  (non-ideal mixing override)\n"));
             } else if (explicit_lb) {
                 sources.add_all(pi.sources);
                 sources.add_all(pj.sources);
@@ -97,7 +97,7 @@ std::string pair_coefficients(const ForceField& ff, const TypeRegistries& regist
                 double epsilon = std::sqrt(product) * kcal_per_kelvin;
                 if (sigma == 0.0 || product == 0.0) sigma = epsilon = 0.0;
                 out.append(cat("pair_coeff ", i + 1, " ", j + 1, " ", Fixed{epsilon, 7}, " ", Fixed{sigma, 7}, " # ",
-                               ni, "-", nj, "\n"));
+                               dashed<2>({ni, nj}), "\n"));
             }
         }
     }
@@ -111,12 +111,11 @@ std::string bond_block(const BondTypeRegistry& bonds) {
     std::size_t number = 0;
     for (const auto& [key, b] : bonds.entries()) {
         if (b.placeholder) {
-            out.append(cat("# WARNING: no Bonds entry for ", b.names[0], "-", b.names[1],
+            out.append(cat("# WARNING: no Bonds entry for ", dashed(b.names),
                            " -> DEFAULT placeholder constant used.\n# This bond MUST be constrained rigid (LAMMPS "
                            "`fix shake` or `fix rigid`).\n"));
         }
-        out.append(cat("bond_coeff ", ++number, " ", Fixed{b.k, 4}, " ", Fixed{b.r0, 6}, " # ", b.names[0], "-",
-                       b.names[1], "\n"));
+        out.append(cat("bond_coeff ", ++number, " ", Fixed{b.k, 4}, " ", Fixed{b.r0, 6}, " # ", dashed(b.names), "\n"));
     }
     out.push_back('\n');
     return out;
@@ -127,7 +126,7 @@ std::string angle_block(const AngleTypeRegistry& angles) {
     std::string out = "\n# Angle 3 particles\nangle_style harmonic\n";
     std::size_t number = 0;
     for (const auto& [key, a] : angles.entries()) {
-        const std::string names = cat(a.names[0], "-", a.names[1], "-", a.names[2]);
+        const std::string names = dashed(a.names);
         if (a.placeholder) {
             out.append(cat("# WARNING: no Bends entry for ", names,
                            " -> DEFAULT placeholder constant used.\n# This angle MUST be constrained rigid (LAMMPS "
@@ -144,9 +143,8 @@ std::string dihedral_block(const DihedralTypeRegistry& dihedrals) {
     std::string out = "\n# Dihedral 4 particles\ndihedral_style opls\n";
     std::size_t number = 0;
     for (const auto& [key, d] : dihedrals.entries()) {
-        out.append(cat("dihedral_coeff ", ++number, " ", Fixed{d.K1, 4}, " ", Fixed{d.K2, 4}, " ", Fixed{d.K3, 4},
-                       " ", Fixed{d.K4, 4}, " # ", d.names[0], "-", d.names[1], "-", d.names[2], "-", d.names[3],
-                       "\n"));
+        out.append(cat("dihedral_coeff ", ++number, " ", Fixed{d.K1, 4}, " ", Fixed{d.K2, 4}, " ", Fixed{d.K3, 4}, " ",
+                       Fixed{d.K4, 4}, " # ", dashed(d.names), "\n"));
     }
     out.push_back('\n');
     return out;

@@ -28,13 +28,6 @@ const BondedEntry<N>* find_entry(const std::vector<BondedEntry<N>>& entries,
 }
 
 template <std::size_t N>
-std::string dashed(const std::array<std::string, N>& names) {
-    std::string out = names[0];
-    for (std::size_t n = 1; n < N; ++n) out.append("-").append(names[n]);
-    return out;
-}
-
-template <std::size_t N>
 std::array<std::string, N> type_names(const Molecule& m, const std::array<std::size_t, N>& atoms) {
     std::array<std::string, N> names;
     for (std::size_t n = 0; n < N; ++n) names[n] = m.pseudo_atoms[atoms[n]].type;
@@ -52,12 +45,12 @@ const std::vector<double>& checked_parameters(const Molecule& m, const BondedEnt
                                               std::string_view potential, std::string_view shape,
                                               std::size_t count) {
     if (!equals_ignoring_ascii_case(entry.potential, potential)) {
-        throw Error(cat("molecule '", m.name, "': unsupported ", kind, " potential '", entry.potential, "' for ",
-                        dashed(names), " (only ", potential, " is supported)"));
+        fail("molecule '", m.name, "': unsupported ", kind, " potential '", entry.potential, "' for ", dashed(names),
+             " (only ", potential, " is supported)");
     }
     if (entry.parameters.size() != count) {
-        throw Error(cat("molecule '", m.name, "': ", potential, " ", kind, " ", dashed(names), " must have ", shape,
-                        ", got ", fmt::list_form(entry.parameters)));
+        fail("molecule '", m.name, "': ", potential, " ", kind, " ", dashed(names), " must have ", shape, ", got ",
+             fmt::list_form(entry.parameters));
     }
     return entry.parameters;
 }
@@ -72,9 +65,9 @@ ResolvedBond resolve_bond(const Molecule& m, const AtomPair& atoms) {
         return bond;
     }
     if (!m.rigid) {
-        throw Error(cat("molecule '", m.name, "': no Bonds entry for ", dashed(bond.names),
-                        " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC bond parameters "
-                        "or mark the molecule rigid"));
+        fail("molecule '", m.name, "': no Bonds entry for ", dashed(bond.names),
+             " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC bond parameters "
+             "or mark the molecule rigid");
     }
     bond.k = rigid_bond_k;
     bond.r0 = length(difference(m.pseudo_atoms[atoms[0]].position, m.pseudo_atoms[atoms[1]].position));
@@ -91,9 +84,9 @@ double placeholder_angle(const Molecule& m, const Angle& atoms, const std::array
     if (lu == 0.0 || lv == 0.0) {
         // The angle has no direction to measure; NaN must not reach the LAMMPS files.
         const std::size_t end = lu == 0.0 ? atoms[0] : atoms[2];
-        throw Error(cat("molecule '", m.name, "': cannot derive the rigid placeholder angle ", dashed(names),
-                        " (atoms ", atoms[0], ", ", atoms[1], ", ", atoms[2], "): atoms ", end, " and ", atoms[1],
-                        " are at the same position; fix the coordinates or add a HARMONIC Bends entry"));
+        fail("molecule '", m.name, "': cannot derive the rigid placeholder angle ", dashed(names), " (atoms ", atoms[0],
+             ", ", atoms[1], ", ", atoms[2], "): atoms ", end, " and ", atoms[1],
+             " are at the same position; fix the coordinates or add a HARMONIC Bends entry");
     }
     const double c = std::clamp((u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / (lu * lv), -1.0, 1.0);
     return std::acos(c) * degrees_per_radian;
@@ -109,9 +102,9 @@ ResolvedAngle resolve_angle(const Molecule& m, const Angle& atoms) {
         return angle;
     }
     if (!m.rigid) {
-        throw Error(cat("molecule '", m.name, "': no Bends entry for ", dashed(angle.names),
-                        " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC bend parameters "
-                        "or mark the molecule rigid"));
+        fail("molecule '", m.name, "': no Bends entry for ", dashed(angle.names),
+             " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC bend parameters "
+             "or mark the molecule rigid");
     }
     angle.k = rigid_angle_k;
     angle.angle0 = placeholder_angle(m, atoms, angle.names);
@@ -155,18 +148,16 @@ ResolvedMolecule resolve_molecule(const Molecule& molecule) {
 }
 
 std::array<std::string, 2> norm_pair(const std::string& a, const std::string& b) {
-    return a > b ? std::array<std::string, 2>{b, a} : std::array<std::string, 2>{a, b};
+    return canonical_direction<2>({a, b});
 }
 
 std::array<std::string, 3> norm_triple(const std::string& a, const std::string& b, const std::string& c) {
-    return a > c ? std::array<std::string, 3>{c, b, a} : std::array<std::string, 3>{a, b, c};
+    return canonical_direction<3>({a, b, c});
 }
 
 std::array<std::string, 4> norm_quad(const std::string& a, const std::string& b, const std::string& c,
                                      const std::string& d) {
-    const int outer = a.compare(d);
-    const bool reverse = outer > 0 || (outer == 0 && b.compare(c) > 0);
-    return reverse ? std::array<std::string, 4>{d, c, b, a} : std::array<std::string, 4>{a, b, c, d};
+    return canonical_direction<4>({a, b, c, d});
 }
 
 }  // namespace cellkit

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ff/molecule.hpp"
+#include "ff/type_names.hpp"
 
 namespace cellkit {
 

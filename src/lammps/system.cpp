@@ -8,7 +8,7 @@ namespace {
 std::uint64_t add_product(std::uint64_t total, std::uint64_t per_molecule, std::uint64_t count) {
     std::uint64_t product = 0;
     if (__builtin_mul_overflow(per_molecule, count, &product) || __builtin_add_overflow(total, product, &total)) {
-        throw Error("the requested system is too large: its atom or bond count does not fit in 64 bits");
+        fail("the requested system is too large: its atom or bond count does not fit in 64 bits");
     }
     return total;
 }

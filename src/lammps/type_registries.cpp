@@ -70,13 +70,13 @@ AtomTypeRegistry build_atom_type_registry(const ActiveSpeciesList& active, const
         const Molecule& molecule = *species.resolved.molecule;
         for (const PseudoAtom& atom : molecule.pseudo_atoms) {
             if (force_field.find(atom.type) == nullptr) {
-                throw Error(cat("molecule '", molecule.name, "' uses pseudo-atom type '", atom.type,
-                                "' not present in the force field"));
+                fail("molecule '", molecule.name, "' uses pseudo-atom type '", atom.type,
+                     "' not present in the force field");
             }
             registry.insert_or_get(atom.type, NoValue{});
         }
     }
-    if (registry.empty()) throw Error("no atoms to build: all species have count 0, or no species were given");
+    if (registry.empty()) fail("no atoms to build: all species have count 0, or no species were given");
     return registry;
 }
 

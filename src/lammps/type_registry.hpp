@@ -15,15 +15,6 @@
 
 namespace cellkit {
 
-template <std::size_t N>
-struct NamesHash {
-    std::size_t operator()(const std::array<std::string, N>& names) const noexcept {
-        std::size_t h = 0;
-        for (const auto& name : names) h = h * 1099511628211ULL ^ std::hash<std::string>{}(name);
-        return h;
-    }
-};
-
 // Entries keep their first insertion position; LAMMPS type number = position + 1.
 template <typename Key, typename Value, typename Hash = std::hash<Key>>
 class TypeRegistry {

@@ -12,20 +12,20 @@ ActiveSelection resolve_active(const std::vector<Molecule>& molecules, const std
         if (counts[i] == 0) continue;
         selection.active.push_back({resolve_molecule(molecules[i]), counts[i]});
     }
-    if (selection.active.empty()) throw Error("all species have count 0; nothing to build");
+    if (selection.active.empty()) fail("all species have count 0; nothing to build");
 
     const BondTypeRegistry bonds = build_bond_type_registry(selection.active);
     const AngleTypeRegistry angles = build_angle_type_registry(selection.active);
     for (const auto& [key, bond] : bonds.entries()) {
         if (bond.placeholder) {
-            selection.warnings.push_back(fmt::cat("bond ", bond.names[0], "-", bond.names[1],
+            selection.warnings.push_back(fmt::cat("bond ", dashed(bond.names),
                                                   " has no Bonds entry; defaulted to rigid placeholder (set SHAKE "
                                                   "or RIGID in your LAMMPS input)"));
         }
     }
     for (const auto& [key, angle] : angles.entries()) {
         if (angle.placeholder) {
-            selection.warnings.push_back(fmt::cat("angle ", angle.names[0], "-", angle.names[1], "-", angle.names[2],
+            selection.warnings.push_back(fmt::cat("angle ", dashed(angle.names),
                                                   " has no Bends entry; defaulted to rigid placeholder (set SHAKE "
                                                   "or RIGID in your LAMMPS input)"));
         }

@@ -16,7 +16,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     if (!request.out_dir.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(request.out_dir, ec);
-        if (ec) throw Error(cat("creating ", display(request.out_dir), ": ", ec.message()));
+        if (ec) fail("creating ", display(request.out_dir), ": ", ec.message());
     }
     const TypeRegistries registries = build_type_registries(request.active, request.force_field);
 
@@ -27,9 +27,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
                     request.box_len);
     const std::string forcefield =
         generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb);
-    if (auto error = replace_file_atomically(summary.forcefield_path, forcefield)) {
-        throw Error(cat("writing ", display(summary.forcefield_path), ": ", *error));
-    }
+    replace_file(summary.forcefield_path, forcefield);
 
     const SystemTotals totals = system_totals(request.active);
     summary.skipped = std::move(request.skipped);

@@ -10,10 +10,9 @@ namespace cellkit {
 LoadedInputs load_molecules(const std::filesystem::path& force_field, const std::vector<std::filesystem::path>& species,
                             const std::vector<std::uint64_t>& counts) {
     using fmt::cat;
-    if (species.empty()) throw Error("at least one --species is required");
+    if (species.empty()) fail("at least one --species is required");
     if (species.size() != counts.size()) {
-        throw Error(cat("--species has ", species.size(), " entries but --counts has ", counts.size(),
-                        " (they must match 1:1)"));
+        fail("--species has ", species.size(), " entries but --counts has ", counts.size(), " (they must match 1:1)");
     }
     LoadedInputs loaded{ForceField::load(force_field), {}, {}};
     loaded.molecules.reserve(species.size());
@@ -21,8 +20,7 @@ LoadedInputs load_molecules(const std::filesystem::path& force_field, const std:
     for (const auto& path : species) {
         Molecule molecule = Molecule::load(path);
         if (!names.insert(molecule.name).second) {
-            throw Error(cat("duplicate species name '", molecule.name, "' (from ", display(path),
-                            "); file stems must be unique"));
+            fail("duplicate species name '", molecule.name, "' (from ", display(path), "); file stems must be unique");
         }
         loaded.molecules.push_back(std::move(molecule));
     }
