@@ -1,116 +1,39 @@
 #include "common/json_reader.hpp"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
-
-#include <algorithm>
-
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 
 namespace cellkit::json {
-namespace {
 
-// Input stream over the text that lets the handler ask where the last token ended.
-class TextStream {
-public:
-    using Ch = char;
-    explicit TextStream(std::string_view text) : text_(text) {}
-    Ch Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
-    Ch Take() { return pos_ < text_.size() ? text_[pos_++] : '\0'; }
-    std::size_t Tell() const { return pos_; }
-    // Only used by in-situ parsing, which is not requested.
-    Ch* PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    std::size_t PutEnd(Ch*) { return 0; }
+Cursor::Cursor(std::string text, std::string context) : text_(std::move(text)), lexer_(text_, std::move(context)) {}
 
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
-
-// Records each token with the offset where it ends.
-class Recorder {
-public:
-    Recorder(const TextStream& stream, std::vector<Event>& events) : stream_(stream), events_(events) {}
-
-    bool Null() { return push(Token::Null); }
-    bool Bool(bool b) {
-        push(Token::Bool);
-        events_.back().boolean = b;
-        return true;
-    }
-    bool Int(int i) { return signed_integer(i); }
-    bool Uint(unsigned u) { return unsigned_integer(u); }
-    bool Int64(std::int64_t i) { return signed_integer(i); }
-    bool Uint64(std::uint64_t u) { return unsigned_integer(u); }
-    bool Double(double d) {
-        push(Token::Double);
-        events_.back().double_value = d;
-        return true;
-    }
-    bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
-    bool String(const char* s, rapidjson::SizeType n, bool) { return text(Token::String, s, n); }
-    bool Key(const char* s, rapidjson::SizeType n, bool) { return text(Token::Key, s, n); }
-    // The iterative parser reports a bracket before taking it from the stream.
-    bool StartObject() { return push(Token::ObjectStart, 1); }
-    bool EndObject(rapidjson::SizeType) { return push(Token::ObjectEnd, 1); }
-    bool StartArray() { return push(Token::ArrayStart, 1); }
-    bool EndArray(rapidjson::SizeType) { return push(Token::ArrayEnd, 1); }
-
-private:
-    bool push(Token token, std::size_t untaken = 0) {
-        Event& e = events_.emplace_back();
-        e.token = token;
-        e.end = stream_.Tell() + untaken;
-        return true;
-    }
-    bool unsigned_integer(std::uint64_t u) {
-        push(Token::Unsigned);
-        events_.back().unsigned_value = u;
-        return true;
-    }
-    bool signed_integer(std::int64_t i) {
-        // The reader reports "-0" as the integer 0; it is a negative zero, not an index.
-        if (i == 0) return Double(-0.0);
-        if (i > 0) return unsigned_integer(static_cast<std::uint64_t>(i));
-        push(Token::Negative);
-        events_.back().negative_value = i;
-        return true;
-    }
-    bool text(Token token, const char* s, rapidjson::SizeType n) {
-        push(token);
-        events_.back().text.assign(s, n);
-        return true;
-    }
-
-    const TextStream& stream_;
-    std::vector<Event>& events_;
-};
-
-std::string describe_syntax_error(rapidjson::ParseErrorCode code) {
-    if (code == rapidjson::kParseErrorDocumentRootNotSingular) return "trailing characters";
-    if (code == rapidjson::kParseErrorDocumentEmpty) return "EOF while parsing a value";
-    std::string text = rapidjson::GetParseError_En(code);
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
+const Lexeme& Cursor::look() {
+    if (!next_) next_ = lexer_.next();
+    return *next_;
 }
 
-std::string describe_value(const Event& e) {
-    switch (e.token) {
+Token Cursor::peek() { return look().token; }
+
+Lexeme Cursor::take() {
+    const Lexeme lexeme = next_ ? *next_ : lexer_.next();
+    next_.reset();
+    last_end_ = lexeme.end;
+    return lexeme;
+}
+
+std::string Cursor::describe(const Lexeme& lexeme) const {
+    switch (lexeme.token) {
         case Token::String: {
             std::string out = "string ";
-            fmt::append_quoted(out, e.text);
+            fmt::append_quoted(out, decode_string(text_, lexeme));
             return out;
         }
         case Token::Null: return "null";
-        case Token::Bool: return e.boolean ? "boolean `true`" : "boolean `false`";
-        case Token::Unsigned: return fmt::cat("integer `", e.unsigned_value, "`");
-        case Token::Negative: return fmt::cat("integer `", e.negative_value, "`");
+        case Token::Bool: return text_[lexeme.begin] == 't' ? "boolean `true`" : "boolean `false`";
+        case Token::Unsigned: return fmt::cat("integer `", unsigned_value(text_, lexeme), "`");
+        case Token::Negative: return fmt::cat("integer `", negative_value(text_, lexeme), "`");
         case Token::Double: {
-            std::string number = fmt::shortest(e.double_value);
+            std::string number = fmt::shortest(number_value(text_, lexeme));
             if (number.find('.') == std::string::npos) number.append(".0");
             return fmt::cat("floating point `", number, "`");
         }
@@ -120,62 +43,9 @@ std::string describe_value(const Event& e) {
     }
 }
 
-struct TextPosition {
-    std::size_t line = 1;
-    std::size_t column = 0;
-};
-
-// Line and column of the character that ends just before `end`, counted as an
-// editor does: from 1, columns in code points.
-TextPosition locate(std::string_view text, std::size_t end) {
-    end = std::min(end, text.size());
-    if (end == 0) return {};
-    // The pointed character is text[end - 1]; a newline there still belongs to its line.
-    const std::string_view before = text.substr(0, end - 1);
-    const std::size_t newline = before.rfind('\n');
-    const std::size_t line_start = newline == std::string_view::npos ? 0 : newline + 1;
-    TextPosition pos;
-    pos.line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    for (std::size_t i = line_start; i < end; ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) ++pos.column;
-    }
-    return pos;
-}
-
-}  // namespace
-
-Cursor::Cursor(std::string text, std::string context) : text_(std::move(text)), context_(std::move(context)) {
-    TextStream stream(text_);
-    Recorder recorder(stream, events_);
-    rapidjson::Reader reader;
-    // Full precision: the default fast path rounds some decimals one unit in the last place off.
-    // Iterative: nesting depth must not be bounded by the call stack.
-    const rapidjson::ParseResult result =
-        reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(stream, recorder);
-    if (result.IsError()) {
-        // An unfinished document is reported as such, not as whatever token the reader wanted next.
-        const bool at_end = result.Offset() >= text_.size();
-        fail_at_offset(result.Offset() + 1,
-                       at_end ? "EOF while parsing a value" : describe_syntax_error(result.Code()));
-    }
-    // The reader takes a NUL byte for the end of the input.
-    if (stream.Tell() < text_.size()) fail_at_offset(stream.Tell() + 1, "trailing characters");
-}
-
-Cursor open_file(const std::filesystem::path& path) {
-    return Cursor(read_text_file(path), fmt::cat("parsing ", display(path)));
-}
-
-Token Cursor::peek() const { return done() ? Token::ArrayEnd : events_[next_].token; }
-
-const Event& Cursor::take() {
-    if (done()) fail_at_offset(text_.size(), "EOF while parsing a value");
-    return events_[next_++];
-}
-
 std::string Cursor::read_string() {
     if (peek() != Token::String) fail_invalid_type("a string");
-    return take().text;
+    return decode_string(text_, take());
 }
 
 std::optional<std::string> Cursor::read_optional_string() {
@@ -184,24 +54,21 @@ std::optional<std::string> Cursor::read_optional_string() {
         return std::nullopt;
     }
     if (peek() != Token::String) fail_invalid_type("a string or null");
-    return take().text;
+    return decode_string(text_, take());
 }
 
 double Cursor::read_number() {
-    switch (peek()) {
-        case Token::Unsigned: return static_cast<double>(take().unsigned_value);
-        case Token::Negative: return static_cast<double>(take().negative_value);
-        case Token::Double: return take().double_value;
-        default: fail_invalid_type("a number");
-    }
+    const Token token = peek();
+    if (token != Token::Unsigned && token != Token::Negative && token != Token::Double) fail_invalid_type("a number");
+    return number_value(text_, take());
 }
 
 std::uint64_t Cursor::read_index() {
     if (peek() == Token::Negative) {
-        fail_at_next(fmt::cat("invalid value: ", describe_value(events_[next_]), ", expected a non-negative integer"));
+        fail_at_next(fmt::cat("invalid value: ", describe(look()), ", expected a non-negative integer"));
     }
     if (peek() != Token::Unsigned) fail_invalid_type("a non-negative integer");
-    return take().unsigned_value;
+    return unsigned_value(text_, take());
 }
 
 std::vector<double> Cursor::read_numbers() {
@@ -217,7 +84,8 @@ std::vector<std::string> Cursor::read_strings() {
 }
 
 void Cursor::skip_value() {
-    int depth = 0;
+    // A counter, not recursion: any depth of nesting is skipped in constant stack.
+    std::size_t depth = 0;
     do {
         switch (take().token) {
             case Token::ObjectStart:
@@ -250,25 +118,35 @@ std::optional<std::string> Cursor::next_key() {
         take();
         return std::nullopt;
     }
-    return take().text;
+    return decode_string(text_, take());
 }
 
-void Cursor::fail_invalid_type(std::string_view expected) const {
-    if (done()) fail_at_offset(text_.size(), "EOF while parsing a value");
-    fail_at_next(fmt::cat("invalid type: ", describe_value(events_[next_]), ", expected ", expected));
+void Cursor::finish() {
+    while (peek() != Token::End) take();
 }
 
-void Cursor::fail_at_next(std::string_view description) const {
-    fail_at_offset(done() ? text_.size() : events_[next_].end, description);
+void Cursor::fail_invalid_type(std::string_view expected) {
+    if (peek() == Token::End) lexer_.fail_at_end(text_.size(), "EOF while parsing a value");
+    fail_at_next(fmt::cat("invalid type: ", describe(look()), ", expected ", expected));
 }
 
-void Cursor::fail_at_last(std::string_view description) const {
-    fail_at_offset(next_ == 0 ? 0 : events_[next_ - 1].end, description);
+void Cursor::fail_at_next(std::string_view description) { lexer_.fail_at_end(look().end, description); }
+
+void Cursor::fail_at_last(std::string_view description) const { lexer_.fail_at_end(last_end_, description); }
+
+void read_document(Cursor& cursor, const std::function<void(Cursor&)>& read_root) {
+    try {
+        read_root(cursor);
+    } catch (const Error&) {
+        if (!cursor.broken()) cursor.finish();  // throws the first syntax fault after the point reached
+        throw;
+    }
+    cursor.finish();
 }
 
-void Cursor::fail_at_offset(std::size_t end, std::string_view description) const {
-    const TextPosition pos = locate(text_, end);
-    fail(context_, ": ", description, " at line ", pos.line, " column ", pos.column);
+void read_file(const std::filesystem::path& path, const std::function<void(Cursor&)>& read_root) {
+    Cursor cursor(read_text_file(path), fmt::cat("parsing ", display(path)));
+    read_document(cursor, read_root);
 }
 
 void read_record(Cursor& cursor, std::string_view expected, std::initializer_list<Field> fields) {

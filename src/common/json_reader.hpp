@@ -1,4 +1,4 @@
-// Strict reading of small JSON documents: the recorded token stream and a cursor that schema readers walk.
+// Strict reading of JSON documents: a cursor that schema readers walk value by value, lexing as they go.
 #pragma once
 
 #include <cstddef>
@@ -12,44 +12,24 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/json_lexer.hpp"
 
 namespace cellkit::json {
 
-enum class Token : unsigned char {
-    ObjectStart,
-    ObjectEnd,
-    ArrayStart,
-    ArrayEnd,
-    Key,
-    String,
-    Null,
-    Bool,
-    Unsigned,  // an integer without minus sign
-    Negative,  // an integer below zero
-    Double,    // a number with fraction or exponent, or beyond the 64-bit integers
-};
-
-struct Event {
-    Token token = Token::Null;
-    bool boolean = false;
-    std::uint64_t unsigned_value = 0;
-    std::int64_t negative_value = 0;
-    double double_value = 0.0;
-    std::string text;     // Key and String
-    std::size_t end = 0;  // byte offset just past the token
-};
-
-// Walks a parsed document value by value. Every fault throws Error with
+// Walks a document value by value with one token of look-ahead; only what the
+// reader asks for is decoded. Every fault throws Error with
 // "{context}: {description} at line L column C", the position being the last
 // character of the offending token as a person counts it in an editor.
 class Cursor {
 public:
-    // Parses all of `text`; content after the root value is a fault.
     Cursor(std::string text, std::string context);
+    // The lexer looks into text_, which must not move.
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
 
-    // The next token; ObjectEnd/ArrayEnd when the enclosing container is exhausted.
-    Token peek() const;
-    bool done() const { return next_ == events_.size(); }
+    // The next token; ObjectEnd/ArrayEnd when the enclosing container is
+    // exhausted, End after the root value.
+    Token peek();
 
     std::string read_string();
     std::optional<std::string> read_optional_string();  // null reads as absent
@@ -57,6 +37,7 @@ public:
     std::uint64_t read_index();                         // a non-negative integer only
     std::vector<double> read_numbers();                 // an array of numbers of any length
     std::vector<std::string> read_strings();            // an array of strings of any length
+    // Skips one value of any depth, checking its syntax, keeping nothing.
     void skip_value();
 
     // Consume the opening bracket, or fail naming `expected`.
@@ -67,25 +48,35 @@ public:
     // The next key, or nullopt once the closing brace has been consumed.
     std::optional<std::string> next_key();
 
+    // Skips whatever is left of the document and checks that only blanks follow the root value.
+    void finish();
+    bool broken() const { return lexer_.broken(); }
+
     // "invalid type: {what the next value is}, expected {expected}" at the next value.
-    [[noreturn]] void fail_invalid_type(std::string_view expected) const;
-    [[noreturn]] void fail_at_next(std::string_view description) const;
+    [[noreturn]] void fail_invalid_type(std::string_view expected);
+    [[noreturn]] void fail_at_next(std::string_view description);
     // At the token consumed last (a closing bracket, a key).
     [[noreturn]] void fail_at_last(std::string_view description) const;
 
 private:
-    const Event& take();
-    [[noreturn]] void fail_at_offset(std::size_t end, std::string_view description) const;
+    const Lexeme& look();
+    Lexeme take();
+    std::string describe(const Lexeme& lexeme) const;
 
     std::string text_;
-    std::string context_;
-    std::vector<Event> events_;
-    std::size_t next_ = 0;
+    Lexer lexer_;
+    std::optional<Lexeme> next_;
+    std::size_t last_end_ = 0;
 };
 
-// Reads a whole UTF-8 file and parses it, for messages "reading {path}: {OS text}"
-// and "parsing {path}: {description} at line L column C".
-Cursor open_file(const std::filesystem::path& path);
+// Reads the root value with `read_root`, then checks the rest of the text. A
+// syntax fault anywhere in the document is reported in preference to a fault
+// that `read_root` found before it: a broken file is named as such.
+void read_document(Cursor& cursor, const std::function<void(Cursor&)>& read_root);
+
+// Reads a whole UTF-8 file and its document as read_document does, for messages
+// "reading {path}: {OS text}" and "parsing {path}: {description} at line L column C".
+void read_file(const std::filesystem::path& path, const std::function<void(Cursor&)>& read_root);
 
 // One key of a record. A record is read from an object with these keys or
 // from an array of their values in this order, where values after the last

@@ -188,8 +188,8 @@ NamePair norm_pair_key(const std::string& a, const std::string& b) {
 }
 
 ForceField ForceField::load(const std::filesystem::path& path) {
-    json::Cursor cursor = json::open_file(path);
-    const ForceFieldRaw raw = read_force_field(cursor);
+    ForceFieldRaw raw;
+    json::read_file(path, [&raw](json::Cursor& c) { raw = read_force_field(c); });
     const std::string shown = display(path);
 
     if (raw.mixing_rule != "Lorentz-Berthelot") {

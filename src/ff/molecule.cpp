@@ -109,9 +109,9 @@ std::vector<std::vector<std::size_t>> neighbour_lists(const Molecule& molecule) 
 }  // namespace
 
 Molecule Molecule::load(const std::filesystem::path& path) {
-    json::Cursor cursor = json::open_file(path);
     std::optional<std::string> type;
-    Molecule m = read_molecule(cursor, type);
+    Molecule m;
+    json::read_file(path, [&m, &type](json::Cursor& c) { m = read_molecule(c, type); });
     const std::string shown = display(path);
     const std::size_t n = m.pseudo_atoms.size();
 

@@ -9,12 +9,12 @@
 namespace cellkit::json {
 namespace {
 
-// The message thrown while parsing `text` and applying `read`, or "" when nothing fails.
+// The message thrown while reading `text` as a document with `read`, or "" when nothing fails.
 template <typename Read>
 std::string fault(const std::string& text, Read read) {
     try {
         Cursor cursor(text, "ctx");
-        read(cursor);
+        read_document(cursor, read);
         return "";
     } catch (const Error& e) {
         return e.what();
