@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <random>
 
 #include "common/json_reader.hpp"
+#include "common/number_format.hpp"
 
 namespace cellkit::json {
 namespace {
@@ -41,8 +43,98 @@ TEST(JsonCursor, SyntaxFaultsCarryLineAndColumn) {
     }
 }
 
+TEST(JsonCursor, FaultsNameWhatIsWrongWhereItIs) {
+    const struct {
+        std::string text;
+        std::string message;  // without "ctx: "; "" when the text is fine
+    } cases[] = {
+        // structure
+        {"{\"a\" 1}", "missing a colon after a name of object member at line 1 column 6"},
+        {"{\"a\": 1 \"b\": 2}", "missing a comma or '}' after an object member at line 1 column 9"},
+        {"{1: 2}", "missing a name for object member at line 1 column 2"},
+        {"{\"a\": 1,}", "missing a name for object member at line 1 column 9"},
+        {"[1,]", "invalid value at line 1 column 4"},
+        {"{\"a\": [1}", "missing a comma or ']' after an array element at line 1 column 9"},
+        {"[tru]", "invalid value at line 1 column 5"},
+        {"]", "invalid value at line 1 column 1"},
+        {"[nul", "EOF while parsing a value at line 1 column 4"},
+        {" \n ", "EOF while parsing a value at line 2 column 1"},
+        // numbers
+        {"[-x]", "invalid value at line 1 column 3"},
+        {"[1.]", "miss fraction part in number at line 1 column 4"},
+        {"[1e+]", "miss exponent in number at line 1 column 5"},
+        {"[2, -1e309]", "number too big to be stored in double at line 1 column 5"},
+        {"[1.8e308]", "number too big to be stored in double at line 1 column 2"},
+        {"[0.5e400]", "number too big to be stored in double at line 1 column 2"},
+        {"[1" + std::string(400, '0') + "]", "number too big to be stored in double at line 1 column 2"},
+        {"01", "trailing characters at line 1 column 2"},
+        {"[1e-400, 0.017976931348623157e310, 1" + std::string(300, '0') + "]", ""},
+        // strings
+        {"\"\\x\"", "invalid escape character in string at line 1 column 2"},
+        {"\"a\tb\"", "invalid escape character in string at line 1 column 3"},
+        {std::string("\"a\0b\"", 5), "missing a closing quotation mark in string at line 1 column 3"},
+        {"\"\\u12G4\"", "incorrect hex digit after \\u escape in string at line 1 column 2"},
+        {"[\"\\udc00\"]", "the surrogate pair in string is invalid at line 1 column 3"},
+        {"[\"\\ud800\"]", "the surrogate pair in string is invalid at line 1 column 3"},
+        {"[\"\\ud800\\u0041\"]", "the surrogate pair in string is invalid at line 1 column 3"},
+        {"[\"\\ud800\\n\"]", "the surrogate pair in string is invalid at line 1 column 3"},
+        {"[\"\\ud800\\udbff\"]", "the surrogate pair in string is invalid at line 1 column 3"},
+        {"[\"\\ud800\\udc00\", \"\\udbff\\udfff\"]", ""},
+        {"\"\\ud800", "EOF while parsing a value at line 1 column 7"},
+        // a byte-order mark is not shown by editors, so it takes no column
+        {"\xef\xbb\xbf{}", ""},
+        {"\xef\xbb\xbf{} x", "trailing characters at line 1 column 4"},
+        {"\xef\xbb\xbf", "EOF while parsing a value at line 1 column 0"},
+        {"\xef\xbb\xbf[1,\n x]", "invalid value at line 2 column 2"},
+        {"{}\xef\xbb\xbf", "trailing characters at line 1 column 3"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fault(c.text, [](Cursor&) {}), c.message.empty() ? "" : "ctx: " + c.message) << c.text;
+    }
+}
+
+TEST(JsonCursor, StringsDecodeEscapes) {
+    const struct {
+        std::string text;
+        std::string value;
+    } cases[] = {
+        {"\"plain \xc3\xa9\"", "plain \xc3\xa9"},
+        {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
+        {R"("\u00e9\u20AC\u0041")", "\xc3\xa9\xe2\x82\xac" "A"},
+        {R"("\ud83d\ude00 \udbff\udfff")", "\xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf"},
+        {R"("\u0000x")", std::string("\0x", 2)},
+    };
+    for (const auto& c : cases) {
+        Cursor cursor(c.text, "ctx");
+        EXPECT_EQ(cursor.read_string(), c.value) << c.text;
+    }
+}
+
 TEST(JsonCursor, DeepNestingIsAFaultNotACrash) {
     EXPECT_NE(fault(std::string(200000, '['), [](Cursor&) {}), "");
+}
+
+TEST(JsonCursor, DeepNestingInAnUnknownKeyIsSkipped) {
+    const std::size_t depth = 1'000'000;
+    const std::string open = "{\"skip\": " + std::string(depth, '[');
+    auto read_a = [](std::uint64_t& a) {
+        return [&a](Cursor& c) { read_record(c, "an object", {{"a", true, [&a](Cursor& cc) { a = cc.read_index(); }}}); };
+    };
+    std::uint64_t a = 0;
+    EXPECT_EQ(fault(open + std::string(depth, ']') + ", \"a\": 7}", read_a(a)), "");
+    EXPECT_EQ(a, 7u);
+    // The closing brace meets the outermost of the million arrays.
+    EXPECT_EQ(fault(open + std::string(depth - 1, ']') + "}, \"a\": 7}", read_a(a)),
+              fmt::cat("ctx: missing a comma or ']' after an array element at line 1 column ", 2 * depth + 9));
+}
+
+TEST(JsonCursor, SyntaxFaultsOutrankSchemaFaults) {
+    const auto read_index = [](Cursor& c) { c.read_index(); };
+    EXPECT_EQ(fault("\"x\" ]", read_index), "ctx: trailing characters at line 1 column 5");
+    EXPECT_EQ(fault("[\"x\", 1 2]", [](Cursor& c) { c.read_strings(); }),
+              "ctx: missing a comma or ']' after an array element at line 1 column 9");
+    EXPECT_EQ(fault("[\"x\", 1, 2]", [](Cursor& c) { c.read_strings(); }),
+              "ctx: invalid type: integer `1`, expected a string at line 1 column 7");
 }
 
 TEST(JsonCursor, IndexAcceptsOnlyNonNegativeIntegers) {
@@ -78,6 +170,31 @@ TEST(JsonCursor, NumbersReadBackExactly) {
     }
     Cursor integers("[18446744073709551615, -9223372036854775808]", "ctx");
     EXPECT_EQ(integers.read_numbers(), (std::vector<double>{18446744073709551615.0, -9223372036854775808.0}));
+}
+
+TEST(JsonCursor, HardDecimalsRoundCorrectly) {
+    const struct {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"9007199254740993", 0x1p53},  // halfway: to even
+        {"9007199254740993.0000000000000000000001", 0x1p53 + 2},
+        {"18446744073709551617", 0x1p64},
+        {"2.2250738585072011e-308", 0x1.ffffffffffffep-1023},
+        {"2.2250738585072012e-308", 0x1p-1022},
+        {"2.4703282292062328e-324", 0x1p-1074},
+        {"2.4703282292062327e-324", 0.0},
+        {"1e-400", 0.0},
+        {"-1e-400", -0.0},
+        {"-0", -0.0},
+        {"1.7976931348623158e308", 0x1.fffffffffffffp1023},
+        {"0.000000000000000000000000000000000000000000001e45", 1.0},
+        {"0.1", 0.1},
+    };
+    for (const auto& c : cases) {
+        Cursor cursor(c.text, "ctx");
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(cursor.read_number()), std::bit_cast<std::uint64_t>(c.value)) << c.text;
+    }
 }
 
 }  // namespace
