@@ -24,8 +24,9 @@ void append_exponent(std::string& out, double value, int decimals, int width = 0
 // Unsigned integer in decimal, right-aligned in at least `width` columns.
 void append_uint(std::string& out, std::uint64_t value, int width = 0);
 
-// Number as it appears in message lists: at least one fractional digit in
-// [1e-4, 1e16) and for zero (12.0, 0.35), else shortest exponent form (1e-7, 2.5e16).
+// Number as it appears in message lists and JSON output, shortest round-trip
+// digits that never read as an integer: at least one fractional digit in
+// [1e-4, 1e16) and for zero (12.0, 0.35), else exponent form (1e-7, 2.5e16).
 void append_list_number(std::string& out, double value);
 
 // String in double quotes with backslash escapes for quotes, backslashes and
