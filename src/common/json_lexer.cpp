@@ -13,7 +13,9 @@ constexpr std::string_view kEndOfText = "EOF while parsing a value";
 constexpr std::string_view kSurrogate = "the surrogate pair in string is invalid";
 constexpr std::string_view kBadEscape = "invalid escape character in string";
 
-bool is_blank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -81,7 +83,8 @@ Lexeme Lexer::next() {
         }
         const char c = text_[pos_];
         switch (expect_) {
-            case Expect::Done: syntax_fault(pos_, "trailing characters");
+            case Expect::Done:
+                syntax_fault(pos_, "trailing characters");
             case Expect::Colon:
                 if (c != ':') syntax_fault(pos_, "missing a colon after a name of object member");
                 ++pos_;
@@ -109,7 +112,8 @@ Lexeme Lexer::next() {
             case Expect::FirstElement:
                 if (c == ']') return close(Token::ArrayEnd);
                 [[fallthrough]];
-            case Expect::Value: return value(c);
+            case Expect::Value:
+                return value(c);
         }
     }
 }
@@ -127,9 +131,12 @@ Lexeme Lexer::value(char c) {
             after_value();
             return lexeme;
         }
-        case 't': return literal(Token::Bool, "true");
-        case 'f': return literal(Token::Bool, "false");
-        case 'n': return literal(Token::Null, "null");
+        case 't':
+            return literal(Token::Bool, "true");
+        case 'f':
+            return literal(Token::Bool, "false");
+        case 'n':
+            return literal(Token::Null, "null");
         default:
             if (c == '-' || at_digit(pos_)) return number();
             syntax_fault(pos_, "invalid value");
@@ -143,7 +150,9 @@ Lexeme Lexer::close(Token token) {
     return {token, pos_ - 1, pos_};
 }
 
-void Lexer::after_value() { expect_ = open_.empty() ? Expect::Done : Expect::Separator; }
+void Lexer::after_value() {
+    expect_ = open_.empty() ? Expect::Done : Expect::Separator;
+}
 
 Lexeme Lexer::string(Token token) {
     const std::size_t begin = pos_++;
@@ -284,11 +293,21 @@ std::string decode_string(std::string_view document, const Lexeme& lexeme) {
         const char e = raw[i + 1];
         i += 2;
         switch (e) {
-            case 'b': out.push_back('\b'); break;
-            case 'f': out.push_back('\f'); break;
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case 't': out.push_back('\t'); break;
+            case 'b':
+                out.push_back('\b');
+                break;
+            case 'f':
+                out.push_back('\f');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
             case 'u': {
                 unsigned code = hex_value(raw.substr(i, 4));
                 i += 4;
@@ -299,7 +318,8 @@ std::string decode_string(std::string_view document, const Lexeme& lexeme) {
                 append_utf8(out, code);
                 break;
             }
-            default: out.push_back(e);  // '"', '\\', '/'
+            default:
+                out.push_back(e);  // '"', '\\', '/'
         }
     }
     return out;

@@ -12,7 +12,9 @@ const Lexeme& Cursor::look() {
     return *next_;
 }
 
-Token Cursor::peek() { return look().token; }
+Token Cursor::peek() {
+    return look().token;
+}
 
 Lexeme Cursor::take() {
     const Lexeme lexeme = next_ ? *next_ : lexer_.next();
@@ -29,9 +31,12 @@ std::string Cursor::describe(const Lexeme& lexeme) const {
             return out;
         }
         case Token::Null: return "null";
-        case Token::Bool: return text_[lexeme.begin] == 't' ? "boolean `true`" : "boolean `false`";
-        case Token::Unsigned: return fmt::cat("integer `", unsigned_value(text_, lexeme), "`");
-        case Token::Negative: return fmt::cat("integer `", negative_value(text_, lexeme), "`");
+        case Token::Bool:
+            return text_[lexeme.begin] == 't' ? "boolean `true`" : "boolean `false`";
+        case Token::Unsigned:
+            return fmt::cat("integer `", unsigned_value(text_, lexeme), "`");
+        case Token::Negative:
+            return fmt::cat("integer `", negative_value(text_, lexeme), "`");
         case Token::Double: {
             std::string number = fmt::shortest(number_value(text_, lexeme));
             if (number.find('.') == std::string::npos) number.append(".0");
@@ -130,9 +135,13 @@ void Cursor::fail_invalid_type(std::string_view expected) {
     fail_at_next(fmt::cat("invalid type: ", describe(look()), ", expected ", expected));
 }
 
-void Cursor::fail_at_next(std::string_view description) { lexer_.fail_at_end(look().end, description); }
+void Cursor::fail_at_next(std::string_view description) {
+    lexer_.fail_at_end(look().end, description);
+}
 
-void Cursor::fail_at_last(std::string_view description) const { lexer_.fail_at_end(last_end_, description); }
+void Cursor::fail_at_last(std::string_view description) const {
+    lexer_.fail_at_end(last_end_, description);
+}
 
 void read_document(Cursor& cursor, const std::function<void(Cursor&)>& read_root) {
     try {

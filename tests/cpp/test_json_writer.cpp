@@ -34,7 +34,8 @@ TEST(JsonWriter, CompactTextByteForByte) {
          "[300.0,0.35,-0.0,1e-7,2.5e16,9999999999999998.0,0.0001,1.2345678901234568e17,5e-324]"},
         {A{std::numeric_limits<std::uint64_t>::max(), std::numeric_limits<std::int64_t>::min(), -1, true, false},
          "[18446744073709551615,-9223372036854775808,-1,true,false]"},
-        {"\"\\/\b\f\n\r\t\x01\x1f\x7f \xe2\x82\xac", R"("\"\\/\b\f\n\r\t\u0001\u001f)" "\x7f \xe2\x82\xac\""},
+        // DEL and non-ASCII pass as they are
+        {"\"\\/\b\f\n\r\t\x01\x1f\x7f \xe2\x82\xac", "\"\\\"\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f \xe2\x82\xac\""},
         {A{A{}, O{}, O{{"x", A{O{}}}}}, R"([[],{},{"x":[{}]}])"},
     };
     for (const auto& c : cases) EXPECT_EQ(to_compact(c.value), c.text);
@@ -93,7 +94,9 @@ TEST(JsonWriter, ResultFileReadsBackBitForBit) {
         if ((bits >> 52 & 0x7ff) != 0x7ff) values.push_back(std::bit_cast<double>(bits));
     }
     Value::Array coords;
-    for (std::size_t i = 1; i < values.size(); i += 3) coords.push_back(Value::Array{values[i], values[i + 1], values[i + 2]});
+    for (std::size_t i = 1; i < values.size(); i += 3) {
+        coords.push_back(Value::Array{values[i], values[i + 1], values[i + 2]});
+    }
     const std::string text = to_compact(Value::Object{{"coords", std::move(coords)}, {"box_len", values[0]}});
 
     const Result r = read_result(text);
