@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 from cellkit import _native
-from conftest import (EXAMPLES, KCAL_PER_K, chain, exact_in_data_file, lammps_script, lattice,
+from helpers import (EXAMPLES, KCAL_PER_K, chain, exact_in_data_file, lammps_script, lattice,
                       raspa3_examples_dir, run_lammps, template, write_json, zigzag)
 
 PyPairSetup = _native.PyPairSetup
@@ -148,10 +148,7 @@ def _pentane_file(tmp_path):
 
 
 def _raspa3_alkanes(tmp_path):
-    root = raspa3_examples_dir()
-    if root is None:
-        pytest.skip("no RASPA3 example inputs on this machine")
-    d = root / "alkanes_trappe_flexible"
+    d = raspa3_examples_dir() / "alkanes_trappe_flexible"
     return [str(d / f"{n}.json") for n in ("butane", "pentane", "hexane")], str(d / "force_field.json")
 
 
@@ -192,15 +189,8 @@ def test_bonded_energies_match_the_json_parameters(lmp, tmp_path, make_case):
 
 # --- Real RASPA3 example inputs ------------------------------------------------------------------
 
-def _raspa3_dir():
-    root = raspa3_examples_dir()
-    if root is None:
-        pytest.skip("no RASPA3 example inputs on this machine")
-    return root
-
-
 def test_raspa3_methane_example_runs_in_lammps(lmp, tmp_path):
-    d = _raspa3_dir() / "methane_ua"
+    d = raspa3_examples_dir() / "methane_ua"
     build(tmp_path, [str(d / "methane.json")], [27], [template(d / "methane.json")] * 27, spacing=6.0,
           force_field=str(d / "force_field.json"))
     run = run_lammps(lmp, tmp_path, lammps_script())
@@ -221,7 +211,7 @@ RASPA3_REJECTED = {
 @pytest.mark.parametrize("case", RASPA3_REJECTED.values(), ids=RASPA3_REJECTED.keys())
 def test_raspa3_examples_beyond_these_files_are_refused(tmp_path, case):
     folder, name, n_atoms, message = case
-    d = _raspa3_dir() / folder
+    d = raspa3_examples_dir() / folder
     with pytest.raises(RuntimeError, match=message.replace("(", r"\(").replace(")", r"\)")):
         _native.pack_from_coords_py([str(d / f"{name}.json")], [1], zigzag(n_atoms).tolist(), 20.0,
                                     force_field=str(d / "force_field.json"), out_dir=str(tmp_path))
