@@ -154,13 +154,8 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
 
 TEST_F(ForceFieldLoad, ReadingFaults) {
     EXPECT_EQ(fault("{\"MixingRule\": \"\xff\"}"), "reading {p}: stream did not contain valid UTF-8");
-    const fs::path missing = dir_ / "absent.json";
-    try {
-        ForceField::load(missing);
-        FAIL();
-    } catch (const FfError& e) {
-        EXPECT_EQ(std::string(e.what()), "reading " + missing.string() + ": No such file or directory");
-    }
+    EXPECT_EQ(fault_of([&] { ForceField::load(dir_ / "absent.json"); }),
+              "reading {d}/absent.json: No such file or directory");
 }
 
 TEST(NormPairKey, OrdersAsUnsignedBytes) {

@@ -5,20 +5,17 @@
 #include <random>
 
 #include "common/json_reader.hpp"
+#include "test_support.hpp"
 
 namespace cellkit::json {
 namespace {
 
 // The message thrown while parsing `text` and applying `read`, or "" when nothing fails.
-template <typename Read>
-std::string fault(const std::string& text, Read read) {
-    try {
+std::string fault(const std::string& text, auto read) {
+    return testing::message_of([&] {
         Cursor cursor(text, "ctx");
         read(cursor);
-        return "";
-    } catch (const Error& e) {
-        return e.what();
-    }
+    });
 }
 
 TEST(JsonCursor, SyntaxFaultsCarryLineAndColumn) {

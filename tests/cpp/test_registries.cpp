@@ -7,17 +7,9 @@
 namespace cellkit {
 namespace {
 
+using testing::message_of;
 using testing::molecule;
 using testing::params;
-
-std::string failure_of(auto&& build) {
-    try {
-        build();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "no error";
-}
 
 Molecule co(std::string name, double k, bool reversed = false) {
     Molecule m = reversed ? molecule(name, {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}})
@@ -41,9 +33,9 @@ TEST(Registries, AtomTypesInOrderOfFirstAppearance) {
     EXPECT_FALSE(atoms.position("Ar"));
 
     ff.pseudo_atoms.erase("C");
-    EXPECT_EQ(failure_of([&] { build_atom_type_registry(list, ff); }),
+    EXPECT_EQ(message_of([&] { build_atom_type_registry(list, ff); }),
               "molecule 'co' uses pseudo-atom type 'C' not present in the force field");
-    EXPECT_EQ(failure_of([&] { build_atom_type_registry(testing::active({{&argon, 0}}), ff); }),
+    EXPECT_EQ(message_of([&] { build_atom_type_registry(testing::active({{&argon, 0}}), ff); }),
               "no atoms to build: all species have count 0, or no species were given");
 }
 
@@ -56,7 +48,7 @@ TEST(Registries, SharedBondTypeWithinToleranceKeepsFirstRecord) {
     ASSERT_EQ(shared.size(), 1u);
     EXPECT_EQ(shared.entries()[0].first, (std::array<std::string, 2>{"C", "O"}));
     EXPECT_EQ(shared.entries()[0].second.names, (std::array<std::string, 2>{"C", "O"}));
-    EXPECT_EQ(failure_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
               "conflicting bond parameters for type pair (C, O): molecule 'far' resolves to k=0.9936 r0=1.1000, "
               "but an earlier molecule resolved to k=0.9936 r0=1.1000");
     // A count-0 species takes no part.
@@ -67,13 +59,13 @@ TEST(Registries, ConflictMessages) {
     // Rigid placeholder against an explicit entry conflicts even with equal numbers.
     Molecule rigid = molecule("rigid", {{"C", {}}, {"O", {1.1, 0, 0}}}, {{0, 1}}, true);
     const Molecule flexible = co("flexible", 2000.0 / (0.0019872041));
-    EXPECT_EQ(failure_of([&] { build_bond_type_registry(testing::active({{&rigid, 1}, {&flexible, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&rigid, 1}, {&flexible, 1}})); }),
               "conflicting bond parameters for type pair (C, O): molecule 'flexible' resolves to k=1000.0000 "
               "r0=1.1000, but an earlier molecule resolved to k=1000.0000 r0=1.1000");
 
     // One rigid species whose two O-H bonds differ in length conflicts with itself.
     const Molecule bent = molecule("bent", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1.00001, 0}}}, {{0, 1}, {0, 2}}, true);
-    EXPECT_EQ(failure_of([&] { resolve_active({bent}, {1}); }),
+    EXPECT_EQ(message_of([&] { resolve_active({bent}, {1}); }),
               "conflicting bond parameters for type pair (H, O): molecule 'bent' resolves to k=1000.0000 r0=1.0000, "
               "but an earlier molecule resolved to k=1000.0000 r0=1.0000");
 
@@ -82,7 +74,7 @@ TEST(Registries, ConflictMessages) {
     Molecule a2 = a1;
     a2.name = "a2";
     a2.pseudo_atoms[2].position = {-1, 0.2, 0};
-    EXPECT_EQ(failure_of([&] { build_angle_type_registry(testing::active({{&a1, 1}, {&a2, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_angle_type_registry(testing::active({{&a1, 1}, {&a2, 1}})); }),
               "conflicting angle parameters for type triple (H, O, H): molecule 'a2' resolves to k=100.0000 "
               "angle0=5.7106, but an earlier molecule resolved to k=100.0000 angle0=45.0000");
 
@@ -93,7 +85,7 @@ TEST(Registries, ConflictMessages) {
         return m;
     };
     const Molecule t1 = torsion("t1", 100), t2 = torsion("t2", 200);
-    EXPECT_EQ(failure_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
               "conflicting torsion parameters for type quadruple (A, B, B, A): molecule 't2' resolves to K1=0.7949 "
               "K2=0.0000 K3=0.0000, but an earlier molecule resolved to K1=0.3974 K2=0.0000 K3=0.0000");
 }
@@ -110,10 +102,10 @@ TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {
                               "your LAMMPS input)",
                               "angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in "
                               "your LAMMPS input)"}));
-    EXPECT_EQ(failure_of([&] { resolve_active({unresolvable, water}, {0, 0}); }),
+    EXPECT_EQ(message_of([&] { resolve_active({unresolvable, water}, {0, 0}); }),
               "all species have count 0; nothing to build");
     // Resolution of every species comes before any conflict check.
-    EXPECT_NE(failure_of([&] { resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1}); })
+    EXPECT_NE(message_of([&] { resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1}); })
                   .find("molecule 'broken': no Bonds entry for X-Y"),
               std::string::npos);
 }
