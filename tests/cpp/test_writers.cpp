@@ -62,8 +62,9 @@ TEST(DataFile, CoordinateCountMismatchWritesNothing) {
     const auto dir = std::filesystem::temp_directory_path() / "cellkit-datafile-test";
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    EXPECT_EQ(message_of([&] { write_data_file(dir / "data.lmp", active, std::vector<Vec3>(3), registries, e.ff, 25.0); }),
-              "internal error: expected 4 packed atom coordinates, got 3");
+    EXPECT_EQ(
+        message_of([&] { write_data_file(dir / "data.lmp", active, std::vector<Vec3>(3), registries, e.ff, 25.0); }),
+        "internal error: expected 4 packed atom coordinates, got 3");
     EXPECT_TRUE(std::filesystem::is_empty(dir));
     std::filesystem::remove_all(dir);
 
