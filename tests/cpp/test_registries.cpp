@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "pipeline/active_species.hpp"
+#include <array>
+#include <cmath>
+
 #include "lammps/type_registry.hpp"
+#include "pipeline/active_species.hpp"
 #include "test_support.hpp"
 
 namespace cellkit {
@@ -88,6 +91,63 @@ TEST(Registries, ConflictMessages) {
     EXPECT_EQ(message_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
               "conflicting torsion parameters for type quadruple (A, B, B, A): molecule 't2' resolves to K1=0.7949 "
               "K2=0.0000 K3=0.0000, but an earlier molecule resolved to K1=0.3974 K2=0.0000 K3=0.0000");
+}
+
+// The registry's verdict on two records of one type within one species: "" when they share it.
+template <typename Records, typename Record>
+std::string verdict(Records ResolvedMolecule::* records, auto build, Record first, Record second) {
+    static const Molecule m = molecule("m", {});
+    ActiveSpeciesList list(1);
+    list[0].count = 1;
+    list[0].resolved.molecule = &m;
+    list[0].resolved.*records = {first, second};
+    return message_of([&] { build(list); });
+}
+
+// Each compared field alone decides: a difference of 1e-6 or more, or a NaN on either side, is a
+// conflict; less is not, around 0 as around 1000 (the tolerance is absolute); so does the flag.
+TEST(Registries, EveryComparedFieldDecidesAConflict) {
+    auto bonds = [](const ResolvedBond& a, const ResolvedBond& b) {
+        return verdict(&ResolvedMolecule::bonds, build_bond_type_registry, BondRecord{0, 1, a}, BondRecord{0, 1, b});
+    };
+    auto angles = [](const ResolvedAngle& a, const ResolvedAngle& b) {
+        return verdict(&ResolvedMolecule::angles, build_angle_type_registry, AngleRecord{0, 1, 2, a},
+                       AngleRecord{0, 1, 2, b});
+    };
+    auto dihedrals = [](const ResolvedDihedral& a, const ResolvedDihedral& b) {
+        return verdict(&ResolvedMolecule::dihedrals, build_dihedral_type_registry, DihedralRecord{0, 1, 2, 3, a},
+                       DihedralRecord{0, 1, 2, 3, b});
+    };
+    auto each_field = [](const auto& base, auto fields, auto judge) {
+        for (const auto& [name, field] : fields) {
+            const double exactly_1e6 = base.*field == 0.0 ? 1e-6 : 2e-6;  // 1000 + 1e-6 is not exact
+            for (const double delta : {5e-7, -5e-7, 2e-6, -2e-6, exactly_1e6, std::nan("")}) {
+                auto other = base;
+                other.*field += delta;
+                const bool conflict = !(std::fabs(delta) < 1e-6);
+                EXPECT_EQ(judge(base, other).empty(), !conflict) << name << " " << base.*field << " + " << delta;
+                EXPECT_EQ(judge(other, base).empty(), !conflict) << name << " " << base.*field << " + " << delta;
+            }
+        }
+    };
+    for (const double v : {0.0, 1000.0}) {
+        const ResolvedBond bond{{"C", "O"}, v, v, false};
+        const ResolvedAngle angle{{"H", "O", "H"}, v, v, true};
+        const ResolvedDihedral dihedral{{"A", "B", "B", "A"}, v, v, v, v};
+        using B = ResolvedBond;
+        using A = ResolvedAngle;
+        using D = ResolvedDihedral;
+        each_field(bond, std::to_array<std::pair<const char*, double B::*>>({{"k", &B::k}, {"r0", &B::r0}}), bonds);
+        each_field(angle, std::to_array<std::pair<const char*, double A::*>>({{"k", &A::k}, {"angle0", &A::angle0}}),
+                   angles);
+        each_field(dihedral,
+                   std::to_array<std::pair<const char*, double D::*>>(
+                       {{"K1", &D::K1}, {"K2", &D::K2}, {"K3", &D::K3}, {"K4", &D::K4}}),
+                   dihedrals);
+        EXPECT_NE(bonds(bond, {{"O", "C"}, v, v, true}), "");
+        EXPECT_NE(angles(angle, {{"H", "O", "H"}, v, v, false}), "");
+        EXPECT_EQ(bonds(bond, {{"O", "C"}, v, v, false}), "");  // either direction is one type
+    }
 }
 
 TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {
