@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import json
 import math
 import pathlib
@@ -10,7 +11,7 @@ import numpy as np
 import pytest
 
 from cellkit import _native
-from conftest import (EXAMPLES, KCAL_PER_K, chain, exact_in_data_file, lammps_script, lattice,
+from helpers import (EXAMPLES, KCAL_PER_K, chain, exact_in_data_file, lammps_script, lattice,
                       raspa3_examples_dir, run_lammps, template, write_json, zigzag)
 
 PyPairSetup = _native.PyPairSetup
@@ -148,10 +149,7 @@ def _pentane_file(tmp_path):
 
 
 def _raspa3_alkanes(tmp_path):
-    root = raspa3_examples_dir()
-    if root is None:
-        pytest.skip("no RASPA3 example inputs on this machine")
-    d = root / "alkanes_trappe_flexible"
+    d = raspa3_examples_dir() / "alkanes_trappe_flexible"
     return [str(d / f"{n}.json") for n in ("butane", "pentane", "hexane")], str(d / "force_field.json")
 
 
@@ -190,17 +188,96 @@ def test_bonded_energies_match_the_json_parameters(lmp, tmp_path, make_case):
         assert run.thermo[THERMO_COLUMN[key]] == pytest.approx(e, abs=tol + 1e-9 * abs(e)), key
 
 
+# --- Van der Waals energy against values computed here from the JSON parameters ---------------
+
+# One-site species, so no pair is excluded as bonded: name -> (epsilon K, sigma Å, count). Depths
+# and diameters differ enough that a geometric sigma or an arithmetic epsilon changes the energy;
+# Hq has no well, like a water hydrogen. Listed out of name order so type numbers differ from it.
+LJ_SITES = {"Xe": (221.0, 4.10, 6), "Ar": (119.8, 3.40, 10), "Hq": (0.0, 1.0, 8), "CH4": (148.0, 3.73, 8),
+            "Kr": (164.0, 3.64, 8)}
+LJ_OVERRIDES = {
+    "lorentz-berthelot": [],
+    "binary-overrides": [{"names": ["Xe", "Ar"], "parameters": [150.0, 3.9], "source": "Xe-Ar fit"},
+                         {"names": ["Kr", "Hq"], "parameters": [40.0, 2.6]}],
+}
+
+
+def scattered(n, box_len, min_dist, rng):
+    """n random positions in a periodic cube, no two closer than min_dist (minimum image)."""
+    pos = np.empty((0, 3))
+    while len(pos) < n:
+        p = rng.uniform(0.0, box_len, 3)
+        d = pos - p
+        d -= box_len * np.round(d / box_len)
+        if np.all(np.linalg.norm(d, axis=1) >= min_dist):
+            pos = np.vstack([pos, p])
+    return exact_in_data_file(pos)
+
+
+def lj_energy(ff_doc, names, pos, box_len, cutoff=10.0):
+    """kcal/mol: 4 eps ((sigma/r)^12 - (sigma/r)^6) over the minimum-image pairs within the cut-off,
+    plus the tail correction that 'pair_modify tail yes' adds (per ordered pair of types,
+    8 pi Ni Nj eps sigma^6 (sigma^6 - 3 rc^6) / (9 rc^9 V)). Unlike pairs: the BinaryInteractions
+    entry if any, else Lorentz-Berthelot."""
+    own = {e["name"]: e["parameters"] for e in ff_doc["SelfInteractions"]}
+    binary = {frozenset(e["names"]): e["parameters"] for e in ff_doc.get("BinaryInteractions", [])}
+
+    def params(a, b):
+        if a != b and frozenset((a, b)) in binary:
+            eps, sigma = binary[frozenset((a, b))]
+        else:
+            eps, sigma = math.sqrt(own[a][0] * own[b][0]), (own[a][1] + own[b][1]) / 2
+        return eps * KCAL_PER_K, sigma
+
+    total = 0.0
+    for i in range(len(names)):
+        d = pos[i + 1:] - pos[i]
+        d -= box_len * np.round(d / box_len)
+        for j, r in enumerate(np.linalg.norm(d, axis=1), start=i + 1):
+            if r < cutoff:
+                eps, sigma = params(names[i], names[j])
+                total += 4 * eps * ((sigma / r) ** 12 - (sigma / r) ** 6)
+    counts = {n: names.count(n) for n in set(names)}
+    for a, b in itertools.product(counts, repeat=2):
+        eps, sigma = params(a, b)
+        total += (8 * math.pi * counts[a] * counts[b] * eps * sigma**6 * (sigma**6 - 3 * cutoff**6)
+                  / (9 * cutoff**9 * box_len**3))
+    return total
+
+
+@pytest.mark.parametrize("overrides", LJ_OVERRIDES.values(), ids=LJ_OVERRIDES.keys())
+def test_van_der_waals_energy_matches_the_json_parameters(lmp, tmp_path, overrides):
+    ff_doc = {"MixingRule": "Lorentz-Berthelot",
+              "PseudoAtoms": [{"name": n, "mass": 20.0, "charge": 0.0} for n in LJ_SITES],
+              "SelfInteractions": [{"name": n, "parameters": [eps, sigma]} for n, (eps, sigma, _) in LJ_SITES.items()],
+              "BinaryInteractions": overrides}
+    force_field = write_json(tmp_path / "force_field.json", ff_doc)
+    species = [write_json(tmp_path / f"{n}.json", {"pseudoAtoms": [[n, [0.0, 0.0, 0.0]]]}) for n in LJ_SITES]
+    counts = [count for _, _, count in LJ_SITES.values()]
+    names = [n for n, (_, _, count) in LJ_SITES.items() for _ in range(count)]
+    # 4.6 Å apart puts every pair beyond its minimum, so no energy cancels; 24 Å > 2 cut-offs, so
+    # the minimum image is the only image within reach.
+    box_len = 24.0
+    pos = scattered(len(names), box_len, 4.6, np.random.default_rng(7))
+    expected = lj_energy(ff_doc, names, pos, box_len)
+
+    energy = {}
+    for explicit_lb in (False, True):
+        out = tmp_path / f"explicit_lb_{explicit_lb}"
+        _native.pack_from_coords_py(species, counts, pos.tolist(), box_len, pair_style=PyPairSetup.LjCut,
+                                    explicit_lb=explicit_lb, force_field=force_field, out_dir=str(out))
+        energy[explicit_lb] = run_lammps(lmp, out, lammps_script(thermo="step atoms evdwl")).thermo["E_vdwl"]
+    # Our cross pairs against LAMMPS's own mixing; both against the JSON. The allowance covers the
+    # 7 decimals that pair_coeff keeps.
+    assert energy[True] == pytest.approx(energy[False], rel=1e-6)
+    assert energy[False] == pytest.approx(expected, rel=1e-6)
+    assert energy[True] == pytest.approx(expected, rel=1e-6)
+
+
 # --- Real RASPA3 example inputs ------------------------------------------------------------------
 
-def _raspa3_dir():
-    root = raspa3_examples_dir()
-    if root is None:
-        pytest.skip("no RASPA3 example inputs on this machine")
-    return root
-
-
 def test_raspa3_methane_example_runs_in_lammps(lmp, tmp_path):
-    d = _raspa3_dir() / "methane_ua"
+    d = raspa3_examples_dir() / "methane_ua"
     build(tmp_path, [str(d / "methane.json")], [27], [template(d / "methane.json")] * 27, spacing=6.0,
           force_field=str(d / "force_field.json"))
     run = run_lammps(lmp, tmp_path, lammps_script())
@@ -221,7 +298,7 @@ RASPA3_REJECTED = {
 @pytest.mark.parametrize("case", RASPA3_REJECTED.values(), ids=RASPA3_REJECTED.keys())
 def test_raspa3_examples_beyond_these_files_are_refused(tmp_path, case):
     folder, name, n_atoms, message = case
-    d = _raspa3_dir() / folder
+    d = raspa3_examples_dir() / folder
     with pytest.raises(RuntimeError, match=message.replace("(", r"\(").replace(")", r"\)")):
         _native.pack_from_coords_py([str(d / f"{name}.json")], [1], zigzag(n_atoms).tolist(), 20.0,
                                     force_field=str(d / "force_field.json"), out_dir=str(tmp_path))

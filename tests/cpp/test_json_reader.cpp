@@ -7,20 +7,17 @@
 
 #include "common/json_reader.hpp"
 #include "common/number_format.hpp"
+#include "test_support.hpp"
 
 namespace cellkit::json {
 namespace {
 
 // The message thrown while reading `text` as a document with `read`, or "" when nothing fails.
-template <typename Read>
-std::string fault(const std::string& text, Read read) {
-    try {
+std::string fault(const std::string& text, auto read) {
+    return testing::message_of([&] {
         Cursor cursor(text, "ctx");
         read_document(cursor, read);
-        return "";
-    } catch (const Error& e) {
-        return e.what();
-    }
+    });
 }
 
 TEST(JsonCursor, SyntaxFaultsCarryLineAndColumn) {

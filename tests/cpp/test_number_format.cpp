@@ -34,6 +34,17 @@ TEST(NumberFormat, FixedRoundsFromBinaryValueHalfToEven) {
     }
 }
 
+// data.lmp pads IDs to 7 columns; an 8-digit ID must widen the column, not lose digits.
+TEST(NumberFormat, UnsignedPadsButNeverCuts) {
+    const std::tuple<std::uint64_t, int, const char*> cases[] = {
+        {1, 7, "      1"}, {9'999'999, 7, "9999999"}, {10'000'000, 7, "10000000"}, {0, 0, "0"}};
+    for (const auto& [value, width, expected] : cases) {
+        std::string out;
+        append_uint(out, value, width);
+        EXPECT_EQ(out, expected) << value;
+    }
+}
+
 TEST(NumberFormat, ExponentFormHasNoPlusSignOrLeadingZeros) {
     const std::pair<double, const char*> cases[] = {
         {12.5, "   1.250000e1"},   {-0.3, " -3.000000e-1"},  {0.0, "   0.000000e0"}, {-123.456789, "  -1.234568e2"},

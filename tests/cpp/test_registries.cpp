@@ -1,23 +1,18 @@
 #include <gtest/gtest.h>
 
-#include "pipeline/active_species.hpp"
+#include <array>
+#include <cmath>
+
 #include "lammps/type_registry.hpp"
+#include "pipeline/active_species.hpp"
 #include "test_support.hpp"
 
 namespace cellkit {
 namespace {
 
+using testing::message_of;
 using testing::molecule;
 using testing::params;
-
-std::string failure_of(auto&& build) {
-    try {
-        build();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "no error";
-}
 
 Molecule co(std::string name, double k, bool reversed = false) {
     Molecule m = reversed ? molecule(name, {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}})
@@ -41,9 +36,9 @@ TEST(Registries, AtomTypesInOrderOfFirstAppearance) {
     EXPECT_FALSE(atoms.position("Ar"));
 
     ff.pseudo_atoms.erase("C");
-    EXPECT_EQ(failure_of([&] { build_atom_type_registry(list, ff); }),
+    EXPECT_EQ(message_of([&] { build_atom_type_registry(list, ff); }),
               "molecule 'co' uses pseudo-atom type 'C' not present in the force field");
-    EXPECT_EQ(failure_of([&] { build_atom_type_registry(testing::active({{&argon, 0}}), ff); }),
+    EXPECT_EQ(message_of([&] { build_atom_type_registry(testing::active({{&argon, 0}}), ff); }),
               "no atoms to build: all species have count 0, or no species were given");
 }
 
@@ -56,7 +51,7 @@ TEST(Registries, SharedBondTypeWithinToleranceKeepsFirstRecord) {
     ASSERT_EQ(shared.size(), 1u);
     EXPECT_EQ(shared.entries()[0].first, (std::array<std::string, 2>{"C", "O"}));
     EXPECT_EQ(shared.entries()[0].second.names, (std::array<std::string, 2>{"C", "O"}));
-    EXPECT_EQ(failure_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
               "conflicting bond parameters for type pair (C, O): molecule 'far' resolves to k=0.9936 r0=1.1000, "
               "but an earlier molecule resolved to k=0.9936 r0=1.1000");
     // A count-0 species takes no part.
@@ -67,13 +62,13 @@ TEST(Registries, ConflictMessages) {
     // Rigid placeholder against an explicit entry conflicts even with equal numbers.
     Molecule rigid = molecule("rigid", {{"C", {}}, {"O", {1.1, 0, 0}}}, {{0, 1}}, true);
     const Molecule flexible = co("flexible", 2000.0 / (0.0019872041));
-    EXPECT_EQ(failure_of([&] { build_bond_type_registry(testing::active({{&rigid, 1}, {&flexible, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&rigid, 1}, {&flexible, 1}})); }),
               "conflicting bond parameters for type pair (C, O): molecule 'flexible' resolves to k=1000.0000 "
               "r0=1.1000, but an earlier molecule resolved to k=1000.0000 r0=1.1000");
 
     // One rigid species whose two O-H bonds differ in length conflicts with itself.
     const Molecule bent = molecule("bent", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1.00001, 0}}}, {{0, 1}, {0, 2}}, true);
-    EXPECT_EQ(failure_of([&] { resolve_active({bent}, {1}); }),
+    EXPECT_EQ(message_of([&] { resolve_active({bent}, {1}); }),
               "conflicting bond parameters for type pair (H, O): molecule 'bent' resolves to k=1000.0000 r0=1.0000, "
               "but an earlier molecule resolved to k=1000.0000 r0=1.0000");
 
@@ -82,7 +77,7 @@ TEST(Registries, ConflictMessages) {
     Molecule a2 = a1;
     a2.name = "a2";
     a2.pseudo_atoms[2].position = {-1, 0.2, 0};
-    EXPECT_EQ(failure_of([&] { build_angle_type_registry(testing::active({{&a1, 1}, {&a2, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_angle_type_registry(testing::active({{&a1, 1}, {&a2, 1}})); }),
               "conflicting angle parameters for type triple (H, O, H): molecule 'a2' resolves to k=100.0000 "
               "angle0=5.7106, but an earlier molecule resolved to k=100.0000 angle0=45.0000");
 
@@ -93,9 +88,66 @@ TEST(Registries, ConflictMessages) {
         return m;
     };
     const Molecule t1 = torsion("t1", 100), t2 = torsion("t2", 200);
-    EXPECT_EQ(failure_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
+    EXPECT_EQ(message_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
               "conflicting torsion parameters for type quadruple (A, B, B, A): molecule 't2' resolves to K1=0.7949 "
               "K2=0.0000 K3=0.0000, but an earlier molecule resolved to K1=0.3974 K2=0.0000 K3=0.0000");
+}
+
+// The registry's verdict on two records of one type within one species: "" when they share it.
+template <typename Records, typename Record>
+std::string verdict(Records ResolvedMolecule::* records, auto build, Record first, Record second) {
+    static const Molecule m = molecule("m", {});
+    ActiveSpeciesList list(1);
+    list[0].count = 1;
+    list[0].resolved.molecule = &m;
+    list[0].resolved.*records = {first, second};
+    return message_of([&] { build(list); });
+}
+
+// Each compared field alone decides: a difference of 1e-6 or more, or a NaN on either side, is a
+// conflict; less is not, around 0 as around 1000 (the tolerance is absolute); so does the flag.
+TEST(Registries, EveryComparedFieldDecidesAConflict) {
+    auto bonds = [](const ResolvedBond& a, const ResolvedBond& b) {
+        return verdict(&ResolvedMolecule::bonds, build_bond_type_registry, BondRecord{0, 1, a}, BondRecord{0, 1, b});
+    };
+    auto angles = [](const ResolvedAngle& a, const ResolvedAngle& b) {
+        return verdict(&ResolvedMolecule::angles, build_angle_type_registry, AngleRecord{0, 1, 2, a},
+                       AngleRecord{0, 1, 2, b});
+    };
+    auto dihedrals = [](const ResolvedDihedral& a, const ResolvedDihedral& b) {
+        return verdict(&ResolvedMolecule::dihedrals, build_dihedral_type_registry, DihedralRecord{0, 1, 2, 3, a},
+                       DihedralRecord{0, 1, 2, 3, b});
+    };
+    auto each_field = [](const auto& base, auto fields, auto judge) {
+        for (const auto& [name, field] : fields) {
+            const double exactly_1e6 = base.*field == 0.0 ? 1e-6 : 2e-6;  // 1000 + 1e-6 is not exact
+            for (const double delta : {5e-7, -5e-7, 2e-6, -2e-6, exactly_1e6, std::nan("")}) {
+                auto other = base;
+                other.*field += delta;
+                const bool conflict = !(std::fabs(delta) < 1e-6);
+                EXPECT_EQ(judge(base, other).empty(), !conflict) << name << " " << base.*field << " + " << delta;
+                EXPECT_EQ(judge(other, base).empty(), !conflict) << name << " " << base.*field << " + " << delta;
+            }
+        }
+    };
+    for (const double v : {0.0, 1000.0}) {
+        const ResolvedBond bond{{"C", "O"}, v, v, false};
+        const ResolvedAngle angle{{"H", "O", "H"}, v, v, true};
+        const ResolvedDihedral dihedral{{"A", "B", "B", "A"}, v, v, v, v};
+        using B = ResolvedBond;
+        using A = ResolvedAngle;
+        using D = ResolvedDihedral;
+        each_field(bond, std::to_array<std::pair<const char*, double B::*>>({{"k", &B::k}, {"r0", &B::r0}}), bonds);
+        each_field(angle, std::to_array<std::pair<const char*, double A::*>>({{"k", &A::k}, {"angle0", &A::angle0}}),
+                   angles);
+        each_field(dihedral,
+                   std::to_array<std::pair<const char*, double D::*>>(
+                       {{"K1", &D::K1}, {"K2", &D::K2}, {"K3", &D::K3}, {"K4", &D::K4}}),
+                   dihedrals);
+        EXPECT_NE(bonds(bond, {{"O", "C"}, v, v, true}), "");
+        EXPECT_NE(angles(angle, {{"H", "O", "H"}, v, v, false}), "");
+        EXPECT_EQ(bonds(bond, {{"O", "C"}, v, v, false}), "");  // either direction is one type
+    }
 }
 
 TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {
@@ -110,11 +162,12 @@ TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {
                               "your LAMMPS input)",
                               "angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in "
                               "your LAMMPS input)"}));
-    EXPECT_EQ(failure_of([&] { resolve_active({unresolvable, water}, {0, 0}); }),
+    EXPECT_EQ(message_of([&] { resolve_active({unresolvable, water}, {0, 0}); }),
               "all species have count 0; nothing to build");
     // Resolution of every species comes before any conflict check.
-    EXPECT_NE(failure_of([&] { resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1}); })
-                  .find("molecule 'broken': no Bonds entry for X-Y"),
+    EXPECT_NE(message_of([&] {
+                  resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1});
+              }).find("molecule 'broken': no Bonds entry for X-Y"),
               std::string::npos);
 }
 

@@ -11,12 +11,7 @@ namespace {
 using testing::molecule;
 
 std::string failure(const Molecule& m) {
-    try {
-        resolve_molecule(m);
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "no error";
+    return testing::message_of([&] { resolve_molecule(m); });
 }
 
 Molecule chain(std::vector<BondEntry> bonds, std::vector<BendEntry> bends, std::vector<TorsionEntry> torsions,

@@ -1,4 +1,4 @@
-// Builders for in-memory molecules, so writer tests need no input files.
+// Shared test helpers: in-memory molecules, scratch directories and the message of a throwing call.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,16 @@
 #include "ff/molecule.hpp"
 
 namespace cellkit::testing {
+
+// The message `call()` throws, or "" when it returns.
+std::string message_of(auto&& call) {
+    try {
+        call();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
+}
 
 inline Molecule molecule(std::string name, std::vector<PseudoAtom> atoms, std::vector<AtomPair> connectivity = {},
                          bool rigid = false) {
@@ -55,20 +65,14 @@ protected:
         return path;
     }
 
-    // The message `load(path)` throws, with the scratch directory shown as {d}; "" on success.
-    template <typename Load>
-    std::string fault_of(Load&& load) {
-        try {
-            load();
-            return "";
-        } catch (const Error& e) {
-            std::string message = e.what();
-            const std::string dir = dir_.string();
-            for (auto at = message.find(dir); at != std::string::npos; at = message.find(dir)) {
-                message.replace(at, dir.size(), "{d}");
-            }
-            return message;
+    // The message `call()` throws, with the scratch directory shown as {d}; "" on success.
+    std::string fault_of(auto&& call) {
+        std::string message = message_of(call);
+        const std::string dir = dir_.string();
+        for (auto at = message.find(dir); at != std::string::npos; at = message.find(dir)) {
+            message.replace(at, dir.size(), "{d}");
         }
+        return message;
     }
 
     // Writes `text` to `file_name`, loads it, and returns the failure with that path shown as {p}.

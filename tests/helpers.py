@@ -1,0 +1,127 @@
+"""Helpers shared by the Python tests: a LAMMPS runner, molecule geometry builders and lattice layouts."""
+
+from __future__ import annotations
+
+import json
+import math
+import os
+import pathlib
+import re
+import subprocess
+from dataclasses import dataclass
+
+import numpy as np
+import pytest
+
+REPO = pathlib.Path(__file__).resolve().parent.parent
+EXAMPLES = REPO / "examples"
+KCAL_PER_K = 0.0019872041  # kcal/mol per kelvin (Boltzmann constant)
+
+
+def raspa3_examples_dir() -> pathlib.Path:
+    """The real RASPA3 example inputs: $CELLKIT_RASPA3_EXAMPLES, else the nearest shared/raspa3-examples
+    above the repository (a worktree sits one level deeper than the main checkout); skips if absent."""
+    env = os.environ.get("CELLKIT_RASPA3_EXAMPLES")
+    candidates = [pathlib.Path(env)] if env else [p / "shared" / "raspa3-examples" for p in REPO.parents]
+    for c in candidates:
+        if c.is_dir():
+            return c
+    pytest.skip("no RASPA3 example inputs on this machine")
+
+
+# Warnings that any input of this kind draws from LAMMPS (a 'run 0' without integrator; TIP4P's
+# communication cutoff); anything else, such as a charge-neutrality warning, is reported.
+BENIGN_WARNINGS = ("No fixes with time integration", "Communication cutoff 0 is shorter",
+                   "Increasing communication cutoff")
+
+
+@dataclass
+class LammpsRun:
+    output: str
+    thermo: dict[str, float]  # the thermo line of 'run 0'
+    counts: dict[str, int]  # atoms, bonds, angles, dihedrals as reported by read_data
+    warnings: list[str]
+
+
+def run_lammps(lmp: str, workdir: pathlib.Path, script: str) -> LammpsRun:
+    """Runs a LAMMPS input in workdir and fails the test with LAMMPS's output if it is rejected."""
+    (workdir / "in.lmp").write_text(script)
+    env = dict(os.environ, OMP_NUM_THREADS="1")
+    proc = subprocess.run([lmp, "-log", "none", "-nocite", "-in", "in.lmp"], cwd=workdir, env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+    out = proc.stdout + proc.stderr
+    if proc.returncode != 0 or re.search(r"^ERROR", out, re.M):
+        pytest.fail(f"LAMMPS rejected the input (exit {proc.returncode}):\n{out[-4000:]}")
+    counts = {m[2]: int(m[1]) for m in re.finditer(r"^\s+(\d+) (atoms|bonds|angles|dihedrals)\s*$", out, re.M)}
+    lines = out.splitlines()
+    header = next(i for i, line in enumerate(lines) if line.split()[:1] == ["Step"])
+    thermo = dict(zip(lines[header].split(), map(float, lines[header + 1].split())))
+    warnings = [line for line in lines if line.startswith("WARNING") and not any(b in line for b in BENIGN_WARNINGS)]
+    return LammpsRun(out, thermo, counts, warnings)
+
+
+def lammps_script(pair_setup: str = "", thermo: str = "step atoms pe ebond eangle edihed evdwl ecoul elong") -> str:
+    """Reads data.lmp and forcefield.lmp, evaluates the energy once; pair_setup precedes the include."""
+    return (
+        "units real\n"
+        "atom_style full\n"
+        "read_data data.lmp\n"
+        f"{pair_setup}\n"
+        "include forcefield.lmp\n"
+        f"thermo_style custom {thermo}\n"
+        "thermo_modify format float %.15g\n"
+        "run 0\n"
+    )
+
+
+def write_json(path: pathlib.Path, doc: dict) -> str:
+    path.write_text(json.dumps(doc, indent=1))
+    return str(path)
+
+
+def template(molecule_file: str | pathlib.Path) -> np.ndarray:
+    """The template positions of a molecule file, shape (atoms, 3)."""
+    atoms = json.loads(pathlib.Path(molecule_file).read_text())["pseudoAtoms"]
+    return np.array([pos for _, pos in atoms], dtype=float)
+
+
+def chain(bonds, angles_deg, dihedrals_deg) -> np.ndarray:
+    """Positions of a linear chain from its bond lengths, bend angles and dihedrals (180 = trans)."""
+    n = len(bonds) + 1
+    pos = np.zeros((n, 3))
+    pos[1] = [bonds[0], 0.0, 0.0]
+    if n > 2:
+        th = math.radians(angles_deg[0])
+        pos[2] = pos[1] + bonds[1] * np.array([-math.cos(th), math.sin(th), 0.0])
+    for i in range(3, n):
+        a, b, c = pos[i - 3], pos[i - 2], pos[i - 1]
+        bc = (c - b) / np.linalg.norm(c - b)
+        normal = np.cross(b - a, bc)
+        normal /= np.linalg.norm(normal)
+        frame = np.column_stack([bc, np.cross(normal, bc), normal])
+        th, ph = math.radians(angles_deg[i - 2]), math.radians(dihedrals_deg[i - 3])
+        local = bonds[i - 1] * np.array([-math.cos(th), math.sin(th) * math.cos(ph), math.sin(th) * math.sin(ph)])
+        pos[i] = c + frame @ local
+    return pos
+
+
+def zigzag(n_atoms: int, bond: float = 1.54, angle: float = 114.0) -> np.ndarray:
+    """An all-trans chain."""
+    return chain([bond] * (n_atoms - 1), [angle] * (n_atoms - 2), [180.0] * (n_atoms - 3))
+
+
+def exact_in_data_file(x: np.ndarray) -> np.ndarray:
+    """Rounds to the 7 significant digits that data.lmp keeps, so LAMMPS sees these exact positions."""
+    return np.vectorize(lambda v: float(f"{v:.6e}"))(x)
+
+
+def lattice(molecules: list[np.ndarray], spacing: float) -> tuple[list[list[float]], float]:
+    """Centres each molecule (in the order given) on its own site of a cubic lattice.
+
+    Returns the coordinates in atom order and the box edge."""
+    side = max(1, math.ceil(round(len(molecules) ** (1 / 3), 9)))
+    coords = []
+    for site, mol in enumerate(molecules):
+        centre = (np.array([site % side, site // side % side, site // (side * side)]) + 0.5) * spacing
+        coords.extend((mol - mol.mean(axis=0) + centre).tolist())
+    return coords, side * spacing
