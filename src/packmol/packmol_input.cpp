@@ -9,9 +9,10 @@ namespace {
 
 using fmt::cat;
 
-// Packmol splits script lines at blanks and stops at '#'; these survive both.
+// Packmol splits script lines at blanks and stops at '#'; these survive both,
+// and the length leaves room in a file name of at most 255 bytes.
 bool is_plain_name(const std::string& name) {
-    if (name.empty()) return false;
+    if (name.empty() || name.size() > 200) return false;
     for (char c : name) {
         const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
                         c == '-' || c == '.' || c == '+';

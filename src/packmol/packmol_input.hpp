@@ -16,7 +16,8 @@ struct SpeciesTemplate {
 };
 
 // "species_{position}_{name}.pdb"; "species_{position}.pdb" for a name that
-// Packmol could not read back from its script (blanks, '#', non-ASCII, ...).
+// Packmol could not read back from its script (blanks, '#', non-ASCII, ...)
+// or that would make the file name too long.
 std::string template_file_name(std::size_t position, const std::string& name);
 
 // COMPND line, one HETATM line per atom at its template position, END.

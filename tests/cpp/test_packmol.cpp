@@ -181,6 +181,9 @@ TEST_F(PackSystem, TemplatesAreNumberedByPositionAndAMissingPackmolIsNamed) {
     for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"pack.inp", "species_0_water.pdb", "species_2.pdb"}));
+
+    EXPECT_EQ(fault_of([&] { pack_system(dir_ / "gone", active, w.ff, 1000.0, 2.0); }),
+              "writing {d}/gone/species_0_water.pdb: No such file or directory");
 }
 
 }  // namespace
