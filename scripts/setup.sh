@@ -87,8 +87,8 @@ PATH, pyenv versions 3.12+ and python3). Install one: 'pyenv install 3.12', or o
     fi
     if [ "${#missing[@]}" -gt 0 ]; then
         if [ "$(id -u)" -ne 0 ]; then
-            command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null \
-                || die "missing system packages: ${missing[*]} (not root and no sudo; run: apt-get install ${missing[*]})"
+            command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null || die "missing system packages: \
+${missing[*]} (not root and no sudo; run: apt-get install ${missing[*]})"
             sudo=(sudo -n)
         fi
         step "installing system packages: ${missing[*]}"
