@@ -15,6 +15,18 @@ class PyPairSetup:
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
 
+def pack_packmol_py(
+    species: Sequence[str],
+    counts: Sequence[SupportsIndex],
+    density: SupportsFloat | SupportsIndex,
+    pair_style: PyPairSetup | None = ...,
+    explicit_lb: bool = False,
+    force_field: str = ...,
+    out_dir: str = ...,
+    tolerance: SupportsFloat | SupportsIndex = 2.0,
+) -> str:
+    """Pack with Packmol and write LAMMPS files."""
+
 def pack_from_coords_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],

@@ -38,7 +38,10 @@ private:
 }  // namespace
 
 std::string read_text_file(const std::filesystem::path& path) {
-    const std::string context = fmt::cat("reading ", display(path));
+    return read_text_file(path, fmt::cat("reading ", display(path)));
+}
+
+std::string read_text_file(const std::filesystem::path& path, const std::string& context) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; the type check below refuses it.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) sys_fail(context, errno);

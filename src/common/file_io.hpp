@@ -14,6 +14,8 @@ inline std::string display(const std::filesystem::path& path) { return path.stri
 // "reading {path}: {fault}"; a device, FIFO or directory is refused before it
 // is read, so /dev/zero cannot read forever and a FIFO cannot block.
 std::string read_text_file(const std::filesystem::path& path);
+// The same with "{context}: {fault}" for every fault, for callers that say what the file is.
+std::string read_text_file(const std::filesystem::path& path, const std::string& context);
 
 bool is_valid_utf8(std::string_view text);
 

@@ -3,6 +3,8 @@
 #include <exception>
 #include <new>
 
+#include "common/interrupted.hpp"
+
 namespace cellkit::py {
 
 PyObject* text_to_str(std::string_view text) {
@@ -21,6 +23,9 @@ void raise_current_exception() noexcept {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const Interrupted&) {
+        // The signal handler's exception (KeyboardInterrupt for Ctrl-C) is already set.
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const std::exception& e) {
         // cellkit::Error lands here too: its message is the whole user-facing text.
         raise_runtime_error(e.what());

@@ -1,0 +1,79 @@
+#include <string>
+
+#include "pipeline/lammps_outputs.hpp"
+#include "pipeline/packmol_build.hpp"
+#include "python/convert.hpp"
+#include "python/entries.hpp"
+#include "python/errors.hpp"
+#include "python/released_gil.hpp"
+
+namespace cellkit::py {
+namespace {
+
+constexpr Signature<8> kSignature{
+    "OOO|OOOOO:pack_packmol_py",
+    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", nullptr},
+};
+
+constexpr const char kDoc[] =
+    "pack_packmol_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., out_dir=..., "
+    "tolerance=2.0)\n"
+    "--\n"
+    "\n"
+    "Pack with Packmol and write LAMMPS files.\n"
+    "\n"
+    "Called by the package's Python function `cellkit.pack.packmol`.\n"
+    "\n"
+    "Args:\n"
+    "    species: list of molecule JSON paths, one per species.\n"
+    "    counts: number of molecules per species, same order.\n"
+    "    density: target mass density in kg/m\u00b3; sets the cubic box edge.\n"
+    "    pair_style: pair-style preset for forcefield.lmp (PyPairSetup or None).\n"
+    "    explicit_lb: write all Lorentz-Berthelot cross-pairs explicitly.\n"
+    "    force_field: path to force_field.json.\n"
+    "    out_dir: output directory for data.lmp and forcefield.lmp.\n"
+    "    tolerance: Packmol's minimum distance between molecules, \u00c5.\n"
+    "\n"
+    "Returns:\n"
+    "    The build summary text.\n"
+    "\n"
+    "Packmol runs with the interpreter lock released; Ctrl-C ends it and\n"
+    "raises KeyboardInterrupt without touching the output files.\n";
+
+PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+    try {
+        PackCommonArgs common;
+        double tolerance = 2.0;
+        const bool converted = bind_and_convert(args, kwargs, kSignature, param(common.species, to_path_list),
+                                                param(common.counts, to_u64_list), param(common.density, to_double),
+                                                param(common.pair_style, to_pair_setup),
+                                                param(common.explicit_lb, to_flag), param(common.force_field, to_path),
+                                                param(common.out_dir, to_path), param(tolerance, to_double));
+        if (!converted) {
+            return nullptr;
+        }
+        std::string summary;
+        {
+            ReleasedGil released;
+            summary = to_text(run_pack_packmol(common, tolerance, released.stop_check()));
+        }
+        return text_to_str(summary);
+    } catch (...) {
+        raise_current_exception();
+        return nullptr;
+    }
+}
+
+PyMethodDef methods[] = {
+    {"pack_packmol_py", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pack_packmol_py)),
+     METH_VARARGS | METH_KEYWORDS, kDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+int add_pack_packmol(PyObject* module) {
+    return PyModule_AddFunctions(module, methods);
+}
+
+}  // namespace cellkit::py

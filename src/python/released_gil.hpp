@@ -1,0 +1,43 @@
+// Running a build with the interpreter lock released, stoppable by Ctrl-C.
+#pragma once
+
+#include "common/interrupted.hpp"
+#include "python/py_ref.hpp"
+
+namespace cellkit::py {
+
+// Releases the interpreter lock for its lifetime, so other Python threads run
+// while a build waits for an outside program or writes files. Create and
+// destroy it on the thread that holds the lock; nothing in between may touch
+// Python objects except through stop_check().
+class ReleasedGil {
+public:
+    ReleasedGil() : state_(PyEval_SaveThread()) {}
+    ReleasedGil(const ReleasedGil&) = delete;
+    ReleasedGil& operator=(const ReleasedGil&) = delete;
+    // Takes the lock back and re-raises the exception a signal handler raised, if any.
+    ~ReleasedGil() {
+        PyEval_RestoreThread(state_);
+        if (pending_ != nullptr) PyErr_SetRaisedException(pending_);
+    }
+
+    // Takes the lock briefly to run the Python signal handlers (main thread
+    // only, as Python itself does). True once one raised, KeyboardInterrupt
+    // for Ctrl-C; the exception is kept for the destructor to raise.
+    StopCheck stop_check() {
+        return [this] {
+            if (pending_ == nullptr) {
+                PyEval_RestoreThread(state_);
+                if (PyErr_CheckSignals() < 0) pending_ = PyErr_GetRaisedException();
+                state_ = PyEval_SaveThread();
+            }
+            return pending_ != nullptr;
+        };
+    }
+
+private:
+    PyThreadState* state_;
+    PyObject* pending_ = nullptr;
+};
+
+}  // namespace cellkit::py
