@@ -16,7 +16,7 @@ import numpy as np
 import pytest
 
 from cellkit import _native
-from conftest import EXAMPLES, lammps_script, run_lammps, template
+from helpers import EXAMPLES, lammps_script, run_lammps, template
 
 PyPairSetup = _native.PyPairSetup
 pack_packmol_py = _native.pack_packmol_py
