@@ -6,8 +6,9 @@
 
 #include "common/ascii.hpp"
 #include "common/file_io.hpp"
-#include "common/number_format.hpp"
 #include "common/json_reader.hpp"
+#include "common/number_format.hpp"
+#include "ff/lammps_text.hpp"
 
 namespace cellkit {
 namespace {
@@ -128,6 +129,8 @@ Molecule Molecule::load(const std::filesystem::path& path) {
         }
     }
     m.name = molecule_name(path);
+    // The name ends every Atoms line of data.lmp.
+    check_lammps_name(m.name, "file stem", shown);
     m.rigid = is_rigid(type);
     return m;
 }

@@ -76,6 +76,27 @@ TEST_F(MoleculeLoad, NameIsTheFileStem) {
     const std::string text = R"({"pseudoAtoms": [["C", [0, 0, 0]]]})";
     EXPECT_EQ(Molecule::load(write(text, "dir/ethane.united.json")).name, "ethane.united");
     EXPECT_EQ(Molecule::load(write(text, "ethane")).name, "ethane");
+
+    // The stem ends every Atoms line of data.lmp, so it passes the check that type names pass.
+    const struct {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {"wa\nter.json",
+         "file stem \"wa\\nter\" in {p} contains a control character, which breaks the line it is "
+         "written on in data.lmp and forcefield.lmp; remove the control character"},
+        {"tab\t.json",
+         "file stem \"tab\\t\" in {p} contains a control character, which breaks the line it is "
+         "written on in data.lmp and forcefield.lmp; remove the control character"},
+        {"salt& .json",
+         "file stem \"salt& \" in {p} ends with '&', which LAMMPS reads as a line continuation that "
+         "swallows the next line; remove the '&'"},
+        {"q\"\"\".json",
+         "file stem \"q\\\"\\\"\\\"\" in {p} contains \"\"\", which LAMMPS reads as the start "
+         "of a multi-line string that swallows the lines after it; remove the triple quote"},
+        {"salt&pepper.json", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(load_fault(text, c.file, Molecule::load), c.message) << c.file;
 }
 
 TEST_F(MoleculeLoad, Faults) {
