@@ -200,6 +200,10 @@ ForceField ForceField::load(const std::filesystem::path& path) {
     ForceField ff;
     for (const PseudoAtomEntry& atom : raw.pseudo_atoms) {
         check_lammps_name(atom.name, "PseudoAtoms name", shown);
+        if (!(atom.mass > 0.0)) {
+            fail("mass of PseudoAtoms entry '", atom.name, "' in ", shown, " must be positive, got ", atom.mass,
+                 " (LAMMPS refuses a zero or negative mass; give a massless site a small positive mass)");
+        }
         const auto self = self_index.find(atom.name);
         PseudoAtomParams params = params_for(atom, self == self_index.end() ? nullptr : self->second, shown);
         if (!ff.pseudo_atoms.try_emplace(atom.name, std::move(params)).second) {

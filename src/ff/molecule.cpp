@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/ascii.hpp"
 #include "common/file_io.hpp"
+#include "common/hash.hpp"
 #include "common/json_reader.hpp"
 #include "common/number_format.hpp"
 #include "ff/lammps_text.hpp"
@@ -94,6 +96,31 @@ std::string molecule_name(const std::filesystem::path& path) {
     return stem;
 }
 
+// A bond of an atom to itself, or one listed twice in either orientation, gives angles whose two
+// ends are one atom; LAMMPS refuses those ("Invalid atom ID"), rigid molecule or not.
+void check_bonds_listed_once(const std::vector<AtomPair>& connectivity, const std::string& shown) {
+    struct PairHash {
+        std::size_t operator()(const AtomPair& pair) const noexcept {
+            std::size_t seed = 0;
+            hash_combine(seed, pair[0]);
+            hash_combine(seed, pair[1]);
+            return seed;
+        }
+    };
+    std::unordered_map<AtomPair, std::size_t, PairHash> first_listed;  // (smaller, larger) -> position
+    first_listed.reserve(connectivity.size());
+    for (std::size_t p = 0; p < connectivity.size(); ++p) {
+        const auto [a, b] = connectivity[p];
+        if (a == b) fail(shown, " Connectivity bonds atom ", a, " to itself (", a, ", ", b, "); remove that pair");
+        const auto [it, inserted] = first_listed.try_emplace(AtomPair{std::min(a, b), std::max(a, b)}, p);
+        if (!inserted) {
+            const AtomPair& first = connectivity[it->second];
+            fail(shown, " Connectivity lists the bond (", a, ", ", b, ") a second time (first as (", first[0], ", ",
+                 first[1], ")); list each bond once");
+        }
+    }
+}
+
 bool is_rigid(const std::optional<std::string>& type) {
     return type ? equals_ignoring_ascii_case(*type, "rigid") : false;
 }
@@ -128,6 +155,7 @@ Molecule Molecule::load(const std::filesystem::path& path) {
             fail(shown, " Connectivity references atom index out of range (", a, ", ", b, ") for ", n, " pseudoAtoms");
         }
     }
+    check_bonds_listed_once(m.connectivity, shown);
     m.name = molecule_name(path);
     // The name ends every Atoms line of data.lmp.
     check_lammps_name(m.name, "file stem", shown);

@@ -23,10 +23,12 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     BuildSummary summary;
     summary.data_path = request.out_dir / "data.lmp";
     summary.forcefield_path = request.out_dir / "forcefield.lmp";
-    write_data_file(summary.data_path, request.active, request.coords, registries, request.force_field,
-                    request.box_len);
+    // Both texts are composed before either file is touched, so a fault in either writes nothing.
+    const std::string data =
+        compose_data_file(request.active, request.coords, registries, request.force_field, request.box_len);
     const std::string forcefield =
         generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb);
+    replace_file(summary.data_path, data);
     replace_file(summary.forcefield_path, forcefield);
 
     const SystemTotals totals = system_totals(request.active);

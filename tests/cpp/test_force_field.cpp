@@ -119,8 +119,8 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
     } cases[] = {
         {R"({"MixingRule": "lorentz-berthelot", "PseudoAtoms": [], "SelfInteractions": [)" + twice_x + "]}",
          "unsupported MixingRule 'lorentz-berthelot' in {p} (only \"Lorentz-Berthelot\" is supported)"},
-        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + R"(], "SelfInteractions": [)" +
-             twice_x + "]}",
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + R"(], "SelfInteractions": [)" + twice_x +
+             "]}",
          "duplicate SelfInteractions entry for 'x' in {p}"},
         {self_entries(R"({"name": "B", "type": "lennard jones", "parameters": [1]})"),
          "unsupported SelfInteractions type 'lennard jones' for 'B' (only lennard-jones is supported)"},
@@ -141,6 +141,12 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
         {binary_entries(R"({"names": ["A", "B"], "parameters": [1, 2]}, {"names": ["B", "A"], "parameters": [1, 2]})"),
          "duplicate BinaryInteractions entry for (A, B) in {p}"},
         {self_entries(R"({"name": "ghost", "type": "bad", "parameters": [1]})"), ""},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "Lw", "mass": 0.0, "charge": -0.241}]})",
+         "mass of PseudoAtoms entry 'Lw' in {p} must be positive, got 0 (LAMMPS refuses a zero or negative mass; give "
+         "a massless site a small positive mass)"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "X", "mass": -1.5, "charge": 0}]})",
+         "mass of PseudoAtoms entry 'X' in {p} must be positive, got -1.5 (LAMMPS refuses a zero or negative mass; "
+         "give a massless site a small positive mass)"},
         {binary_entries(R"({"names": ["A", "A"], "parameters": [1, 2]})"), ""},
     };
     for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;

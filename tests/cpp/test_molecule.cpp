@@ -113,7 +113,15 @@ TEST_F(MoleculeLoad, Faults) {
          "{p} Connectivity references atom index out of range (2, 1) for 2 pseudoAtoms"},
         {kOneAtom + R"(, "Connectivity": [[0, 1]]})",
          "{p} Connectivity references atom index out of range (0, 1) for 1 pseudoAtoms"},
-        {kOneAtom + R"(, "Connectivity": [[0, 0]]})", ""},
+        {kOneAtom + R"(, "Connectivity": [[0, 0]]})",
+         "{p} Connectivity bonds atom 0 to itself (0, 0); remove that pair"},
+        {R"({"Type": "rigid", )" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [1, 1]]})",
+         "{p} Connectivity bonds atom 1 to itself (1, 1); remove that pair"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [0, 1]]})",
+         "{p} Connectivity lists the bond (0, 1) a second time (first as (0, 1)); list each bond once"},
+        {R"({"Type": "rigid", "pseudoAtoms": [["O", [0, 0, 0]], ["H", [1, 0, 0]], ["H", [0, 1, 0]]],
+            "Connectivity": [[1, 0], [0, 2], [0, 1]]})",
+         "{p} Connectivity lists the bond (0, 1) a second time (first as (1, 0)); list each bond once"},
         {"{" + kTwoAtoms + ",\n \"Connectivity\": [[0, 1.5]]}",
          "parsing {p}: invalid type: floating point `1.5`, expected a non-negative integer at line 2 column 25"},
         {"{" + kTwoAtoms + R"(, "Connectivity": [[-1, 0]]})",
@@ -141,8 +149,9 @@ TEST_F(MoleculeLoad, Faults) {
         {kOneAtom + R"(, "Type": 5})",
          "parsing {p}: invalid type: integer `5`, expected a string or null at line 1 column 45"},
         {kOneAtom + R"(, "Bonds": [], "Bonds": []})", "parsing {p}: duplicate field `Bonds` at line 1 column 56"},
-        {R"([null])", "parsing {p}: invalid length 1, expected a molecule object with at least 2 elements at line 1 "
-                      "column 6"},
+        {R"([null])",
+         "parsing {p}: invalid length 1, expected a molecule object with at least 2 elements at line 1 "
+         "column 6"},
         {R"([null, [], [], [], [], [], {}])",
          "parsing {p}: invalid length 7, expected a molecule object with at most 6 elements at line 1 column 30"},
     };
