@@ -116,3 +116,69 @@ def test_numbers_lammps_refuses_are_refused_before_anything_is_written(lmp, tmp_
     (tmp_path / name).write_text(edited)
     accepted, out = lammps_verdict(lmp, tmp_path, lammps_script())
     assert not accepted, out[-3000:]
+
+
+# --- Presets that LAMMPS will refuse: the summary says so ----------------------------------------
+
+WATER_H_FIRST = {"Type": "rigid", "pseudoAtoms": [["Hw", [1.0, 0.0, 0.0]], ["Ow", [0.0, 0.0, 0.0]],
+                                                  ["Hw", [-0.333313, 0.942816, 0.0]]], "Connectivity": [[1, 0], [1, 2]]}
+METHOXY = {"Type": "rigid", "pseudoAtoms": [["CH3", [-1.43, 0.0, 0.0]], ["Ow", [0.0, 0.0, 0.0]],
+                                            ["Hw", [0.333313, 0.942816, 0.0]]], "Connectivity": [[0, 1], [1, 2]]}
+TIP4P_WARNING = "warning: the Tip4p preset takes atom types 1 and 2 as the oxygen and hydrogen of a water"
+UNCHARGED_WARNING = "warning: every atom type has charge 0, and LAMMPS refuses the kspace_style of the "
+
+# (preset, [(species, count)], change to the force field, the warning foretold or None)
+PRESETS = {
+    "tip4p-water-first": ("Tip4p", [("water", 8), ("methane", 4)], None, None),
+    "tip4p-hydrogen-first": ("Tip4p", [("water_h_first", 8)], None,
+                             TIP4P_WARNING + ", bond type 1 as its O-H bond and angle type 1 as its H-O-H angle, but "
+                             "the first species 'water_h_first' (atoms Hw, Ow, Hw) is not an oxygen, written first, "
+                             "bonded to two hydrogens of one type;"),
+    "tip4p-methane-first": ("Tip4p", [("methane", 4), ("water", 8)], None,
+                            TIP4P_WARNING + ", bond type 1 as its O-H bond and angle type 1 as its H-O-H angle, but "
+                            "the first species 'methane' has 1 atoms, not 3;"),
+    "tip4p-oxygen-shared": ("Tip4p", [("water", 8), ("methoxy", 2)], None,
+                            "but species 'methoxy' has atom type 1 (Ow) at atom 1 without two atoms of type 2 (Hw) "
+                            "after it;"),
+    "tip4p-hydrogen-well": ("Tip4p", [("water", 8)], "hydrogen-well",
+                            "warning: the Tip4p preset needs the water hydrogen, atom type 2 (Hw), to have no "
+                            "Lennard-Jones well, but pair_coeff 2 2 gives it epsilon 0.0198720 kcal/mol;"),
+    "tip4p-hydrogen-well-below-print": ("Tip4p", [("water", 8)], "hydrogen-speck", None),
+    "tip4p-uncharged": ("Tip4p", [("water", 8)], "uncharged", UNCHARGED_WARNING + "Tip4p preset"),
+    "coul-long-uncharged": ("LjCutCoulLong", [("methane", 8)], None, UNCHARGED_WARNING + "LjCutCoulLong preset"),
+    "coul-long-charged": ("LjCutCoulLong", [("methane", 4), ("water", 8)], None, None),
+    "lj-cut-uncharged": ("LjCut", [("methane", 8)], None, None),
+}
+
+
+@pytest.mark.parametrize("case", PRESETS.values(), ids=PRESETS.keys())
+def test_presets_lammps_will_refuse_carry_a_warning(lmp, tmp_path, case):
+    from conftest import EXAMPLES, lattice, template
+
+    preset, species_counts, ff_change, warning = case
+    files = {"water": EXAMPLES / "water.json", "methane": EXAMPLES / "methane.json"}
+    for name, doc in (("water_h_first", WATER_H_FIRST), ("methoxy", METHOXY)):
+        files[name] = tmp_path / f"{name}.json"
+        files[name].write_text(json.dumps(doc))
+    ff = json.loads((EXAMPLES / "force_field.json").read_text())
+    if ff_change == "uncharged":
+        for atom in ff["PseudoAtoms"]:
+            atom["charge"] = 0.0
+    elif ff_change in ("hydrogen-well", "hydrogen-speck"):  # 10 K is written as 0.0198720, 2e-5 K as 0.0000000
+        ff["SelfInteractions"].append({"name": "Hw", "parameters": [10.0 if ff_change == "hydrogen-well" else 2e-5, 1.0]})
+    (tmp_path / "force_field.json").write_text(json.dumps(ff))
+
+    molecules = [template(files[name]) for name, count in species_counts for _ in range(count)]
+    coords, box = lattice(molecules, spacing=8.0)
+    summary = _native.pack_from_coords_py([str(files[n]) for n, _ in species_counts], [c for _, c in species_counts],
+                                          coords, box, pair_style=getattr(PyPairSetup, preset),
+                                          force_field=str(tmp_path / "force_field.json"), out_dir=str(tmp_path))
+    foretold = [line for line in summary.splitlines() if line.startswith("warning:") and "LAMMPS" in line
+                and "rigid placeholder" not in line and "might be adjusted" not in line]
+    accepted, out = lammps_verdict(lmp, tmp_path, lammps_script())
+    if warning is None:
+        assert foretold == []
+        assert accepted, out[-3000:]
+    else:
+        assert len(foretold) == 1 and warning in foretold[0], summary
+        assert not accepted, out[-3000:]

@@ -7,6 +7,7 @@
 #include "common/number_format.hpp"
 #include "lammps/data_file.hpp"
 #include "lammps/forcefield_file.hpp"
+#include "lammps/preset_refusals.hpp"
 #include "lammps/type_registry.hpp"
 
 namespace cellkit {
@@ -59,6 +60,9 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     const SystemTotals totals = system_totals(request.active);
     summary.skipped = std::move(request.skipped);
     summary.warnings = std::move(request.warnings);
+    for (std::string& warning : preset_refusals(request.pair_style, request.active, registries, request.force_field)) {
+        summary.warnings.push_back(std::move(warning));
+    }
     summary.extra_warning = std::move(request.extra_warning);
     summary.box_len = request.box_len;
     summary.n_atoms = totals.atoms;
