@@ -134,6 +134,54 @@ std::vector<std::vector<std::size_t>> neighbour_lists(const Molecule& molecule) 
     return neighbours;
 }
 
+// Counts what derived_angles and derived_dihedrals would list, without listing it, and refuses a
+// molecule whose lists would pass the bound. Bonds are listed once and join distinct atoms here.
+void check_derived_counts(const Molecule& m, const std::string& shown) {
+    auto neighbours = neighbour_lists(m);
+    std::uint64_t angles = 0;
+    std::size_t busiest = 0;
+    for (std::size_t a = 0; a < neighbours.size(); ++a) {
+        const std::uint64_t d = neighbours[a].size();
+        angles += d * (d - 1) / 2;  // 0 for d = 0 as well
+        if (d > neighbours[busiest].size()) busiest = a;
+    }
+    if (angles > max_derived_per_molecule) {
+        fail(shown, " Connectivity implies ", angles, " angles, more than the ", max_derived_per_molecule,
+             " a molecule may have (atom ", busiest, " alone is bonded to ", neighbours[busiest].size(),
+             " atoms); check the Connectivity");
+    }
+    // Each bond (j, k) is the centre of (deg j - 1)(deg k - 1) dihedrals, less one per common
+    // neighbour (a three-membered ring). Common neighbours are only counted when the bound is in
+    // question; the angle bound keeps that walk short.
+    auto through = [&neighbours](const AtomPair& bond) {
+        return static_cast<std::uint64_t>(neighbours[bond[0]].size() - 1) * (neighbours[bond[1]].size() - 1);
+    };
+    std::uint64_t dihedrals = 0;
+    for (const AtomPair& bond : m.connectivity) dihedrals += through(bond);
+    if (dihedrals <= max_derived_per_molecule) return;
+    for (auto& list : neighbours) std::sort(list.begin(), list.end());
+    dihedrals = 0;
+    for (const AtomPair& bond : m.connectivity) {
+        const auto& a = neighbours[bond[0]];
+        const auto& b = neighbours[bond[1]];
+        std::uint64_t common = 0;
+        for (auto i = a.begin(), j = b.begin(); i != a.end() && j != b.end();) {
+            if (*i < *j) {
+                ++i;
+            } else if (*j < *i) {
+                ++j;
+            } else {
+                ++common, ++i, ++j;
+            }
+        }
+        dihedrals += through(bond) - common;
+    }
+    if (dihedrals > max_derived_per_molecule) {
+        fail(shown, " Connectivity implies ", dihedrals, " dihedrals, more than the ", max_derived_per_molecule,
+             " a molecule may have; check the Connectivity");
+    }
+}
+
 }  // namespace
 
 Molecule Molecule::load(const std::filesystem::path& path) {
@@ -156,6 +204,7 @@ Molecule Molecule::load(const std::filesystem::path& path) {
         }
     }
     check_bonds_listed_once(m.connectivity, shown);
+    check_derived_counts(m, shown);
     m.name = molecule_name(path);
     // The name ends every Atoms line of data.lmp.
     check_lammps_name(m.name, "file stem", shown);
