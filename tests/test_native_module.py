@@ -117,6 +117,12 @@ def test_binding_errors(args, kwargs, pattern):
         ({"counts": [1.0]}, TypeError, "'float' object cannot be interpreted as an integer", "counts"),
         ({"coords": [[0, 0, "x"]]}, TypeError, "must be real number, not str", "coords"),
         ({"coords": [[1, 2], "xyz"]}, TypeError, "Can't extract `str` to `Vec`", "coords"),
+        # Bytes-like rows would read as small integers (b"abc" as 97, 98, 99).
+        ({"coords": [b"abc"]}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
+        ({"coords": [bytearray(b"abc")]}, TypeError, "Can't extract `bytearray` to `Vec`", "coords"),
+        ({"coords": [memoryview(b"abc")]}, TypeError, "Can't extract `memoryview` to `Vec`", "coords"),
+        ({"coords": b"abc"}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
+        ({"species": b"a.json"}, TypeError, "Can't extract `bytes` to `Vec`", "species"),
         ({"coords": [0.0]}, TypeError, "'float' object is not an instance of 'Sequence'", "coords"),
         ({"coords": [[0, 0, 10**400]]}, OverflowError, "int too large to convert to float", "coords"),
         ({"box_len": "10"}, TypeError, "must be real number, not str", "box_len"),
