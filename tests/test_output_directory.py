@@ -47,15 +47,26 @@ def test_a_build_waits_while_another_holds_the_directory(tmp_path):
     species, force_field = two_type_inputs(tmp_path / "in")
     out = tmp_path / "out"
     out.mkdir()
-    held = os.open(out, os.O_RDONLY)
-    try:
-        fcntl.flock(held, fcntl.LOCK_EX)  # as another build does from its first write to its last rename
-        child = start_build(species, force_field, out, 20)
+    def queued(child):
         waiting = re.compile(rf"-> FLOCK\s+ADVISORY\s+WRITE\s+{child.pid}\b")
         wait_for(lambda: child.poll() is not None or waiting.search(pathlib.Path("/proc/locks").read_text()),
                  "the second build to queue on the lock")
         assert child.poll() is None, child.communicate()
         assert os.listdir(out) == []
+
+    held = os.open(out, os.O_RDONLY)
+    try:
+        fcntl.flock(held, fcntl.LOCK_EX)  # as another build does from its first write to its last rename
+        # Ctrl-C ends the wait.
+        child = start_build(species, force_field, out, 20)
+        queued(child)
+        child.send_signal(signal.SIGINT)
+        _, err = child.communicate(timeout=60)
+        assert "waiting for the lock on " in err and "KeyboardInterrupt" in err, err
+        assert os.listdir(out) == []
+        # Otherwise the build goes on once the directory is free.
+        child = start_build(species, force_field, out, 20)
+        queued(child)
     finally:
         os.close(held)
     _, err = child.communicate(timeout=60)
