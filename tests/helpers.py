@@ -43,15 +43,21 @@ class LammpsRun:
     warnings: list[str]
 
 
-def run_lammps(lmp: str, workdir: pathlib.Path, script: str) -> LammpsRun:
-    """Runs a LAMMPS input in workdir and fails the test with LAMMPS's output if it is rejected."""
+def lammps_verdict(lmp: str, workdir: pathlib.Path, script: str) -> tuple[bool, str]:
+    """Runs a LAMMPS input in workdir; (accepted, LAMMPS's output)."""
     (workdir / "in.lmp").write_text(script)
     env = dict(os.environ, OMP_NUM_THREADS="1")
     proc = subprocess.run([lmp, "-log", "none", "-nocite", "-in", "in.lmp"], cwd=workdir, env=env,
-                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, errors="replace", timeout=300)
     out = proc.stdout + proc.stderr
-    if proc.returncode != 0 or re.search(r"^ERROR", out, re.M):
-        pytest.fail(f"LAMMPS rejected the input (exit {proc.returncode}):\n{out[-4000:]}")
+    return proc.returncode == 0 and not re.search(r"^ERROR", out, re.M), out
+
+
+def run_lammps(lmp: str, workdir: pathlib.Path, script: str) -> LammpsRun:
+    """Runs a LAMMPS input in workdir and fails the test with LAMMPS's output if it is rejected."""
+    accepted, out = lammps_verdict(lmp, workdir, script)
+    if not accepted:
+        pytest.fail(f"LAMMPS rejected the input:\n{out[-4000:]}")
     counts = {m[2]: int(m[1]) for m in re.finditer(r"^\s+(\d+) (atoms|bonds|angles|dihedrals)\s*$", out, re.M)}
     lines = out.splitlines()
     header = next(i for i, line in enumerate(lines) if line.split()[:1] == ["Step"])

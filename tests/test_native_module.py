@@ -119,6 +119,12 @@ def test_binding_errors(args, kwargs):
         ({"counts": [1.0]}, TypeError, None, "counts"),
         ({"coords": [[0, 0, "x"]]}, TypeError, None, "coords"),
         ({"coords": [[1, 2], "xyz"]}, TypeError, "Can't extract `str` to `Vec`", "coords"),
+        # Bytes-like rows would read as small integers (b"abc" as 97, 98, 99).
+        ({"coords": [b"abc"]}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
+        ({"coords": [bytearray(b"abc")]}, TypeError, "Can't extract `bytearray` to `Vec`", "coords"),
+        ({"coords": [memoryview(b"abc")]}, TypeError, "Can't extract `memoryview` to `Vec`", "coords"),
+        ({"coords": b"abc"}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
+        ({"species": b"a.json"}, TypeError, "Can't extract `bytes` to `Vec`", "species"),
         ({"coords": [0.0]}, TypeError, "'float' object is not an instance of 'Sequence'", "coords"),
         ({"box_len": "10"}, TypeError, None, "box_len"),
         ({"pair_style": 1}, TypeError, "'int' object is not an instance of 'PyPairSetup'", "pair_style"),

@@ -1,11 +1,13 @@
 #include "common/file_io.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "common/error.hpp"
@@ -98,35 +100,101 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
+namespace {
+
+// ".{file}.tmp-{pid}-{n}", the name under which a new file waits for its rename.
+std::string temp_prefix(const std::filesystem::path& path) {
+    return fmt::cat(".", path.filename().string(), ".tmp-");
+}
+
+// A build killed between creating its temporary file and renaming it leaves the file behind;
+// the next build removes those of processes that no longer exist.
+void remove_stale_temporaries(const std::filesystem::path& dir, const std::string& prefix) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        const std::string_view rest = std::string_view(name).substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == std::string_view::npos) continue;
+        long pid = 0;
+        const auto [end_of_pid, parse_error] = std::from_chars(rest.data(), rest.data() + dash, pid);
+        if (parse_error != std::errc() || end_of_pid != rest.data() + dash || pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
+    }
+}
+
+template <typename Fail>
+void write_all(int fd, std::string_view contents, Fail&& fail_with) {
+    const char* data = contents.data();
+    std::size_t left = contents.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail_with(errno);
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+// A writable unnamed file in `dir`, or -1 where the file system or the kernel has none, or where
+// /proc, through which it gets its name, is missing.
+int open_unnamed(const std::filesystem::path& dir, const std::string& context) {
+    if (::access("/proc/self/fd", X_OK) != 0) return -1;
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) sys_fail(context, errno);
+    return fd;
+}
+
+}  // namespace
+
 void replace_file(const std::filesystem::path& path, std::string_view contents) {
     const std::string context = fmt::cat("writing ", display(path));
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::string prefix = temp_prefix(path);
+    remove_stale_temporaries(dir, prefix);
+
+    // The new file keeps the permission bits of the one it replaces; a new one gets 0666 less the umask.
+    struct stat old{};
+    const bool keep_mode = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+
+    // An unnamed file (O_TMPFILE) cannot outlive a killed build; it gets a name only for the
+    // instant between linking it beside the target and renaming it over the target. File systems
+    // without it get a named file of our own from the start.
+    int raw = open_unnamed(dir, context);
+    const bool unnamed = raw >= 0;
     std::filesystem::path temp;
-    int raw = -1;
-    // A name of our own beside the target keeps the rename on one file system.
-    for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        temp = dir / fmt::cat(".", path.filename().string(), ".tmp-", static_cast<long>(::getpid()), "-",
-                              counter.fetch_add(1));
+    auto next_temp = [&] { temp = dir / fmt::cat(prefix, static_cast<long>(::getpid()), "-", counter.fetch_add(1)); };
+    for (int attempt = 0; !unnamed && attempt < 100 && raw < 0; ++attempt) {
+        next_temp();
         raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (raw < 0 && errno != EEXIST) sys_fail(context, errno);
     }
     if (raw < 0) sys_fail(context, EEXIST);
     FileDescriptor fd(raw);
+    bool named = !unnamed;
     auto fail_removing_temp = [&](int error_number) {
-        ::unlink(temp.c_str());
+        if (named) ::unlink(temp.c_str());
         sys_fail(context, error_number);
     };
-    const char* data = contents.data();
-    std::size_t left = contents.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail_removing_temp(errno);
+
+    write_all(fd.get(), contents, fail_removing_temp);
+    if (keep_mode && ::fchmod(fd.get(), old.st_mode & 0777) != 0) fail_removing_temp(errno);
+    if (unnamed) {
+        // linkat cannot replace a file, so the link goes to a fresh name and rename replaces.
+        const std::string proc_path = fmt::cat("/proc/self/fd/", fd.get());
+        for (int attempt = 0; attempt < 100 && !named; ++attempt) {
+            next_temp();
+            if (::linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                named = true;
+            } else if (errno != EEXIST) {
+                sys_fail(context, errno);
+            }
         }
-        data += n;
-        left -= static_cast<std::size_t>(n);
+        if (!named) sys_fail(context, EEXIST);
     }
     if (const int err = fd.close_now(); err != 0) fail_removing_temp(err);
     if (::rename(temp.c_str(), path.c_str()) != 0) fail_removing_temp(errno);

@@ -21,7 +21,10 @@ bool is_valid_utf8(std::string_view text);
 
 // Writes `contents` to a new file beside `path`, then renames it over `path`,
 // so readers see the old file or the complete new one, never a truncated one.
-// Throws Error "writing {path}: {system text}"; no temporary file remains.
+// The new file keeps the permission bits of the file it replaces. Throws Error
+// "writing {path}: {system text}"; no temporary file remains, not even after the
+// process is killed (an unnamed file where the system has one; temporary files of
+// processes that no longer exist are removed by the next call for that path).
 void replace_file(const std::filesystem::path& path, std::string_view contents);
 
 }  // namespace cellkit

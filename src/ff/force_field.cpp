@@ -7,6 +7,7 @@
 #include "common/file_io.hpp"
 #include "common/json_reader.hpp"
 #include "common/number_format.hpp"
+#include "ff/lammps_text.hpp"
 #include "ff/type_names.hpp"
 
 namespace cellkit {
@@ -112,7 +113,7 @@ bool is_lennard_jones(const std::optional<std::string>& type) {
     return type ? equals_ignoring_ascii_case(*type, "lennard-jones") : true;
 }
 
-PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEntry* self) {
+PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEntry* self, const std::string& shown) {
     PseudoAtomParams p;
     p.mass = atom.mass;
     p.charge = atom.charge;
@@ -127,9 +128,14 @@ PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEn
         }
         p.epsilon = self->parameters[0];
         p.sigma = self->parameters[1];
-        if (self->source) p.sources.push_back(*self->source);
+        if (self->source) {
+            check_lammps_citation(*self->source, fmt::cat("\"source\" of SelfInteractions entry '", atom.name, "'"),
+                                  shown);
+            p.sources.push_back(*self->source);
+        }
     }
     if (atom.source && std::find(p.sources.begin(), p.sources.end(), *atom.source) == p.sources.end()) {
+        check_lammps_citation(*atom.source, fmt::cat("\"source\" of PseudoAtoms entry '", atom.name, "'"), shown);
         p.sources.push_back(*atom.source);
     }
     return p;
@@ -155,28 +161,16 @@ void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const 
             fail("BinaryInteractions references unknown pseudo-atom '", *name, "' in ", shown);
         }
     }
+    if (entry.source) {
+        check_lammps_citation(*entry.source,
+                              fmt::cat("\"source\" of BinaryInteractions entry (", first, ", ", second, ")"), shown);
+    }
     NamePair key = norm_pair_key(first, second);
     const bool inserted =
         ff.binary_pairs.try_emplace(key, BinaryPairParams{entry.parameters[0], entry.parameters[1], entry.source})
             .second;
     if (!inserted) {
         fail("duplicate BinaryInteractions entry for (", key.first, ", ", key.second, ") in ", shown);
-    }
-}
-
-// forcefield.lmp writes type names at the end of comment lines; LAMMPS would run
-// text after a line break as a command, and a trailing '&' joins the next line.
-void check_type_name(const std::string& name, const std::string& shown) {
-    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u < 0x20 || u == 0x7f;
-    });
-    if (control || (!name.empty() && name.back() == '&')) {
-        std::string quoted;
-        fmt::append_quoted(quoted, name);
-        fail("PseudoAtoms name ", quoted, " in ", shown,
-             " must not contain control characters or end with '&' (LAMMPS would read them as a "
-             "line break or a line continuation)");
     }
 }
 
@@ -205,9 +199,13 @@ ForceField ForceField::load(const std::filesystem::path& path) {
 
     ForceField ff;
     for (const PseudoAtomEntry& atom : raw.pseudo_atoms) {
-        check_type_name(atom.name, shown);
+        check_lammps_name(atom.name, "PseudoAtoms name", shown);
+        if (!(atom.mass > 0.0)) {
+            fail("mass of PseudoAtoms entry '", atom.name, "' in ", shown, " must be positive, got ", atom.mass,
+                 " (LAMMPS refuses a zero or negative mass; give a massless site a small positive mass)");
+        }
         const auto self = self_index.find(atom.name);
-        PseudoAtomParams params = params_for(atom, self == self_index.end() ? nullptr : self->second);
+        PseudoAtomParams params = params_for(atom, self == self_index.end() ? nullptr : self->second, shown);
         if (!ff.pseudo_atoms.try_emplace(atom.name, std::move(params)).second) {
             fail("duplicate PseudoAtoms entry for '", atom.name, "' in ", shown);
         }

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/ascii.hpp"
 #include "common/file_io.hpp"
-#include "common/number_format.hpp"
+#include "common/hash.hpp"
 #include "common/json_reader.hpp"
+#include "common/number_format.hpp"
+#include "ff/lammps_text.hpp"
 
 namespace cellkit {
 namespace {
@@ -93,6 +96,31 @@ std::string molecule_name(const std::filesystem::path& path) {
     return stem;
 }
 
+// A bond of an atom to itself, or one listed twice in either orientation, gives angles whose two
+// ends are one atom; LAMMPS refuses those ("Invalid atom ID"), rigid molecule or not.
+void check_bonds_listed_once(const std::vector<AtomPair>& connectivity, const std::string& shown) {
+    struct PairHash {
+        std::size_t operator()(const AtomPair& pair) const noexcept {
+            std::size_t seed = 0;
+            hash_combine(seed, pair[0]);
+            hash_combine(seed, pair[1]);
+            return seed;
+        }
+    };
+    std::unordered_map<AtomPair, std::size_t, PairHash> first_listed;  // (smaller, larger) -> position
+    first_listed.reserve(connectivity.size());
+    for (std::size_t p = 0; p < connectivity.size(); ++p) {
+        const auto [a, b] = connectivity[p];
+        if (a == b) fail(shown, " Connectivity bonds atom ", a, " to itself (", a, ", ", b, "); remove that pair");
+        const auto [it, inserted] = first_listed.try_emplace(AtomPair{std::min(a, b), std::max(a, b)}, p);
+        if (!inserted) {
+            const AtomPair& first = connectivity[it->second];
+            fail(shown, " Connectivity lists the bond (", a, ", ", b, ") a second time (first as (", first[0], ", ",
+                 first[1], ")); list each bond once");
+        }
+    }
+}
+
 bool is_rigid(const std::optional<std::string>& type) {
     return type ? equals_ignoring_ascii_case(*type, "rigid") : false;
 }
@@ -104,6 +132,54 @@ std::vector<std::vector<std::size_t>> neighbour_lists(const Molecule& molecule) 
         neighbours[b].push_back(a);
     }
     return neighbours;
+}
+
+// Counts what derived_angles and derived_dihedrals would list, without listing it, and refuses a
+// molecule whose lists would pass the bound. Bonds are listed once and join distinct atoms here.
+void check_derived_counts(const Molecule& m, const std::string& shown) {
+    auto neighbours = neighbour_lists(m);
+    std::uint64_t angles = 0;
+    std::size_t busiest = 0;
+    for (std::size_t a = 0; a < neighbours.size(); ++a) {
+        const std::uint64_t d = neighbours[a].size();
+        angles += d * (d - 1) / 2;  // 0 for d = 0 as well
+        if (d > neighbours[busiest].size()) busiest = a;
+    }
+    if (angles > max_derived_per_molecule) {
+        fail(shown, " Connectivity implies ", angles, " angles, more than the ", max_derived_per_molecule,
+             " a molecule may have (atom ", busiest, " alone is bonded to ", neighbours[busiest].size(),
+             " atoms); check the Connectivity");
+    }
+    // Each bond (j, k) is the centre of (deg j - 1)(deg k - 1) dihedrals, less one per common
+    // neighbour (a three-membered ring). Common neighbours are only counted when the bound is in
+    // question; the angle bound keeps that walk short.
+    auto through = [&neighbours](const AtomPair& bond) {
+        return static_cast<std::uint64_t>(neighbours[bond[0]].size() - 1) * (neighbours[bond[1]].size() - 1);
+    };
+    std::uint64_t dihedrals = 0;
+    for (const AtomPair& bond : m.connectivity) dihedrals += through(bond);
+    if (dihedrals <= max_derived_per_molecule) return;
+    for (auto& list : neighbours) std::sort(list.begin(), list.end());
+    dihedrals = 0;
+    for (const AtomPair& bond : m.connectivity) {
+        const auto& a = neighbours[bond[0]];
+        const auto& b = neighbours[bond[1]];
+        std::uint64_t common = 0;
+        for (auto i = a.begin(), j = b.begin(); i != a.end() && j != b.end();) {
+            if (*i < *j) {
+                ++i;
+            } else if (*j < *i) {
+                ++j;
+            } else {
+                ++common, ++i, ++j;
+            }
+        }
+        dihedrals += through(bond) - common;
+    }
+    if (dihedrals > max_derived_per_molecule) {
+        fail(shown, " Connectivity implies ", dihedrals, " dihedrals, more than the ", max_derived_per_molecule,
+             " a molecule may have; check the Connectivity");
+    }
 }
 
 }  // namespace
@@ -127,7 +203,11 @@ Molecule Molecule::load(const std::filesystem::path& path) {
             fail(shown, " Connectivity references atom index out of range (", a, ", ", b, ") for ", n, " pseudoAtoms");
         }
     }
+    check_bonds_listed_once(m.connectivity, shown);
+    check_derived_counts(m, shown);
     m.name = molecule_name(path);
+    // The name ends every Atoms line of data.lmp.
+    check_lammps_name(m.name, "file stem", shown);
     m.rigid = is_rigid(type);
     return m;
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ struct Molecule {
     // Reads and checks a molecule file; throws FfError naming the file.
     static Molecule load(const std::filesystem::path& path);
 };
+
+// The most angles, and the most dihedrals, that the bonds of one molecule may imply; the load
+// refuses more before deriving any (one atom bonded to 10,000 others implies 5e7 angles).
+inline constexpr std::uint64_t max_derived_per_molecule = 1'000'000;
 
 // Angles in order of centre atom, then neighbour positions; the order is part
 // of the data file format.

@@ -20,17 +20,17 @@ std::array<std::string, N> canonical_direction(std::array<std::string, N> names)
     return names;
 }
 
-// "A-B-C", the form every file and message uses.
-template <std::size_t N>
-void append_dashed(std::string& out, const std::array<std::string, N>& names) {
+// "A-B-C", the form every file and message uses; names owned or viewed.
+template <std::size_t N, typename Name = std::string>
+void append_dashed(std::string& out, const std::array<Name, N>& names) {
     for (std::size_t n = 0; n < N; ++n) {
         if (n > 0) out.push_back('-');
         out.append(names[n]);
     }
 }
 
-template <std::size_t N>
-std::string dashed(const std::array<std::string, N>& names) {
+template <std::size_t N, typename Name = std::string>
+std::string dashed(const std::array<Name, N>& names) {
     std::string out;
     append_dashed(out, names);
     return out;

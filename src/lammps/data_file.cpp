@@ -83,6 +83,12 @@ std::string compose_data_file(const ActiveSpeciesList& active, const std::vector
     if (!std::isfinite(box_len) || box_len <= 0.0) {
         fail("the box edge must be a positive finite length in \u00c5, got ", box_len);
     }
+    // The box is written with 6 decimals, and the double nearest 5e-7 lies just below the
+    // halfway point, so exactly the edges up to it would read back as an empty box.
+    if (box_len <= 5e-7) {
+        fail("the box edge must be a positive finite length in \u00c5, got ", box_len,
+             ", which data.lmp (6 decimals) would write as 0.000000");
+    }
     for (std::size_t i = 0; i < coords.size(); ++i) {
         const Vec3& r = coords[i];
         if (!std::isfinite(r[0]) || !std::isfinite(r[1]) || !std::isfinite(r[2])) {

@@ -37,6 +37,17 @@ private:
     std::unordered_set<std::string> seen_;
 };
 
+// LAMMPS reads neither inf nor NaN as a number, and a sum or product of large finite inputs can
+// overflow (a Lorentz-Berthelot mix, a placeholder length from huge coordinates). Every number is
+// checked where its line is composed, so the message can name the entry.
+double finite(double value, std::string_view quantity, const std::string& line, std::string_view source) {
+    if (!std::isfinite(value)) {
+        fail("cannot write forcefield.lmp: the ", quantity, " of ", line, " is ", value,
+             ", which LAMMPS cannot read; check ", source);
+    }
+    return value;
+}
+
 const PseudoAtomParams& params_of(const ForceField& ff, const std::string& name) {
     if (const PseudoAtomParams* p = ff.find(name)) return *p;
     fail("internal error: pseudo-atom type '", name, "' is not in the force field");
@@ -80,15 +91,22 @@ std::string pair_coefficients(const ForceField& ff, const TypeRegistries& regist
         const std::string& ni = types[i].first;
         const PseudoAtomParams& pi = params_of(ff, ni);
         sources.add_all(pi.sources);
-        out.append(cat("pair_coeff ", i + 1, " ", i + 1, " ", Fixed{pi.epsilon * kcal_per_kelvin, 7}, " ",
-                       Fixed{pi.sigma, 7}, " # ", dashed<2>({ni, ni}), "\n"));
+        const std::string self_line = cat("pair_coeff ", i + 1, " ", i + 1, " (", dashed<2>({ni, ni}), ")");
+        const std::string self_source = cat("the SelfInteractions entry of ", ni);
+        out.append(cat("pair_coeff ", i + 1, " ", i + 1, " ",
+                       Fixed{finite(pi.epsilon * kcal_per_kelvin, "epsilon", self_line, self_source), 7}, " ",
+                       Fixed{finite(pi.sigma, "sigma", self_line, self_source), 7}, " # ", dashed<2>({ni, ni}), "\n"));
         for (std::size_t j = i + 1; j < types.size(); ++j) {
             const std::string& nj = types[j].first;
             const PseudoAtomParams& pj = params_of(ff, nj);
+            const std::string line = cat("pair_coeff ", i + 1, " ", j + 1, " (", dashed<2>({ni, nj}), ")");
             if (const BinaryPairParams* b = ff.find_pair(ni, nj)) {
                 if (b->source) sources.add(*b->source);
-                out.append(cat("pair_coeff ", i + 1, " ", j + 1, " ", Fixed{b->epsilon * kcal_per_kelvin, 7}, " ",
-                               Fixed{b->sigma, 7}, " # ", dashed<2>({ni, nj}), "  (non-ideal mixing override)\n"));
+                const std::string source = cat("the BinaryInteractions entry for (", ni, ", ", nj, ")");
+                out.append(cat("pair_coeff ", i + 1, " ", j + 1, " ",
+                               Fixed{finite(b->epsilon * kcal_per_kelvin, "epsilon", line, source), 7}, " ",
+                               Fixed{finite(b->sigma, "sigma", line, source), 7}, " # ", dashed<2>({ni, nj}),
+                               "  (non-ideal mixing override)\n"));
             } else if (explicit_lb) {
                 sources.add_all(pi.sources);
                 sources.add_all(pj.sources);
@@ -96,8 +114,11 @@ std::string pair_coefficients(const ForceField& ff, const TypeRegistries& regist
                 double sigma = (pi.sigma + pj.sigma) * 0.5;
                 double epsilon = std::sqrt(product) * kcal_per_kelvin;
                 if (sigma == 0.0 || product == 0.0) sigma = epsilon = 0.0;
-                out.append(cat("pair_coeff ", i + 1, " ", j + 1, " ", Fixed{epsilon, 7}, " ", Fixed{sigma, 7}, " # ",
-                               dashed<2>({ni, nj}), "\n"));
+                const std::string source =
+                    cat("the SelfInteractions entries of ", ni, " and ", nj, ", whose Lorentz-Berthelot mix overflows");
+                out.append(cat("pair_coeff ", i + 1, " ", j + 1, " ",
+                               Fixed{finite(epsilon, "epsilon", line, source), 7}, " ",
+                               Fixed{finite(sigma, "sigma", line, source), 7}, " # ", dashed<2>({ni, nj}), "\n"));
             }
         }
     }
@@ -115,7 +136,12 @@ std::string bond_block(const BondTypeRegistry& bonds) {
                            " -> DEFAULT placeholder constant used.\n# This bond MUST be constrained rigid (LAMMPS "
                            "`fix shake` or `fix rigid`).\n"));
         }
-        out.append(cat("bond_coeff ", ++number, " ", Fixed{b.k, 4}, " ", Fixed{b.r0, 6}, " # ", dashed(b.names), "\n"));
+        const std::string line = cat("bond_coeff ", ++number, " (", dashed(b.names), ")");
+        const std::string source =
+            cat("the Bonds entry for ", dashed(b.names),
+                b.placeholder ? " or, for this rigid placeholder, the molecule's coordinates" : "");
+        out.append(cat("bond_coeff ", number, " ", Fixed{finite(b.k, "k", line, source), 4}, " ",
+                       Fixed{finite(b.r0, "r0", line, source), 6}, " # ", dashed(b.names), "\n"));
     }
     out.push_back('\n');
     return out;
@@ -132,7 +158,12 @@ std::string angle_block(const AngleTypeRegistry& angles) {
                            " -> DEFAULT placeholder constant used.\n# This angle MUST be constrained rigid (LAMMPS "
                            "`fix shake` or `fix rigid`).\n"));
         }
-        out.append(cat("angle_coeff ", ++number, " ", Fixed{a.k, 4}, " ", Fixed{a.angle0, 4}, " # ", names, "\n"));
+        const std::string line = cat("angle_coeff ", ++number, " (", names, ")");
+        const std::string source =
+            cat("the Bends entry for ", names,
+                a.placeholder ? " or, for this rigid placeholder, the molecule's coordinates" : "");
+        out.append(cat("angle_coeff ", number, " ", Fixed{finite(a.k, "k", line, source), 4}, " ",
+                       Fixed{finite(a.angle0, "angle0", line, source), 4}, " # ", names, "\n"));
     }
     out.push_back('\n');
     return out;
@@ -143,8 +174,11 @@ std::string dihedral_block(const DihedralTypeRegistry& dihedrals) {
     std::string out = "\n# Dihedral 4 particles\ndihedral_style opls\n";
     std::size_t number = 0;
     for (const auto& [key, d] : dihedrals.entries()) {
-        out.append(cat("dihedral_coeff ", ++number, " ", Fixed{d.K1, 4}, " ", Fixed{d.K2, 4}, " ", Fixed{d.K3, 4}, " ",
-                       Fixed{d.K4, 4}, " # ", dashed(d.names), "\n"));
+        const std::string line = cat("dihedral_coeff ", ++number, " (", dashed(d.names), ")");
+        const std::string source = cat("the Torsions entry for ", dashed(d.names));
+        out.append(cat("dihedral_coeff ", number, " ", Fixed{finite(d.K1, "K1", line, source), 4}, " ",
+                       Fixed{finite(d.K2, "K2", line, source), 4}, " ", Fixed{finite(d.K3, "K3", line, source), 4}, " ",
+                       Fixed{finite(d.K4, "K4", line, source), 4}, " # ", dashed(d.names), "\n"));
     }
     out.push_back('\n');
     return out;
@@ -160,8 +194,11 @@ std::string generate_forcefield_file(const ForceField& force_field, const TypeRe
     for (const auto& [name, unused] : registries.atoms.entries()) {
         const PseudoAtomParams& p = params_of(force_field, name);
         ++number;
-        masses.append(cat("mass ", number, " ", p.mass, "  # ", name, "\n"));
-        charges.append(cat("set type ", number, " charge ", p.charge, " # ", name, "\n"));
+        const std::string source = cat("the PseudoAtoms entry of ", name);
+        const std::string type = cat("type ", number, " (", name, ")");
+        masses.append(cat("mass ", number, " ", finite(p.mass, "mass", type, source), "  # ", name, "\n"));
+        charges.append(
+            cat("set type ", number, " charge ", finite(p.charge, "charge", type, source), " # ", name, "\n"));
     }
     masses.push_back('\n');
 

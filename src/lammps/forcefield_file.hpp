@@ -9,7 +9,8 @@
 
 namespace cellkit {
 
-// The complete file text (UTF-8); energies converted from kelvin to kcal/mol.
+// The complete file text (UTF-8); energies converted from kelvin to kcal/mol. Throws Error naming
+// the entry when a number to be written is not finite.
 std::string generate_forcefield_file(const ForceField& force_field, const TypeRegistries& registries,
                                      OptionalPairSetup pair_style, bool explicit_lb);
 

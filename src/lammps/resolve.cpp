@@ -19,17 +19,19 @@ constexpr double degrees_per_radian = 57.29577951308232;
 
 // First entry, in file order, whose names match the atoms' names read either way.
 template <std::size_t N>
-const BondedEntry<N>* find_entry(const std::vector<BondedEntry<N>>& entries,
-                                 const std::array<std::string, N>& names) {
+const BondedEntry<N>* find_entry(const std::vector<BondedEntry<N>>& entries, const TypeNames<N>& names) {
     for (const auto& entry : entries) {
-        if (entry.names == names || std::equal(names.rbegin(), names.rend(), entry.names.begin())) return &entry;
+        if (std::equal(names.begin(), names.end(), entry.names.begin()) ||
+            std::equal(names.rbegin(), names.rend(), entry.names.begin())) {
+            return &entry;
+        }
     }
     return nullptr;
 }
 
 template <std::size_t N>
-std::array<std::string, N> type_names(const Molecule& m, const std::array<std::size_t, N>& atoms) {
-    std::array<std::string, N> names;
+TypeNames<N> type_names(const Molecule& m, const std::array<std::size_t, N>& atoms) {
+    TypeNames<N> names;
     for (std::size_t n = 0; n < N; ++n) names[n] = m.pseudo_atoms[atoms[n]].type;
     return names;
 }
@@ -40,9 +42,8 @@ double length(const Vec3& v) { return std::sqrt((v[0] * v[0] + v[1] * v[1]) + v[
 
 // The entry's numbers, once its potential and their count are what LAMMPS's style needs.
 template <std::size_t N>
-const std::vector<double>& checked_parameters(const Molecule& m, const BondedEntry<N>& entry,
-                                              const std::array<std::string, N>& names, std::string_view kind,
-                                              std::string_view potential, std::string_view shape,
+const std::vector<double>& checked_parameters(const Molecule& m, const BondedEntry<N>& entry, const TypeNames<N>& names,
+                                              std::string_view kind, std::string_view potential, std::string_view shape,
                                               std::size_t count) {
     if (!equals_ignoring_ascii_case(entry.potential, potential)) {
         fail("molecule '", m.name, "': unsupported ", kind, " potential '", entry.potential, "' for ", dashed(names),
@@ -75,7 +76,7 @@ ResolvedBond resolve_bond(const Molecule& m, const AtomPair& atoms) {
     return bond;
 }
 
-double placeholder_angle(const Molecule& m, const Angle& atoms, const std::array<std::string, 3>& names) {
+double placeholder_angle(const Molecule& m, const Angle& atoms, const TypeNames<3>& names) {
     const Vec3& centre = m.pseudo_atoms[atoms[1]].position;
     const Vec3 u = difference(m.pseudo_atoms[atoms[0]].position, centre);
     const Vec3 v = difference(m.pseudo_atoms[atoms[2]].position, centre);

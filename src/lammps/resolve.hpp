@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ff/molecule.hpp"
@@ -13,22 +14,28 @@ namespace cellkit {
 
 inline constexpr double kcal_per_kelvin = 0.0019872041;
 
+// The names of a record view the type names of its molecule's atoms: a molecule may imply
+// millions of angles, and a copy of each name per record would multiply its memory. The
+// Molecule outlives every record and registry of the build.
+template <std::size_t N>
+using TypeNames = std::array<std::string_view, N>;
+
 struct ResolvedBond {
-    std::array<std::string, 2> names;  // connectivity orientation
+    TypeNames<2> names;                // connectivity orientation
     double k = 0.0;                    // kcal/mol/Å²
     double r0 = 0.0;                   // Å
     bool placeholder = false;
 };
 
 struct ResolvedAngle {
-    std::array<std::string, 3> names;  // centre in the middle
+    TypeNames<3> names;                // centre in the middle
     double k = 0.0;                    // kcal/mol/rad²
     double angle0 = 0.0;               // degrees
     bool placeholder = false;
 };
 
 struct ResolvedDihedral {
-    std::array<std::string, 4> names;
+    TypeNames<4> names;
     double K1 = 0.0, K2 = 0.0, K3 = 0.0, K4 = 0.0;  // OPLS, kcal/mol
 };
 

@@ -68,13 +68,22 @@ struct TypeRegistries {
 
 TypeRegistries build_type_registries(const ActiveSpeciesList& active, const ForceField& force_field);
 
-// Registry keys of a record's type.
-inline std::array<std::string, 2> type_key(const ResolvedBond& b) { return norm_pair(b.names[0], b.names[1]); }
+// Registry keys of a record's type: its names, owned, in canonical direction (norm_pair,
+// norm_triple, norm_quad).
+template <std::size_t N>
+std::array<std::string, N> type_key(const TypeNames<N>& names) {
+    std::array<std::string, N> key;
+    for (std::size_t n = 0; n < N; ++n) key[n] = names[n];
+    return canonical_direction<N>(std::move(key));
+}
+inline std::array<std::string, 2> type_key(const ResolvedBond& b) {
+    return type_key(b.names);
+}
 inline std::array<std::string, 3> type_key(const ResolvedAngle& a) {
-    return norm_triple(a.names[0], a.names[1], a.names[2]);
+    return type_key(a.names);
 }
 inline std::array<std::string, 4> type_key(const ResolvedDihedral& d) {
-    return norm_quad(d.names[0], d.names[1], d.names[2], d.names[3]);
+    return type_key(d.names);
 }
 
 }  // namespace cellkit

@@ -2,36 +2,67 @@
 
 #include <system_error>
 
+#include "common/directory_lock.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 #include "lammps/data_file.hpp"
 #include "lammps/forcefield_file.hpp"
+#include "lammps/preset_refusals.hpp"
 #include "lammps/type_registry.hpp"
 
 namespace cellkit {
 
 using fmt::cat;
 
-BuildSummary write_lammps_outputs(OutputRequest request) {
-    if (!request.out_dir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(request.out_dir, ec);
-        if (ec) fail("creating ", display(request.out_dir), ": ", ec.message());
+namespace {
+
+void create_output_directory(const std::filesystem::path& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!ec) return;
+    // The system says only "File exists" when the directory, or one on its way, is a symbolic
+    // link to nothing.
+    std::filesystem::path prefix;
+    for (const auto& part : dir) {
+        prefix /= part;
+        std::error_code ignored;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(prefix, ignored)) &&
+            !std::filesystem::exists(prefix, ignored)) {
+            fail("creating ", display(dir), ": ", display(prefix), " is a broken symbolic link (to ",
+                 display(std::filesystem::read_symlink(prefix, ignored)), "); create its target or remove the link");
+        }
     }
+    fail("creating ", display(dir), ": ", ec.message());
+}
+
+}  // namespace
+
+BuildSummary write_lammps_outputs(OutputRequest request) {
+    if (!request.out_dir.empty()) create_output_directory(request.out_dir);
     const TypeRegistries registries = build_type_registries(request.active, request.force_field);
 
     BuildSummary summary;
     summary.data_path = request.out_dir / "data.lmp";
     summary.forcefield_path = request.out_dir / "forcefield.lmp";
-    write_data_file(summary.data_path, request.active, request.coords, registries, request.force_field,
-                    request.box_len);
+    // Both texts are composed before either file is touched, so a fault in either writes nothing.
+    const std::string data =
+        compose_data_file(request.active, request.coords, registries, request.force_field, request.box_len);
     const std::string forcefield =
         generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb);
-    replace_file(summary.forcefield_path, forcefield);
+    {
+        // Two builds into one directory take turns from the first write to the last rename, so the
+        // pair of files always comes from one build.
+        const DirectoryLock lock(request.out_dir.empty() ? std::filesystem::path(".") : request.out_dir);
+        replace_file(summary.data_path, data);
+        replace_file(summary.forcefield_path, forcefield);
+    }
 
     const SystemTotals totals = system_totals(request.active);
     summary.skipped = std::move(request.skipped);
     summary.warnings = std::move(request.warnings);
+    for (std::string& warning : preset_refusals(request.pair_style, request.active, registries, request.force_field)) {
+        summary.warnings.push_back(std::move(warning));
+    }
     summary.extra_warning = std::move(request.extra_warning);
     summary.box_len = request.box_len;
     summary.n_atoms = totals.atoms;

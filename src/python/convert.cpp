@@ -15,8 +15,15 @@ Ref fast_sequence(PyObject* obj) {
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
         return Ref::borrow(obj);
     }
-    if (PyUnicode_Check(obj)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    // Text and bytes are sequences too, of characters or of small integers (b"abc" would read
+    // as 97, 98, 99); neither is meant as a list here.
+    const char* refused = PyUnicode_Check(obj)      ? "str"
+                          : PyBytes_Check(obj)      ? "bytes"
+                          : PyByteArray_Check(obj)  ? "bytearray"
+                          : PyMemoryView_Check(obj) ? "memoryview"
+                                                    : nullptr;
+    if (refused != nullptr) {
+        PyErr_Format(PyExc_TypeError, "Can't extract `%s` to `Vec`", refused);
         return {};
     }
     if (!PySequence_Check(obj)) {

@@ -29,6 +29,16 @@ void raise_current_exception() noexcept {
     } catch (const std::exception& e) {
         // cellkit::Error lands here too: its message is the whole user-facing text.
         raise_runtime_error(e.what());
+        // A Ctrl-C that cut a system call short (EINTR) is what ended the build: it surfaces as the
+        // KeyboardInterrupt it is, with the build's message as its context.
+        PyObject* build_error = PyErr_GetRaisedException();
+        if (PyErr_CheckSignals() < 0) {
+            PyObject* interrupt = PyErr_GetRaisedException();
+            PyException_SetContext(interrupt, build_error);
+            PyErr_SetRaisedException(interrupt);
+        } else {
+            PyErr_SetRaisedException(build_error);
+        }
     } catch (...) {
         PyErr_SetString(PyExc_RuntimeError, "unexpected C++ exception");
     }

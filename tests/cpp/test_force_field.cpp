@@ -115,8 +115,8 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
     } cases[] = {
         {R"({"MixingRule": "lorentz-berthelot", "PseudoAtoms": [], "SelfInteractions": [)" + twice_x + "]}",
          "unsupported MixingRule 'lorentz-berthelot' in {p} (only \"Lorentz-Berthelot\" is supported)"},
-        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + R"(], "SelfInteractions": [)" +
-             twice_x + "]}",
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + R"(], "SelfInteractions": [)" + twice_x +
+             "]}",
          "duplicate SelfInteractions entry for 'x' in {p}"},
         {self_entries(R"({"name": "B", "type": "lennard jones", "parameters": [1]})"),
          "unsupported SelfInteractions type 'lennard jones' for 'B' (only lennard-jones is supported)"},
@@ -137,13 +137,57 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
         {binary_entries(R"({"names": ["A", "B"], "parameters": [1, 2]}, {"names": ["B", "A"], "parameters": [1, 2]})"),
          "duplicate BinaryInteractions entry for (A, B) in {p}"},
         {self_entries(R"({"name": "ghost", "type": "bad", "parameters": [1]})"), ""},
-        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "C\nshell rm x", "mass": 1, "charge": 0}]})",
-         "PseudoAtoms name \"C\\nshell rm x\" in {p} must not contain control characters or end with '&' (LAMMPS "
-         "would read them as a line break or a line continuation)"},
-        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "C&", "mass": 1, "charge": 0}]})",
-         "PseudoAtoms name \"C&\" in {p} must not contain control characters or end with '&' (LAMMPS would read "
-         "them as a line break or a line continuation)"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "Lw", "mass": 0.0, "charge": -0.241}]})",
+         "mass of PseudoAtoms entry 'Lw' in {p} must be positive, got 0 (LAMMPS refuses a zero or negative mass; give "
+         "a massless site a small positive mass)"},
+        {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "X", "mass": -1.5, "charge": 0}]})",
+         "mass of PseudoAtoms entry 'X' in {p} must be positive, got -1.5 (LAMMPS refuses a zero or negative mass; "
+         "give a massless site a small positive mass)"},
         {binary_entries(R"({"names": ["A", "A"], "parameters": [1, 2]})"), ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
+}
+
+// Every text that forcefield.lmp and data.lmp carry goes through one check: names must keep the
+// line they are written on to themselves, citations must not open a multi-line string.
+TEST_F(ForceFieldLoad, TextsThatLammpsWouldReadAsMoreThanText) {
+    const std::string control =
+        "contains a control character, which breaks the line it is written on in data.lmp and forcefield.lmp; "
+        "remove the control character";
+    const std::string triple =
+        "contains \"\"\", which LAMMPS reads as the start of a multi-line string that swallows the lines after "
+        "it; remove the triple quote";
+    const std::string ampersand =
+        "ends with '&', which LAMMPS reads as a line continuation that swallows the next line; remove the '&'";
+    auto atom = [](const std::string& name_json, const std::string& source_json = "null") {
+        return R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "B", "mass": 1, "charge": 0}, )"
+               R"({"name": )" +
+               name_json + R"(, "mass": 1, "charge": 0, "source": )" + source_json + "}]";
+    };
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {atom(R"("C\nshell rm x")") + "}", "PseudoAtoms name \"C\\nshell rm x\" in {p} " + control},
+        {atom(R"("C\u0000")") + "}", "PseudoAtoms name \"C\\0\" in {p} " + control},
+        {atom(R"("C\u007f")") + "}", "PseudoAtoms name \"C\\u{7f}\" in {p} " + control},
+        {atom(R"("C&")") + "}", "PseudoAtoms name \"C&\" in {p} " + ampersand},
+        {atom(R"("A&  ")") + "}", "PseudoAtoms name \"A&  \" in {p} " + ampersand},
+        {atom(R"("O\"\"\"x")") + "}", "PseudoAtoms name \"O\\\"\\\"\\\"x\" in {p} " + triple},
+        {atom(R"("Q")", R"("Smith, \"\"\"Water\"")") + "}",
+         "\"source\" of PseudoAtoms entry 'Q' \"Smith, \\\"\\\"\\\"Water\\\"\" in {p} " + triple},
+        {atom(R"("Q")") + R"(, "SelfInteractions": [{"name": "Q", "parameters": [1, 2], "source": "x\"\"\""}]})",
+         "\"source\" of SelfInteractions entry 'Q' \"x\\\"\\\"\\\"\" in {p} " + triple},
+        {atom(R"("Q")") +
+             R"(, "BinaryInteractions": [{"names": ["Q", "B"], "parameters": [1, 2], "source": "\"\"\""}]})",
+         "\"source\" of BinaryInteractions entry (Q, B) \"\\\"\\\"\\\"\" in {p} " + triple},
+        // What LAMMPS reads as plain text passes: '&' not at the end, lone quotes, '#', blanks, UTF-8;
+        // in a citation line breaks, tabs and a final '&' only make more comment lines.
+        {atom(R"("A&B")") + "}", ""},
+        {atom(R"("&A")", R"("Smith &\r\nJones &\t\n\"\"")") + "}", ""},
+        {atom(R"("O\"'x#1 \u00c5")") + "}", ""},
+        // A SelfInteractions entry that no pseudo-atom uses is never written.
+        {atom(R"("Q")") + R"(, "SelfInteractions": [{"name": "Z", "parameters": [1, 2], "source": "\"\"\""}]})", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
 }

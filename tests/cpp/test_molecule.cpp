@@ -76,6 +76,27 @@ TEST_F(MoleculeLoad, NameIsTheFileStem) {
     const std::string text = R"({"pseudoAtoms": [["C", [0, 0, 0]]]})";
     EXPECT_EQ(Molecule::load(write(text, "dir/ethane.united.json")).name, "ethane.united");
     EXPECT_EQ(Molecule::load(write(text, "ethane")).name, "ethane");
+
+    // The stem ends every Atoms line of data.lmp, so it passes the check that type names pass.
+    const struct {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {"wa\nter.json",
+         "file stem \"wa\\nter\" in {p} contains a control character, which breaks the line it is "
+         "written on in data.lmp and forcefield.lmp; remove the control character"},
+        {"tab\t.json",
+         "file stem \"tab\\t\" in {p} contains a control character, which breaks the line it is "
+         "written on in data.lmp and forcefield.lmp; remove the control character"},
+        {"salt& .json",
+         "file stem \"salt& \" in {p} ends with '&', which LAMMPS reads as a line continuation that "
+         "swallows the next line; remove the '&'"},
+        {"q\"\"\".json",
+         "file stem \"q\\\"\\\"\\\"\" in {p} contains \"\"\", which LAMMPS reads as the start "
+         "of a multi-line string that swallows the lines after it; remove the triple quote"},
+        {"salt&pepper.json", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(load_fault(text, c.file, Molecule::load), c.message) << c.file;
 }
 
 TEST_F(MoleculeLoad, Faults) {
@@ -92,7 +113,15 @@ TEST_F(MoleculeLoad, Faults) {
          "{p} Connectivity references atom index out of range (2, 1) for 2 pseudoAtoms"},
         {kOneAtom + R"(, "Connectivity": [[0, 1]]})",
          "{p} Connectivity references atom index out of range (0, 1) for 1 pseudoAtoms"},
-        {kOneAtom + R"(, "Connectivity": [[0, 0]]})", ""},
+        {kOneAtom + R"(, "Connectivity": [[0, 0]]})",
+         "{p} Connectivity bonds atom 0 to itself (0, 0); remove that pair"},
+        {R"({"Type": "rigid", )" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [1, 1]]})",
+         "{p} Connectivity bonds atom 1 to itself (1, 1); remove that pair"},
+        {"{" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [0, 1]]})",
+         "{p} Connectivity lists the bond (0, 1) a second time (first as (0, 1)); list each bond once"},
+        {R"({"Type": "rigid", "pseudoAtoms": [["O", [0, 0, 0]], ["H", [1, 0, 0]], ["H", [0, 1, 0]]],
+            "Connectivity": [[1, 0], [0, 2], [0, 1]]})",
+         "{p} Connectivity lists the bond (0, 1) a second time (first as (1, 0)); list each bond once"},
         {"{" + kTwoAtoms + ",\n \"Connectivity\": [[0, 1.5]]}",
          "parsing {p}: invalid type: floating point `1.5`, expected a non-negative integer at line 2 column 25"},
         {"{" + kTwoAtoms + R"(, "Connectivity": [[0, 1, 1]]})",
@@ -114,12 +143,78 @@ TEST_F(MoleculeLoad, Faults) {
         {kOneAtom + R"(, "Type": 5})",
          "parsing {p}: invalid type: integer `5`, expected a string or null at line 1 column 45"},
         {kOneAtom + R"(, "Bonds": [], "Bonds": []})", "parsing {p}: duplicate field `Bonds` at line 1 column 56"},
-        {R"([null])", "parsing {p}: invalid length 1, expected a molecule object with at least 2 elements at line 1 "
-                      "column 6"},
+        {R"([null])",
+         "parsing {p}: invalid length 1, expected a molecule object with at least 2 elements at line 1 "
+         "column 6"},
         {R"([null, [], [], [], [], [], {}])",
          "parsing {p}: invalid length 7, expected a molecule object with at most 6 elements at line 1 column 30"},
     };
     for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
+}
+
+// A molecule file of `atoms` carbon atoms bonded as listed.
+std::string bonded_atoms(std::size_t atoms, const std::vector<AtomPair>& pairs) {
+    std::string text = R"({"pseudoAtoms": [)";
+    for (std::size_t a = 0; a < atoms; ++a) text += std::string(a ? ", " : "") + R"(["C", [0, 0, 0]])";
+    text += R"(], "Connectivity": [)";
+    for (std::size_t p = 0; p < pairs.size(); ++p) {
+        text += (p ? ", [" : "[") + std::to_string(pairs[p][0]) + ", " + std::to_string(pairs[p][1]) + "]";
+    }
+    return text + "]}";
+}
+
+std::vector<AtomPair> star(std::size_t leaves) {
+    std::vector<AtomPair> pairs;
+    for (std::size_t leaf = 1; leaf <= leaves; ++leaf) pairs.push_back({0, leaf});
+    return pairs;
+}
+
+std::vector<AtomPair> clique(std::size_t n) {
+    std::vector<AtomPair> pairs;
+    for (std::size_t a = 0; a < n; ++a) {
+        for (std::size_t b = a + 1; b < n; ++b) pairs.push_back({b, a});
+    }
+    return pairs;
+}
+
+std::vector<AtomPair> bipartite(std::size_t n) {
+    std::vector<AtomPair> pairs;
+    for (std::size_t a = 0; a < n; ++a) {
+        for (std::size_t b = n; b < 2 * n; ++b) pairs.push_back({a, b});
+    }
+    return pairs;
+}
+
+// The bound is checked on counts, before anything is derived; the counts are those the
+// derivation then lists (three-membered rings included).
+TEST_F(MoleculeLoad, DerivedCountsBeyondTheBoundAreRefusedEarly) {
+    const std::string beyond = ", more than the 1000000 a molecule may have";
+    const struct {
+        const char* label;
+        std::size_t atoms;
+        std::vector<AtomPair> pairs;
+        std::string message;
+        std::size_t angles, dihedrals;
+    } cases[] = {
+        {"star of 1414", 1415, star(1414), "", 998'991, 0},
+        {"star of 1415", 1416, star(1415),
+         "{p} Connectivity implies 1000405 angles" + beyond +
+             " (atom 0 alone is bonded to 1415 atoms); check the "
+             "Connectivity"},
+        {"K40,40", 80, bipartite(40),
+         "{p} Connectivity implies 2433600 dihedrals" + beyond + "; check the Connectivity"},
+        // Every bond of K39 lies in 37 triangles: 741 x 37 x 37 dihedrals before they are taken out, 741 x 37 x 36
+        // after.
+        {"K39", 39, clique(39), "", 27'417, 987'012},
+        {"K45", 45, clique(45), "{p} Connectivity implies 1787940 dihedrals" + beyond + "; check the Connectivity"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fault(bonded_atoms(c.atoms, c.pairs)), c.message) << c.label;
+        if (!c.message.empty()) continue;
+        const Molecule m = Molecule::load(write(bonded_atoms(c.atoms, c.pairs)));
+        EXPECT_EQ(derived_angles(m).size(), c.angles) << c.label;
+        EXPECT_EQ(derived_dihedrals(m).size(), c.dihedrals) << c.label;
+    }
 }
 
 TEST(MoleculeDerivation, AnglesAndDihedralsInBondOrder) {

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "pipeline/coords_build.hpp"
 #include "pipeline/species_loading.hpp"
@@ -94,6 +97,51 @@ TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
 
     args.out_dir = dir_ / "c.json/out";
     EXPECT_EQ(fault_of([&] { build_from_coords(args); }), "creating {d}/c.json/out: Not a directory");
+}
+
+TEST_F(Pipeline, ReplacedFilesKeepTheirModeAndOnlyStaleTemporariesGo) {
+    CoordsBuildArgs args;
+    args.species = paths({"c.json"});
+    args.counts = {1};
+    args.coords = {{1, 1, 1}};
+    args.box_len = 20;
+    args.force_field = dir_ / "force_field.json";
+    args.out_dir = dir_ / "out";
+    const mode_t umask_before = ::umask(022);
+    build_from_coords(args);
+    auto mode_of = [](const fs::path& p) { return static_cast<int>(fs::status(p).permissions()); };
+    EXPECT_EQ(mode_of(dir_ / "out/data.lmp"), 0644);
+    fs::permissions(dir_ / "out/data.lmp", fs::perms(0640));
+    fs::permissions(dir_ / "out/forcefield.lmp", fs::perms(0400));
+
+    // Temporary files of a process that has ended go; those of a live one, and names not ours, stay.
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string live = std::to_string(::getppid());
+    for (const std::string& name :
+         std::vector<std::string>{".data.lmp.tmp-" + dead + "-0", ".forcefield.lmp.tmp-" + dead + "-7",
+                                  ".data.lmp.tmp-" + live + "-0", ".data.lmp.tmp-x-1", ".other.tmp-" + dead + "-1"}) {
+        write("", "out/" + name);
+    }
+    build_from_coords(args);
+    ::umask(umask_before);
+    EXPECT_EQ(mode_of(dir_ / "out/data.lmp"), 0640);
+    EXPECT_EQ(mode_of(dir_ / "out/forcefield.lmp"), 0400);
+    EXPECT_EQ(names_in(dir_ / "out"),
+              (std::vector<std::string>{".data.lmp.tmp-" + live + "-0", ".data.lmp.tmp-x-1",
+                                        ".other.tmp-" + dead + "-1", "data.lmp", "forcefield.lmp"}));
+
+    // "File exists" is all the system would say about a link to nothing.
+    fs::create_directory_symlink(dir_ / "nowhere", dir_ / "dangling");
+    for (const char* out : {"dangling", "dangling/sub"}) {
+        args.out_dir = dir_ / out;
+        EXPECT_EQ(
+            fault_of([&] { build_from_coords(args); }),
+            std::string("creating {d}/") + out +
+                ": {d}/dangling is a broken symbolic link (to {d}/nowhere); create its target or remove the link");
+    }
 }
 
 }  // namespace

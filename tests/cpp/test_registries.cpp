@@ -50,7 +50,7 @@ TEST(Registries, SharedBondTypeWithinToleranceKeepsFirstRecord) {
     const BondTypeRegistry shared = build_bond_type_registry(testing::active({{&a, 1}, {&near, 1}}));
     ASSERT_EQ(shared.size(), 1u);
     EXPECT_EQ(shared.entries()[0].first, (std::array<std::string, 2>{"C", "O"}));
-    EXPECT_EQ(shared.entries()[0].second.names, (std::array<std::string, 2>{"C", "O"}));
+    EXPECT_EQ(shared.entries()[0].second.names, (TypeNames<2>{"C", "O"}));
     EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
               "conflicting bond parameters for type pair (C, O): molecule 'far' resolves to k=0.9936 r0=1.1000, "
               "but an earlier molecule resolved to k=0.9936 r0=1.1000");

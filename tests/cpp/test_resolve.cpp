@@ -35,10 +35,12 @@ TEST(Resolve, ConvertsUnitsAndKeepsConnectivityOrientation) {
     ASSERT_EQ(r.bonds.size(), 3u);
     EXPECT_NEAR(r.bonds[0].bond.k, 0.99360205, 1e-12);  // the CH2-CH3 entry read backwards
     EXPECT_EQ(r.bonds[0].bond.r0, 1.5);
-    EXPECT_EQ(r.bonds[0].bond.names, (std::array<std::string, 2>{"CH3", "CH2"}));
+    EXPECT_EQ(r.bonds[0].bond.names, (TypeNames<2>{"CH3", "CH2"}));
     EXPECT_FALSE(r.bonds[0].bond.placeholder);
     ASSERT_EQ(r.angles.size(), 2u);
-    EXPECT_EQ(r.angles[1].angle.names, (std::array<std::string, 3>{"CH2", "CH2", "CH3"}));
+    EXPECT_EQ(r.angles[1].angle.names, (TypeNames<3>{"CH2", "CH2", "CH3"}));
+    // Records view the molecule's names instead of copying them (millions of angles are possible).
+    EXPECT_EQ(r.angles[1].angle.names[2].data(), m.pseudo_atoms[3].type.data());
     EXPECT_EQ(r.angles[1].angle.angle0, 114.0);
     ASSERT_EQ(r.dihedrals.size(), 1u);
     const ResolvedDihedral& d = r.dihedrals[0].dihedral;

@@ -2,12 +2,14 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <sstream>
 
-#include "pipeline/lammps_outputs.hpp"
-#include "lammps/pair_style.hpp"
 #include "lammps/data_file.hpp"
 #include "lammps/forcefield_file.hpp"
+#include "lammps/pair_style.hpp"
+#include "pipeline/lammps_outputs.hpp"
 #include "test_support.hpp"
 
 namespace cellkit {
@@ -70,9 +72,19 @@ TEST(DataFile, RefusesWhatItCannotWrite) {
         {{good, -3.5}, "the box edge must be a positive finite length in \u00c5, got -3.5"},
         {{good, nan}, "the box edge must be a positive finite length in \u00c5, got NaN"},
         {{bad, 25.0}, "the position of atom 3 is not finite: (0, NaN, 0)"},
+        {{good, 5e-7},
+         "the box edge must be a positive finite length in \u00c5, got 0.0000005, which data.lmp (6 decimals) would "
+         "write as 0.000000"},
+        {{good, std::nextafter(5e-7, 1.0)}, ""},
     };
     for (const auto& [input, message] : cases) {
-        EXPECT_EQ(message_of([&] { compose_data_file(active, input.first, registries, e.ff, input.second); }), message);
+        try {
+            const std::string text = compose_data_file(active, input.first, registries, e.ff, input.second);
+            EXPECT_EQ(message, "");
+            EXPECT_NE(text.find("\n0.0 0.000001 xlo xhi\n"), std::string::npos);
+        } catch (const Error& error) {
+            EXPECT_EQ(error.what(), message);
+        }
     }
 }
 
@@ -182,6 +194,65 @@ TEST(ForceFieldFile, CrossPairsOverridesAndSources) {
     EXPECT_EQ(lammps_mixed.find("B-Hq"), std::string::npos);
     EXPECT_NE(lammps_mixed.find("pair_style lj/cut 10.0\npair_modify tail yes mix arithmetic # ATC + LB mixing\n\n"),
               std::string::npos);
+}
+
+// LAMMPS reads no inf or NaN; whatever overflows on the way names its entry instead of being written.
+TEST(ForceFieldFile, NonFiniteNumbersNameTheirEntry) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
+    struct Case {
+        double eps_a, sigma_a, mass_a;
+        ResolvedBond bond;
+        ResolvedAngle angle;
+        ResolvedDihedral dihedral;
+        std::string message;
+    };
+    const ResolvedBond bond{{"A", "B"}, 1.0, 1.5, false};
+    const ResolvedAngle angle{{"A", "B", "B"}, 1.0, 109.5, false};
+    const ResolvedDihedral dihedral{{"A", "B", "B", "A"}, 1.0, 2.0, 3.0, 0.0};
+    const std::string tail = ", which LAMMPS cannot read; check ";
+    const Case cases[] = {
+        {1e200, 3.0, 12.0, bond, angle, dihedral,
+         "cannot write forcefield.lmp: the epsilon of pair_coeff 1 2 (A-B) is inf" + tail +
+             "the SelfInteractions entries of A and B, whose Lorentz-Berthelot mix overflows"},
+        {50.0, 1.7e308, 12.0, bond, angle, dihedral,
+         "cannot write forcefield.lmp: the sigma of pair_coeff 1 2 (A-B) is inf" + tail +
+             "the SelfInteractions entries of A and B, whose Lorentz-Berthelot mix overflows"},
+        {inf, 3.0, 12.0, bond, angle, dihedral,
+         "cannot write forcefield.lmp: the epsilon of pair_coeff 1 1 (A-A) is inf" + tail +
+             "the SelfInteractions entry of A"},
+        {50.0, 3.0, nan, bond, angle, dihedral,
+         "cannot write forcefield.lmp: the mass of type 1 (A) is NaN" + tail + "the PseudoAtoms entry of A"},
+        {50.0, 3.0, 12.0, ResolvedBond{{"A", "B"}, 1000.0, inf, true}, angle, dihedral,
+         "cannot write forcefield.lmp: the r0 of bond_coeff 1 (A-B) is inf" + tail +
+             "the Bonds entry for A-B or, for this rigid placeholder, the molecule's coordinates"},
+        {50.0, 3.0, 12.0, bond, ResolvedAngle{{"A", "B", "B"}, 100.0, nan, true}, dihedral,
+         "cannot write forcefield.lmp: the angle0 of angle_coeff 1 (A-B-B) is NaN" + tail +
+             "the Bends entry for A-B-B or, for this rigid placeholder, the molecule's coordinates"},
+        {50.0, 3.0, 12.0, bond, angle, ResolvedDihedral{{"A", "B", "B", "A"}, 1.0, 2.0, -inf, 0.0},
+         "cannot write forcefield.lmp: the K3 of dihedral_coeff 1 (A-B-B-A) is -inf" + tail +
+             "the Torsions entry for A-B-B-A"},
+        {1e150, 1e150, 12.0, bond, angle, dihedral, ""},
+    };
+    for (const Case& c : cases) {
+        ForceField ff;
+        ff.pseudo_atoms["A"] = params(c.mass_a, 0.5, c.eps_a, c.sigma_a);
+        ff.pseudo_atoms["B"] = params(14.0, -0.5, 1e200, 1.7e308);
+        TypeRegistries r;
+        r.atoms.insert_or_get("A", {});
+        r.atoms.insert_or_get("B", {});
+        r.bonds.insert_or_get(type_key(c.bond), c.bond);
+        r.angles.insert_or_get(type_key(c.angle), c.angle);
+        r.dihedrals.insert_or_get(type_key(c.dihedral), c.dihedral);
+        ff.pseudo_atoms["B"].epsilon = c.eps_a == inf ? 50.0 : c.eps_a;
+        ff.pseudo_atoms["B"].sigma = c.sigma_a;
+        try {
+            generate_forcefield_file(ff, r, PairSetup::LjCut, true);
+            EXPECT_EQ("", c.message);
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+    }
 }
 
 TEST(ForceFieldFile, PairStyleBlocks) {
