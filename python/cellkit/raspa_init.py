@@ -56,8 +56,11 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
 
     Returns `(box_len, coords)`: the edge of the cube in Å and one `[x, y, z]` per atom in Å, in
     canonical order (species in the given order, their molecules one after another, each
-    molecule's atoms in file order), every coordinate wrapped into [0, box_len). Molecules may
-    straddle a face of the box; LAMMPS joins their bonds by the minimum-image convention.
+    molecule's atoms in file order). Each molecule is whole, moved by whole box edges so that its
+    centre lies in [0, box_len]; atoms of a molecule astride a face lie outside the box. LAMMPS
+    (read_data) maps such atoms into a periodic box and sets their image flags, so molecules stay
+    whole for fix rigid too; wrapping atoms one by one would leave them split with image flags 0,
+    which LAMMPS warns about ("Inconsistent image flags").
 
     The box edge is the one the Packmol route computes: the total mass M (g/mol) of all molecules
     (count times the sum of the pseudo-atom masses of a molecule) gives
@@ -404,7 +407,7 @@ def _plan(active: list[tuple[int, _Molecule, int]], ff: _ForceField, density: fl
     fraction = sum(s.core_volume * count for s, (_, _, count) in zip(shapes, active)) / volume
     crowding = sum(s.excluded_volume * count for s, (_, _, count) in zip(shapes, active)) / volume
     if fraction > MAX_CORE_FRACTION or crowding > MAX_CROWDING:
-        limit = density * min(MAX_CORE_FRACTION / fraction, MAX_CROWDING / crowding)
+        limit = density * min(MAX_CORE_FRACTION / fraction, MAX_CROWDING / crowding)  # both > 0: cores exist
         raise ValueError(f"density {density:g} kg/m³ is too high for RASPA3's random insertion, which can stall for "
                          f"ever: the atoms' hard cores would fill {100 * fraction:.0f} % of the {box_len:.3f} Å box "
                          f"(at most {100 * MAX_CORE_FRACTION:.0f} % is accepted) and the molecules' excluded volumes "
@@ -428,30 +431,27 @@ def _plan(active: list[tuple[int, _Molecule, int]], ff: _ForceField, density: fl
 
 
 def _canonical_coords(plan: dict[str, Any], positions: list[Vec3]) -> list[list[float]]:
-    """RASPA3's positions, back in the order of the species given, every coordinate wrapped into the box."""
+    """RASPA3's positions, back in the order of the species given, each molecule moved whole by box
+    edges so that its centre lies in the box."""
     expected = sum(count * len(atoms) for _, _, count, atoms in plan["species"])
     if len(positions) != expected:
         raise RuntimeError(f"RASPA3 returned {len(positions)} atom positions, expected {expected}")
-    blocks: dict[int, list[Vec3]] = {}
+    for position in positions:
+        if not all(math.isfinite(v) for v in position):
+            raise RuntimeError(f"RASPA3 returned a non-finite atom position {position}")
+    molecules: dict[int, list[list[Vec3]]] = {}
     start = 0
     for k, _, count, atoms in plan["species"]:
-        blocks[k] = positions[start:start + count * len(atoms)]
-        start += count * len(atoms)
+        n = len(atoms)
+        molecules[k] = [positions[start + i * n:start + (i + 1) * n] for i in range(count)]
+        start += count * n
     box_len = plan["box_len"]
     coords = []
-    for k in sorted(blocks):
-        for position in blocks[k]:
-            if not all(math.isfinite(v) for v in position):
-                raise RuntimeError(f"RASPA3 returned a non-finite atom position {position}")
-            coords.append([_wrap(float(v), box_len) for v in position])
+    for k in sorted(molecules):
+        for molecule in molecules[k]:
+            shift = [box_len * math.floor(sum(p[axis] for p in molecule) / len(molecule) / box_len) for axis in range(3)]
+            coords.extend([float(p[axis]) - shift[axis] for axis in range(3)] for p in molecule)
     return coords
-
-
-def _wrap(x: float, box_len: float) -> float:
-    w = math.fmod(x, box_len)  # exact
-    if w < 0.0:
-        w += box_len  # may round up to box_len itself
-    return 0.0 if w >= box_len else w
 
 
 # --- The RASPA3 run, in a child process ----------------------------------------------------------
@@ -471,6 +471,8 @@ def _run_in_child(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
         if child.poll() is None:
             child.kill()
             child.wait()
+    if child.returncode == -signal.SIGINT:  # Ctrl-C reached the child first
+        raise KeyboardInterrupt
     try:
         status, payload = pickle.loads(out)
     except Exception:  # noqa: BLE001 - killed or crashed before it could answer
