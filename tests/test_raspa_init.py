@@ -162,7 +162,8 @@ def test_missing_raspalib_names_the_install_command(monkeypatch):
 
 FF_DOC = json.loads((EXAMPLES / "force_field.json").read_text())
 FF_AS_ARRAYS = dict(FF_DOC, PseudoAtoms=[[a["name"], a["mass"], a["charge"]] for a in FF_DOC["PseudoAtoms"]],
-                    SelfInteractions=[[s["name"], "Lennard-Jones", s["parameters"]] for s in FF_DOC["SelfInteractions"]])
+                    SelfInteractions=[[s["name"], "Lennard-Jones", s["parameters"]]
+                                      for s in FF_DOC["SelfInteractions"]])
 WATER_DOC = json.loads((EXAMPLES / "water.json").read_text())
 
 
@@ -195,7 +196,8 @@ def _text(name, text):
 BAD_FILES = {
     "duplicate-key": (_text("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}'),
                       "ff.json: duplicate field `MixingRule`"),
-    "nan-literal": (_text("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'), "water.json: NaN is not a JSON number"),
+    "nan-literal": (_text("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'),
+                    "water.json: NaN is not a JSON number"),
     "not-json": (_text("water.json", '{"pseudoAtoms": ['), r"parsing .*water.json: Expecting value: line 1"),
     "missing-file": (lambda tmp: (str(tmp / "none.json"), WATER), r"reading .*none.json: No such file"),
     "mixing-rule": (_ff_with(MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
@@ -207,7 +209,8 @@ BAD_FILES = {
                     r"SelfInteractions for 'Ow' must have \[epsilon_K, sigma_Ang\], got \[78.2\]"),
     "self-type": (_ff_with(SelfInteractions=[{"name": "Ow", "type": "buckingham", "parameters": [1, 2]}]),
                   "unsupported SelfInteractions type 'buckingham' for 'Ow'"),
-    "atom-shape": (_water_with({"pseudoAtoms": [["Ow", [0, 0]]]}), r"water.json: pseudoAtoms\[0\] position: expected 3"),
+    "atom-shape": (_water_with({"pseudoAtoms": [["Ow", [0, 0]]]}),
+                   r"water.json: pseudoAtoms\[0\] position: expected 3"),
     "no-atoms": (_water_with({"pseudoAtoms": []}), "water.json defines no pseudoAtoms"),
     "unknown-type": (_water_with({"pseudoAtoms": [["Xx", [0, 0, 0]]]}),
                      "pseudo-atom type 'Xx' of .*water.json is not in .*force_field.json"),

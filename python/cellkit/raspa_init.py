@@ -332,8 +332,8 @@ def _load_molecule(path: str) -> _Molecule:
             where = f"pseudoAtoms[{i}]"
             kind, position = _array(where, entry, 2)
             xyz = _array(f"{where} position", position, 3)
-            atoms.append((_string(f"{where} type", kind),
-                          (_number(f"{where} x", xyz[0]), _number(f"{where} y", xyz[1]), _number(f"{where} z", xyz[2]))))
+            x, y, z = (_number(f"{where} {axis}", v) for axis, v in zip("xyz", xyz))
+            atoms.append((_string(f"{where} type", kind), (x, y, z)))
     except _Fault as e:
         raise ValueError(f"parsing {path}: {e}") from None
     if not atoms:
@@ -375,7 +375,8 @@ def _shape(mol: _Molecule, ff: _ForceField) -> _Shape:
             cores.append((d, position))
     if mass <= 0.0:
         raise ValueError(f"molecule {mol.name} ({mol.path}) has no mass; RASPA3 moves it about its centre of mass")
-    pairs = [(math.dist(a, b), i, j) for i, (_, a) in enumerate(mol.atoms) for j, (_, b) in enumerate(mol.atoms) if j > i]
+    pairs = [(math.dist(a, b), i, j)
+             for i, (_, a) in enumerate(mol.atoms) for j, (_, b) in enumerate(mol.atoms) if j > i]
     closest = min(pairs, default=None)
     if closest is not None and closest[0] < MIN_ATOM_DISTANCE:
         raise ValueError(f"{mol.path}: pseudoAtoms {closest[1]} and {closest[2]} are {closest[0]:g} Å apart in the "
@@ -449,7 +450,8 @@ def _canonical_coords(plan: dict[str, Any], positions: list[Vec3]) -> list[list[
     coords = []
     for k in sorted(molecules):
         for molecule in molecules[k]:
-            shift = [box_len * math.floor(sum(p[axis] for p in molecule) / len(molecule) / box_len) for axis in range(3)]
+            centre = [sum(p[axis] for p in molecule) / len(molecule) for axis in range(3)]
+            shift = [box_len * math.floor(c / box_len) for c in centre]
             coords.extend([float(p[axis]) - shift[axis] for axis in range(3)] for p in molecule)
     return coords
 
