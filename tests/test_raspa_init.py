@@ -13,7 +13,7 @@ import pytest
 
 from cellkit import _native
 from cellkit import raspa_init as ri
-from conftest import EXAMPLES, lammps_script, run_lammps, template, write_json, zigzag
+from helpers import EXAMPLES, lammps_script, run_lammps, template, write_json, zigzag
 
 FF = str(EXAMPLES / "force_field.json")
 WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methane", "butane"))
