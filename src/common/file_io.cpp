@@ -99,7 +99,10 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 void replace_file(const std::filesystem::path& path, std::string_view contents) {
-    const std::string context = fmt::cat("writing ", display(path));
+    replace_file(path, contents, fmt::cat("writing ", display(path)));
+}
+
+void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     std::filesystem::path temp;

@@ -23,5 +23,7 @@ bool is_valid_utf8(std::string_view text);
 // so readers see the old file or the complete new one, never a truncated one.
 // Throws Error "writing {path}: {system text}"; no temporary file remains.
 void replace_file(const std::filesystem::path& path, std::string_view contents);
+// The same with "{context}: {system text}", for callers that say what the file is.
+void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context);
 
 }  // namespace cellkit
