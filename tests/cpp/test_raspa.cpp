@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "raspa/raspa3_files.hpp"
@@ -24,7 +23,6 @@ TEST_F(Raspa3Args, CompactSortedWithLinksResolvedAndNonFiniteAsNull) {
               R"({"counts":[0,18446744073709551615],"density":1000.0,"force_field_path":")" + real +
                   R"(","molecule_paths":[")" + real + "\",\"gone\xef\xbf\xbd.json\"]," +
                   R"("n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"temperature":null})");
-    EXPECT_NE(raspa3_args_json({}, {}, ff, std::nan(""), {}).find(R"("density":null,)"), std::string::npos);
 }
 
 TEST(Raspa3Result, FaultsComeInTheirOrder) {
@@ -44,9 +42,6 @@ TEST(Raspa3Result, FaultsComeInTheirOrder) {
     for (const auto& c : cases) {
         EXPECT_EQ(testing::message_of([&] { parse_raspa3_result(c.text); }), c.fault) << c.text;
     }
-    const Raspa3Box box = parse_raspa3_result(R"({"coords": [[1, -2.5, 3e2]], "box_len": 30, "x": [{}]})");
-    EXPECT_EQ(box.box_len, 30.0);
-    EXPECT_EQ(box.coords, (std::vector<Vec3>{{1.0, -2.5, 300.0}}));
 }
 
 }  // namespace
