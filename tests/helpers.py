@@ -1,4 +1,4 @@
-"""Helpers shared by the Python tests: a LAMMPS runner, molecule geometry builders and lattice layouts."""
+"""Helpers shared by the Python tests: a LAMMPS runner, molecule geometry builders, lattice layouts, process checks."""
 
 from __future__ import annotations
 
@@ -131,3 +131,12 @@ def lattice(molecules: list[np.ndarray], spacing: float) -> tuple[list[list[floa
         centre = (np.array([site % side, site // side % side, site // (side * side)]) + 0.5) * spacing
         coords.extend((mol - mol.mean(axis=0) + centre).tolist())
     return coords, side * spacing
+
+
+def process_gone(pid: int) -> bool:
+    """True once the process has ended (a zombie awaiting its parent counts as ended)."""
+    try:
+        state = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
+    except FileNotFoundError:
+        return True
+    return state == "Z"

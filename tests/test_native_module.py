@@ -77,7 +77,7 @@ def test_pair_setup_refusals(action):
 def test_module_surface():
     assert _native.__doc__ == "Native extension module of cellkit, imported as `cellkit._native`."
     assert [n for n in vars(_native) if not n.startswith("__")] == [
-        "PyPairSetup", "pack_packmol_py", "pack_from_coords_py"
+        "PyPairSetup", "pack_packmol_py", "pack_from_coords_py", "pack_raspa_py"
     ]
     assert cellkit.__version__ == importlib.metadata.version("cellkit")
     assert (cellkit.PyPairSetup, cellkit.pack_from_coords_py) == (P, pack_from_coords_py)

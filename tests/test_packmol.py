@@ -16,22 +16,15 @@ import numpy as np
 import pytest
 
 from cellkit import _native
-from helpers import EXAMPLES, lammps_script, run_lammps, template
+from helpers import EXAMPLES, lammps_script, process_gone, run_lammps, template
+
+pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
 PyPairSetup = _native.PyPairSetup
 pack_packmol_py = _native.pack_packmol_py
 FORCE_FIELD = str(EXAMPLES / "force_field.json")
 WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methane", "butane"))
 REAL_PACKMOL = shutil.which("packmol")
-
-
-@pytest.fixture(autouse=True)
-def tmpdir_env(tmp_path_factory, monkeypatch):
-    """Every build gets a TMPDIR of its own, which must be empty again afterwards."""
-    tmp = tmp_path_factory.mktemp("tmpdir")
-    monkeypatch.setenv("TMPDIR", str(tmp))
-    yield tmp
-    assert sorted(p.name for p in tmp.iterdir()) == []
 
 
 @pytest.fixture
@@ -258,14 +251,6 @@ def test_unsuccessful_exit_with_usable_output_becomes_a_warning(stand_in, tmp_pa
 
 
 # --- A well-mannered long run ----------------------------------------------------------------------
-
-
-def process_gone(pid: int) -> bool:
-    try:
-        state = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
-    except FileNotFoundError:
-        return True
-    return state == "Z"
 
 
 def test_ctrl_c_ends_packmol_promptly_and_keeps_earlier_outputs(stand_in, tmp_path):

@@ -38,3 +38,18 @@ def pack_from_coords_py(
     out_dir: str = ...,
 ) -> str:
     """Write LAMMPS files from **pre-computed** coordinates (used by the raspa path)."""
+
+def pack_raspa_py(
+    species: Sequence[str],
+    counts: Sequence[SupportsIndex],
+    density: SupportsFloat | SupportsIndex,
+    temperature: SupportsFloat | SupportsIndex = 300.0,
+    init_cycles: SupportsIndex = 1,
+    equil_cycles: SupportsIndex = 1,
+    prod_cycles: SupportsIndex = 1,
+    pair_style: PyPairSetup | None = ...,
+    explicit_lb: bool = False,
+    force_field: str = ...,
+    out_dir: str = ...,
+) -> str:
+    """Pack with RASPA3 subprocess and write LAMMPS files."""

@@ -151,7 +151,10 @@ int open_unnamed(const std::filesystem::path& dir, const std::string& context) {
 }  // namespace
 
 void replace_file(const std::filesystem::path& path, std::string_view contents) {
-    const std::string context = fmt::cat("writing ", display(path));
+    replace_file(path, contents, fmt::cat("writing ", display(path)));
+}
+
+void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     const std::string prefix = temp_prefix(path);

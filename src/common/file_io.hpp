@@ -26,5 +26,7 @@ bool is_valid_utf8(std::string_view text);
 // process is killed (an unnamed file where the system has one; temporary files of
 // processes that no longer exist are removed by the next call for that path).
 void replace_file(const std::filesystem::path& path, std::string_view contents);
+// The same with "{context}: {system text}", for callers that say what the file is.
+void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context);
 
 }  // namespace cellkit

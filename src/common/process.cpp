@@ -159,6 +159,10 @@ bool read_available(int fd, std::string& into, const std::string& context) {
 LaunchError::LaunchError(const std::string& program, int error_number)
     : Error(fmt::cat("launching ", program, ": ", system_text(error_number))), error_number_(error_number) {}
 
+std::string exit_status_text(const std::optional<int>& exit_code) {
+    return exit_code ? fmt::cat("Some(", *exit_code, ")") : std::string("None");
+}
+
 ProcessResult run_process(const ProcessRequest& request) {
     const std::string context = fmt::cat("running ", request.program);
     const bool from_file = !request.stdin_file.empty();

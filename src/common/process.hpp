@@ -45,4 +45,7 @@ private:
 // opened, and "running {program}: {system text}" when waiting fails.
 ProcessResult run_process(const ProcessRequest& request);
 
+// A run's status as messages show it: "Some(3)" for an exit code, "None" when a signal ended it.
+std::string exit_status_text(const std::optional<int>& exit_code);
+
 }  // namespace cellkit

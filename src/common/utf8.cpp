@@ -35,7 +35,34 @@ std::size_t character_at(std::string_view s, std::size_t& bad) {
     return 0;
 }
 
+// The code point of the valid character that starts at `s[0]`, and its length in `len`.
+char32_t decode_at(std::string_view s, std::size_t& len) {
+    const auto lead = static_cast<unsigned char>(s[0]);
+    len = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+    char32_t code = len == 1 ? lead : lead & (0x7f >> len);
+    for (std::size_t i = 1; i < len; ++i) code = (code << 6) | (static_cast<unsigned char>(s[i]) & 0x3f);
+    return code;
+}
+
+// The White_Space property of Unicode, as programs mean it when they trim output.
+bool is_unicode_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0d) || c == 0x20 || c == 0x85 || c == 0xa0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f || c == 0x205f || c == 0x3000;
+}
+
 }  // namespace
+
+std::string_view trim_unicode_space(std::string_view text) {
+    std::size_t len = 0;
+    while (!text.empty() && is_unicode_space(decode_at(text, len))) text.remove_prefix(len);
+    while (!text.empty()) {
+        std::size_t start = text.size() - 1;
+        while (start > 0 && is_utf8_continuation(text[start])) --start;
+        if (!is_unicode_space(decode_at(text.substr(start), len))) break;
+        text.remove_suffix(text.size() - start);
+    }
+    return text;
+}
 
 std::string utf8_lossy(std::string_view bytes) {
     std::string out;

@@ -1,4 +1,4 @@
-// Character-level views of UTF-8 text: counting, cutting, and repairing what outside programs print.
+// Character-level views of UTF-8 text: counting, cutting, trimming, and repairing what outside programs print.
 #pragma once
 
 #include <cstddef>
@@ -31,5 +31,8 @@ inline std::string_view utf8_prefix(std::string_view text, std::size_t chars) {
 // `bytes` with every ill-formed sequence replaced by U+FFFD, one per maximal
 // ill-formed part (the Unicode recommendation), so output is always valid.
 std::string utf8_lossy(std::string_view bytes);
+
+// `text` (valid UTF-8) without the Unicode white space at either end.
+std::string_view trim_unicode_space(std::string_view text);
 
 }  // namespace cellkit

@@ -18,8 +18,8 @@ namespace cellkit {
 using fmt::cat;
 
 std::string packmol_exit_note(const std::optional<int>& exit_code, const std::string& out, const std::string& err) {
-    const std::string status = exit_code ? cat("Some(", *exit_code, ")") : std::string("None");
-    return cat("packmol exited with status ", status, ":\nstdout:\n", utf8_lossy(out), "\nstderr:\n", utf8_lossy(err));
+    return cat("packmol exited with status ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out),
+               "\nstderr:\n", utf8_lossy(err));
 }
 
 PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,

@@ -8,5 +8,6 @@ namespace cellkit::py {
 // Each returns -1 with an exception set on failure.
 int add_pack_packmol(PyObject* module);
 int add_pack_from_coords(PyObject* module);
+int add_pack_raspa(PyObject* module);
 
 }  // namespace cellkit::py

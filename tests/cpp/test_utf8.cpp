@@ -45,5 +45,18 @@ TEST(Utf8, PrefixAndLengthCountCharacters) {
     EXPECT_EQ(utf8_prefix("abcdef", 4), "abcd");
 }
 
+TEST(Utf8, TrimDropsUnicodeWhiteSpaceAtBothEnds) {
+    const struct {
+        std::string text, expected;
+    } cases[] = {
+        {" \t\r\n done \n\n", "done"},
+        // no-break space, ideographic space, paragraph separator, next line
+        {"\xc2\xa0\xe3\x80\x80 a b\xe2\x80\xa9\xc2\x85", "a b"},
+        {"\xe2\x80\x8b\xc3\xa5\xe2\x80\x8b", "\xe2\x80\x8b\xc3\xa5\xe2\x80\x8b"},  // zero-width space is not white
+        {" \n\xe2\x80\x80", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(trim_unicode_space(c.text), c.expected) << c.text;
+}
+
 }  // namespace
 }  // namespace cellkit
