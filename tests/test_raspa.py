@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib.util
 import inspect
 import json
 import os
@@ -17,7 +18,7 @@ import time
 import pytest
 
 from cellkit import _native
-from helpers import EXAMPLES, process_gone
+from helpers import EXAMPLES, lammps_script, process_gone, run_lammps
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
@@ -201,3 +202,15 @@ def test_signature_doc_and_conversions():
         with pytest.raises(exc) as info:
             pack_raspa_py([WATER], [2], 1000.0, force_field="missing.json", **override)
         assert type(info.value) is exc and info.value.__notes__ == [f"while processing '{param}'"]
+
+
+@pytest.mark.skipif(importlib.util.find_spec("raspalib") is None, reason="raspalib is not installed")
+def test_real_raspa3_box_runs_in_lammps(lmp, tmp_path, monkeypatch):
+    """The whole route on the real RASPA3: this environment's interpreter is the `python` it starts."""
+    monkeypatch.setenv("PATH", f"{os.path.dirname(sys.executable)}{os.pathsep}{os.environ['PATH']}")
+    monkeypatch.setenv("RASPALIB_QUIET", "1")
+    summary = pack_raspa_py([WATER, METHANE], [8, 12], 500.0, force_field=FORCE_FIELD, out_dir=str(tmp_path),
+                            init_cycles=2, equil_cycles=2, prod_cycles=2)
+    assert "atoms: 36 (3 types)" in summary
+    run = run_lammps(lmp, tmp_path, lammps_script())
+    assert run.counts["atoms"] == 36 and run.warnings == []
