@@ -10,6 +10,7 @@ import json
 import math
 import os
 import sys
+import textwrap
 import threading
 import time
 from collections.abc import Callable, Iterator, Sequence
@@ -193,7 +194,8 @@ def _check(args: argparse.Namespace) -> int:
 # --- The parser ----------------------------------------------------------------------------------
 
 EXAMPLES = {
-    "packmol": "cellkit pack packmol --species water.json methane.json --counts 500 20 --density 1000",
+    "packmol": "cellkit pack packmol --species water.json methane.json --counts 500 20 --density 1000 "
+               "--pair-style lj-cut-coul-long",
     "raspa": "cellkit pack raspa --species methane.json --counts 100 --density 400 --temperature 300 "
              "--init-cycles 1000",
     "coords": "cellkit pack coords --species water.json --counts 2 --coords box.xyz --box-len 20",
@@ -215,7 +217,7 @@ DESCRIPTIONS = {
 
 def _subparser(sub: Any, name: str, help: str) -> argparse.ArgumentParser:
     parser: argparse.ArgumentParser = sub.add_parser(
-        name, help=help, description=DESCRIPTIONS[name], epilog=f"example:\n  {EXAMPLES[name]}",
+        name, help=help, description=textwrap.fill(DESCRIPTIONS[name], 90), epilog=f"example:\n  {EXAMPLES[name]}",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     return parser
 
@@ -251,8 +253,10 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"cellkit {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="{pack,check}")
 
-    pack_parser = commands.add_parser("pack", help="build a box and write data.lmp and forcefield.lmp",
-                                      description="Build a box and write data.lmp and forcefield.lmp.")
+    pack_parser = commands.add_parser(
+        "pack", help="build a box and write data.lmp and forcefield.lmp",
+        description="Build a box and write data.lmp and forcefield.lmp; 'cellkit pack ROUTE --help' tells more.",
+        epilog=f"example:\n  {EXAMPLES['packmol']}", formatter_class=argparse.RawDescriptionHelpFormatter)
     routes = pack_parser.add_subparsers(dest="route", required=True, metavar="{packmol,raspa,coords}")
 
     p = _subparser(routes, "packmol", "pack with Packmol at a density")
@@ -266,9 +270,9 @@ def build_parser() -> argparse.ArgumentParser:
     _density(p)
     p.add_argument("--temperature", type=_number, default=300.0, metavar="K",
                    help="temperature in K (default: %(default)s)")
-    for stage in ("init", "equil", "prod"):
+    for stage, what in (("init", "initialisation"), ("equil", "equilibration"), ("prod", "production")):
         p.add_argument(f"--{stage}-cycles", type=_count, default=1, metavar="N",
-                       help=f"RASPA3 {stage} cycles (default: %(default)s)")
+                       help=f"RASPA3 {what} cycles (default: %(default)s)")
 
     p = _subparser(routes, "coords", "use positions you already have")
     _pack_options(p)
@@ -295,6 +299,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)
         return 130
-    except (RuntimeError, CommandError, CheckError, OSError, ValueError, TypeError, OverflowError) as e:
+    except OSError as e:  # "reading x: No such file or directory" rather than "[Errno 2] ..."
+        where = f"{os.fsdecode(e.filename)}: " if e.filename is not None else ""
+        print(f"error: {where}{e.strerror or e}", file=sys.stderr)
+        return 1
+    except (RuntimeError, CommandError, CheckError, ValueError, TypeError, OverflowError) as e:
         print(f"error: {e}", file=sys.stderr)
         return 1

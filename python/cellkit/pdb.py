@@ -42,13 +42,20 @@ def write_pdb(data_lmp: str | os.PathLike[str], pdb: str | os.PathLike[str]) -> 
                    f"{x:8.3f}{y:8.3f}{z:8.3f}  1.00  0.00")
     out.append("END")
     target = os.fspath(pdb)
-    fd, tmp = tempfile.mkstemp(dir=os.path.dirname(os.path.abspath(target)), prefix=".cellkit-", suffix=".pdb")
+    try:
+        # Created if missing, as the output directory is.
+        os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
+        fd, tmp = tempfile.mkstemp(dir=os.path.dirname(os.path.abspath(target)), prefix=".cellkit-", suffix=".pdb")
+    except OSError as e:
+        raise OSError(e.errno, f"writing {target}: {e.strerror}") from None
     try:
         with os.fdopen(fd, "w", encoding="utf-8") as f:
             f.write("\n".join(out) + "\n")
         os.chmod(tmp, 0o644)  # mkstemp's 0600 would hide the file from other viewers
         os.replace(tmp, target)
-    except BaseException:
+    except BaseException as e:
         os.unlink(tmp)
+        if isinstance(e, OSError):
+            raise OSError(e.errno, f"writing {target}: {e.strerror}") from None
         raise
     return len(atoms)
