@@ -75,6 +75,7 @@ def test_usage_errors_exit_2(tmp_path):
         (*base, "--density", "dense"): "not a number",
         (*base, "--density", "1000", "--pair-style", "lj"): "invalid choice",
         ("pack", "coords", "--species", WATER, "--counts", "2", "--coords", "x.xyz"): "--box-len",
+        ("pack", "raspa", "--species", WATER, "--counts", "2", "--density", "1", "--init-cycles", "-1"): "negative",
     }
     for args, fragment in cases.items():
         run = command(*args)
