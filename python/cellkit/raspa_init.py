@@ -6,6 +6,7 @@ called directly.
 
 from __future__ import annotations
 
+import importlib
 import json
 import math
 import os
@@ -163,7 +164,8 @@ def _import_raspalib() -> Any:
     try:
         with warnings.catch_warnings():  # it warns that OpenCL is missing, which the CPU path never needs
             warnings.filterwarnings("ignore", "OpenCL library not found", RuntimeWarning)
-            import raspalib
+            # By name, so type checkers leave its stubs (which do not parse in 3.1.0) alone.
+            raspalib = importlib.import_module("raspalib")
     except ImportError as e:
         raise ImportError("pack_with_raspa3 needs RASPA3's Python package raspalib (CPython 3.12+ on Linux x86_64, "
                           "with libOpenCL.so.1 from Debian's ocl-icd-libopencl1); install it with "
@@ -244,7 +246,8 @@ def _fields(where: str, entry: Any, keys: tuple[str, ...], required: tuple[str, 
     for key in required:
         if key not in entry:
             raise _Fault(f"{where}: missing field `{key}`")
-    return entry
+    fields: dict[str, Any] = entry
+    return fields
 
 
 def _number(where: str, value: Any) -> float:
@@ -348,7 +351,7 @@ def _core_diameter(atom: _PseudoAtom) -> float:
     if atom.epsilon <= 0.0 or atom.sigma <= 0.0:
         return 0.0
     x = (1.0 + math.sqrt(1.0 + OVERLAP_ENERGY / atom.epsilon)) / 2.0  # (sigma/r)^6 from 4 eps (x^2 - x) = E
-    return atom.sigma / x ** (1.0 / 6.0)
+    return float(atom.sigma / x ** (1.0 / 6.0))
 
 
 @dataclass(frozen=True)
@@ -447,7 +450,7 @@ def _canonical_coords(plan: dict[str, Any], positions: list[Vec3]) -> list[list[
         molecules[k] = [positions[start + i * n:start + (i + 1) * n] for i in range(count)]
         start += count * n
     box_len = plan["box_len"]
-    coords = []
+    coords: list[list[float]] = []
     for k in sorted(molecules):
         for molecule in molecules[k]:
             centre = [sum(p[axis] for p in molecule) / len(molecule) for axis in range(3)]
@@ -481,7 +484,8 @@ def _run_in_child(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
         raise RuntimeError(f"the RASPA3 process ended without a result (exit status {child.returncode})") from None
     if status != "ok":
         raise RuntimeError(f"RASPA3 failed: {payload}")
-    return payload
+    result: tuple[float, list[tuple[float, float, float]]] = payload
+    return result
 
 
 def _child_main() -> None:
