@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib.util
 import math
 import os
 import pathlib
@@ -17,7 +18,6 @@ import numpy as np
 import pytest
 
 import cellkit.pack
-from cellkit import _native
 from helpers import EXAMPLES, lammps_script, run_lammps, write_json
 
 FF, WATER, METHANE = (str(EXAMPLES / f"{n}.json") for n in ("force_field", "water", "methane"))
@@ -99,14 +99,17 @@ def test_failures_say_why_exit_1_and_write_nothing(tmp_path, make_args, message)
     assert not (tmp_path / "out").exists()
 
 
-def test_a_refused_packmol_build_and_raspa_without_its_route(tmp_path):
+def test_a_refused_packmol_build_and_a_real_raspa_build(tmp_path):
     run = command("pack", "packmol", "--species", WATER, "--counts", "2", "--density", "0", "--force-field", FF,
                   "--out-dir", str(tmp_path))
     assert (run.returncode, run.stderr.splitlines()[-1]) == (1, "error: density must be positive")
-    if hasattr(_native, "pack_raspa_py"):
-        pytest.skip("the RASPA3 route is built in; its builds are tested with it")
-    run = command("pack", "raspa", "--species", WATER, "--counts", "2", "--density", "1000", "--init-cycles", "5")
-    assert run.returncode == 1 and "error: this build of cellkit has no RASPA3 route" in run.stderr
+    if importlib.util.find_spec("raspalib") is None:
+        pytest.skip("raspalib is not installed")
+    run = command("pack", "raspa", "--species", WATER, METHANE, "--counts", "8", "12", "--density", "500",
+                  "--force-field", FF, "--out-dir", str(tmp_path), "--init-cycles", "2", "--equil-cycles", "2",
+                  "--prod-cycles", "2")
+    assert run.returncode == 0 and "atoms: 36 (3 types)" in run.stdout, run.stderr
+    assert (tmp_path / "data.lmp").exists() and (tmp_path / "forcefield.lmp").exists()
 
 
 def test_net_charge_warning_and_check_of_a_box_without_pair_style(tmp_path, lmp):

@@ -137,11 +137,8 @@ def raspa(
     """Has RASPA3 build and equilibrate the box at `density` (kg/m³) and `temperature` (K), with the
     given numbers of initialisation, equilibration and production cycles, then writes data.lmp and
     forcefield.lmp into `out_dir`."""
-    native = getattr(_native, "pack_raspa_py", None)
-    if native is None:
-        raise RuntimeError("this build of cellkit has no RASPA3 route (cellkit._native lacks pack_raspa_py)")
     with environment_first_on_path():
-        summary: str = native(
+        summary: str = _native.pack_raspa_py(
             _paths(species, "species"), counts, density, temperature, init_cycles, equil_cycles,
             prod_cycles, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
         )
