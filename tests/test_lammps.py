@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from cellkit import _native
-from helpers import (EXAMPLES, KCAL_PER_K, chain, exact_in_data_file, lammps_script, lattice,
+from helpers import (EXAMPLES, KCAL_PER_K, bonded_terms, chain, exact_in_data_file, foretold_refusals, lammps_script, lattice,
                       raspa3_examples_dir, run_lammps, template, write_json, zigzag)
 
 PyPairSetup = _native.PyPairSetup
@@ -46,9 +46,10 @@ def test_lammps_accepts_each_pair_style_preset(lmp, tmp_path, case):
     names = [name for name, _ in species_counts]
     counts = [count for _, count in species_counts]
     molecules = [template(SPECIES[name]) for name, count in species_counts for _ in range(count)]
-    build(tmp_path, [SPECIES[n] for n in names], counts, molecules, spacing=8.0,
-          pair_style=getattr(PyPairSetup, preset) if preset else None, explicit_lb=explicit_lb,
-          force_field=FORCE_FIELD)
+    summary = build(tmp_path, [SPECIES[n] for n in names], counts, molecules, spacing=8.0,
+                    pair_style=getattr(PyPairSetup, preset) if preset else None, explicit_lb=explicit_lb,
+                    force_field=FORCE_FIELD)
+    assert foretold_refusals(summary) == []
 
     run = run_lammps(lmp, tmp_path, lammps_script(pair_setup))
 
@@ -84,19 +85,6 @@ def _find(entries, names):
     return None
 
 
-def _bonded_terms(doc):
-    """Bonds (i, j), angles (i, j, k) and dihedrals (i, j, k, l) implied by the connectivity."""
-    n = len(doc["pseudoAtoms"])
-    nbr = [[] for _ in range(n)]
-    for a, b in doc["Connectivity"]:
-        nbr[a].append(b)
-        nbr[b].append(a)
-    angles = [(nb[p], j, nb[q]) for j, nb in enumerate(nbr) for p in range(len(nb)) for q in range(p + 1, len(nb))]
-    dihedrals = [(i, j, k, l) for j, k in doc["Connectivity"] for i in nbr[j] if i != k
-                 for l in nbr[k] if l not in (j, i)]
-    return doc["Connectivity"], angles, dihedrals
-
-
 def _angle(u, v):
     return math.acos(max(-1.0, min(1.0, np.dot(u, v) / (np.linalg.norm(u) * np.linalg.norm(v)))))
 
@@ -113,7 +101,8 @@ def expected_bonded_energies(doc, pos):
     The allowance covers the decimals forcefield.lmp keeps: bond k 4 and r0 6; angle k 4 and
     angle0 4 (degrees); dihedral K1..K3 4."""
     names = [t for t, _ in doc["pseudoAtoms"]]
-    bonds, angles, dihedrals = _bonded_terms(doc)
+    bonds = doc["Connectivity"]
+    angles, dihedrals = bonded_terms(len(names), bonds)
     out = {"ebond": [0.0, 0.0], "eangle": [0.0, 0.0], "edihed": [0.0, 0.0]}
     for i, j in bonds:
         k, r0 = _find(doc["Bonds"], [names[i], names[j]])
@@ -276,20 +265,9 @@ def test_van_der_waals_energy_matches_the_json_parameters(lmp, tmp_path, overrid
 
 # --- Real RASPA3 example inputs ------------------------------------------------------------------
 
-def test_raspa3_methane_example_runs_in_lammps(lmp, tmp_path):
-    d = raspa3_examples_dir() / "methane_ua"
-    build(tmp_path, [str(d / "methane.json")], [27], [template(d / "methane.json")] * 27, spacing=6.0,
-          force_field=str(d / "force_field.json"))
-    run = run_lammps(lmp, tmp_path, lammps_script())
-    assert run.counts == {"atoms": 27}
-    assert run.thermo["E_vdwl"] < 0.0  # methane at 6 A sits in the attractive well
-    assert run.warnings == []
-
-
 # Example inputs that use what these files cannot express: no Connectivity, or fixed bonds.
 RASPA3_REJECTED = {
     "spce-without-connectivity": ("water_spce_3site", "water", 3, "has 3 pseudoAtoms but no Connectivity"),
-    "co2-without-connectivity": ("co2_rigid", "CO2", 3, "has 3 pseudoAtoms but no Connectivity"),
     "fixed-bonds": ("propane_butane_fixed_bonds", "propane", 3,
                     "unsupported bond potential 'FIXED' for CH3-CH2 (only HARMONIC is supported)"),
 }
