@@ -20,8 +20,6 @@ WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methan
 MASS = {WATER: 15.9994 + 2 * 1.008, METHANE: 16.043, BUTANE: 2 * 15.035 + 2 * 14.027}
 CHARGES = {WATER: [-0.8476, 0.4238, 0.4238], METHANE: [0.0]}
 
-needs_raspalib = pytest.mark.skipif(importlib.util.find_spec("raspalib") is None,
-                                    reason="raspalib is not installed (pip install 'cellkit[raspa]')")
 
 
 def pack(species, counts, density, force_field=FF, cycles=2):
@@ -33,25 +31,19 @@ def distances(pos):
     return np.linalg.norm(pos[:, None, :] - pos[None, :, :], axis=-1)
 
 
-# species and counts; a zero count in between; the bulkier methane is inserted first, so RASPA3's
-# order differs from the one given; butane's flexible template moves as a rigid body.
-CASES = {
-    "water+methane": ([WATER, METHANE], [8, 12]),
-    "count-0-skipped": ([METHANE, BUTANE, WATER], [12, 0, 8]),
-    "butane+water": ([BUTANE, WATER], [6, 10]),
-}
+# The bulkier methane is inserted first, so RASPA3's order differs from the one given, past a count-0
+# species; butane's flexible template moves as a rigid body.
+CASES = {"water+methane": ([WATER, BUTANE, METHANE], [8, 0, 12]), "butane+water": ([BUTANE, WATER], [6, 10])}
 
 
-@needs_raspalib
+@pytest.mark.skipif(importlib.util.find_spec("raspalib") is None, reason="no raspalib (pip install 'cellkit[raspa]')")
 @pytest.mark.parametrize("case", CASES.values(), ids=CASES.keys())
 def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path, case):
     species, counts = case
     density = 500.0
     box_len, coords = pack(species, counts, density)
 
-    total_mass = 0.0
-    for s, c in zip(species, counts):
-        total_mass += MASS[s] * c
+    total_mass = sum(MASS[s] * c for s, c in zip(species, counts))
     assert box_len == pytest.approx(math.cbrt(total_mass / 6.02214076e23 / (density / 1000.0) * 1e24), rel=1e-14)
     xyz = np.array(coords, dtype=float)
     assert xyz.shape == (sum(len(template(s)) * c for s, c in zip(species, counts)), 3)
@@ -198,8 +190,8 @@ BAD_FILES = {
                       "ff.json: duplicate field `MixingRule`"),
     "nan-literal": (_text("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'),
                     "water.json: NaN is not a JSON number"),
-    "not-json": (_text("water.json", '{"pseudoAtoms": ['), r"parsing .*water.json: Expecting value: line 1"),
-    "missing-file": (lambda tmp: (str(tmp / "none.json"), WATER), r"reading .*none.json: No such file"),
+    "not-json": (_text("water.json", '{"pseudoAtoms": ['), r"parsing .*water.json: "),  # then CPython's words
+    "missing-file": (lambda tmp: (str(tmp / "none.json"), WATER), r"reading .*none.json: "),  # then the system's
     "mixing-rule": (_ff_with(MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
     "no-pseudo-atoms": (lambda tmp: (write_json(tmp / "ff.json", {"MixingRule": "Lorentz-Berthelot"}), WATER),
                         "ff.json: the top level: missing field `PseudoAtoms`"),
