@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "common/number_format.hpp"
 #include "ff/molecule.hpp"
 #include "test_support.hpp"
 
@@ -121,91 +122,43 @@ TEST_F(MoleculeLoad, Faults) {
     for (const auto& [text, message] : cases) EXPECT_EQ(fault(text), message) << text;
 }
 
-// A molecule file of `atoms` carbon atoms bonded as listed.
-std::string bonded_atoms(std::size_t atoms, const std::vector<AtomPair>& pairs) {
-    std::string text = R"({"pseudoAtoms": [)";
-    for (std::size_t a = 0; a < atoms; ++a) text += std::string(a ? ", " : "") + R"(["C", [0, 0, 0]])";
-    text += R"(], "Connectivity": [)";
-    for (std::size_t p = 0; p < pairs.size(); ++p) {
-        text += (p ? ", [" : "[") + std::to_string(pairs[p][0]) + ", " + std::to_string(pairs[p][1]) + "]";
+// A molecule file of n carbon atoms: atom 0 bonded to each other one (a star), or every pair bonded.
+std::string bonded_atoms(std::size_t n, bool every_pair) {
+    std::string atoms, pairs;
+    for (std::size_t b = 0; b < n; ++b) {
+        atoms += std::string(b ? ", " : "") + R"(["C", [0, 0, 0]])";
+        for (std::size_t a = 0; a < (every_pair ? b : std::min<std::size_t>(b, 1)); ++a) {
+            pairs += fmt::cat(pairs.empty() ? "[" : ", [", b, ", ", a, "]");
+        }
     }
-    return text + "]}";
-}
-
-std::vector<AtomPair> star(std::size_t leaves) {
-    std::vector<AtomPair> pairs;
-    for (std::size_t leaf = 1; leaf <= leaves; ++leaf) pairs.push_back({0, leaf});
-    return pairs;
-}
-
-std::vector<AtomPair> clique(std::size_t n) {
-    std::vector<AtomPair> pairs;
-    for (std::size_t a = 0; a < n; ++a) {
-        for (std::size_t b = a + 1; b < n; ++b) pairs.push_back({b, a});
-    }
-    return pairs;
-}
-
-std::vector<AtomPair> bipartite(std::size_t n) {
-    std::vector<AtomPair> pairs;
-    for (std::size_t a = 0; a < n; ++a) {
-        for (std::size_t b = n; b < 2 * n; ++b) pairs.push_back({a, b});
-    }
-    return pairs;
+    return R"({"pseudoAtoms": [)" + atoms + R"(], "Connectivity": [)" + pairs + "]}";
 }
 
 // The bound is checked on counts, before anything is derived; the counts are those the
 // derivation then lists (three-membered rings included).
 TEST_F(MoleculeLoad, DerivedCountsBeyondTheBoundAreRefusedEarly) {
     const std::string beyond = ", more than the 1000000 a molecule may have";
-    const struct {
-        const char* label;
-        std::size_t atoms;
-        std::vector<AtomPair> pairs;
-        std::string message;
-        std::size_t angles, dihedrals;
-    } cases[] = {
-        {"star of 1414", 1415, star(1414), "", 998'991, 0},
-        {"star of 1415", 1416, star(1415),
-         "{p} Connectivity implies 1000405 angles" + beyond +
-             " (atom 0 alone is bonded to 1415 atoms); check the "
-             "Connectivity"},
-        {"K40,40", 80, bipartite(40),
-         "{p} Connectivity implies 2433600 dihedrals" + beyond + "; check the Connectivity"},
-        // Every bond of K39 lies in 37 triangles: 741 x 37 x 37 dihedrals before they are taken out, 741 x 37 x 36
-        // after.
-        {"K39", 39, clique(39), "", 27'417, 987'012},
-        {"K45", 45, clique(45), "{p} Connectivity implies 1787940 dihedrals" + beyond + "; check the Connectivity"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fault(bonded_atoms(c.atoms, c.pairs)), c.message) << c.label;
-        if (!c.message.empty()) continue;
-        const Molecule m = Molecule::load(write(bonded_atoms(c.atoms, c.pairs)));
-        EXPECT_EQ(derived_angles(m).size(), c.angles) << c.label;
-        EXPECT_EQ(derived_dihedrals(m).size(), c.dihedrals) << c.label;
-    }
+    EXPECT_EQ(fault(bonded_atoms(1416, false)), "{p} Connectivity implies 1000405 angles" + beyond +
+                                                    " (atom 0 alone is bonded to 1415 atoms); check the Connectivity");
+    EXPECT_EQ(fault(bonded_atoms(45, true)),
+              "{p} Connectivity implies 1787940 dihedrals" + beyond + "; check the Connectivity");
+    // Every bond of K39 lies in 37 triangles: 741 x 37 x 37 dihedrals before they are taken out, 741 x 37 x 36 after.
+    const Molecule k39 = Molecule::load(write(bonded_atoms(39, true)));
+    EXPECT_EQ(derived_angles(k39).size(), 27'417u);
+    EXPECT_EQ(derived_dihedrals(k39).size(), 987'012u);
 }
 
 TEST(MoleculeDerivation, AnglesAndDihedralsInBondOrder) {
-    const struct {
-        const char* label;
-        std::size_t atoms;
-        std::vector<AtomPair> connectivity;
-        std::vector<Angle> angles;
-        std::vector<Dihedral> dihedrals;
-    } cases[] = {
-        {"water", 3, {{0, 1}, {0, 2}}, {{1, 0, 2}}, {}},
-        {"chain", 4, {{0, 1}, {1, 2}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{0, 1, 2, 3}}},
-        {"reversed middle", 4, {{0, 1}, {2, 1}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{3, 2, 1, 0}}},
-        {"star", 4, {{0, 1}, {0, 2}, {0, 3}}, {{1, 0, 2}, {1, 0, 3}, {2, 0, 3}}, {}},
-        {"ring", 3, {{0, 1}, {1, 2}, {2, 0}}, {{1, 0, 2}, {0, 1, 2}, {1, 2, 0}}, {}},
+    const std::tuple<std::vector<AtomPair>, std::vector<Angle>, std::vector<Dihedral>> cases[] = {
+        {{{0, 1}, {1, 2}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{0, 1, 2, 3}}},  // chain
+        {{{0, 1}, {2, 1}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{3, 2, 1, 0}}},  // middle bond reversed
+        {{{0, 1}, {0, 2}, {0, 3}}, {{1, 0, 2}, {1, 0, 3}, {2, 0, 3}}, {}},   // star
+        {{{0, 1}, {1, 2}, {2, 0}}, {{1, 0, 2}, {0, 1, 2}, {1, 2, 0}}, {}},   // three-membered ring
     };
-    for (const auto& c : cases) {
-        Molecule m;
-        m.pseudo_atoms.resize(c.atoms);
-        m.connectivity = c.connectivity;
-        EXPECT_EQ(derived_angles(m), c.angles) << c.label;
-        EXPECT_EQ(derived_dihedrals(m), c.dihedrals) << c.label;
+    for (const auto& [connectivity, angles, dihedrals] : cases) {
+        const Molecule m{.pseudo_atoms = std::vector<PseudoAtom>(4), .connectivity = connectivity};
+        EXPECT_EQ(derived_angles(m), angles);
+        EXPECT_EQ(derived_dihedrals(m), dihedrals);
     }
 }
 
