@@ -11,22 +11,14 @@ import numpy as np
 import pytest
 
 from cellkit import _native
-from helpers import (EXAMPLES, KCAL_PER_K, bonded_terms, chain, exact_in_data_file, foretold_refusals, lammps_script, lattice,
-                      raspa3_examples_dir, run_lammps, template, write_json, zigzag)
+from helpers import (EXAMPLES, KCAL_PER_K, bonded_terms, chain, exact_in_data_file, foretold_refusals, lammps_script,
+                     lattice, raspa3_examples_dir, run_lammps, template, write_json)
 
 PyPairSetup = _native.PyPairSetup
 FORCE_FIELD = str(EXAMPLES / "force_field.json")
 SPECIES = {name: str(EXAMPLES / f"{name}.json") for name in ("water", "methane", "butane")}
 # atoms, bonds, angles, dihedrals of one molecule
 TOPOLOGY = {"water": (3, 2, 1, 0), "methane": (1, 0, 0, 0), "butane": (4, 3, 2, 1)}
-
-
-def build(tmp_path, species, counts, molecules, spacing, **kwargs):
-    """Lays the molecules out on a lattice and writes data.lmp and forcefield.lmp into tmp_path."""
-    coords, box_len = lattice(molecules, spacing)
-    summary = _native.pack_from_coords_py(species, counts, coords, box_len, out_dir=str(tmp_path), **kwargs)
-    assert (tmp_path / "data.lmp").is_file() and (tmp_path / "forcefield.lmp").is_file(), summary
-    return summary
 
 
 # (pair-style preset, explicit_lb, species and counts, pair setup the LAMMPS input supplies itself)
@@ -43,12 +35,11 @@ PRESET_CASES = {
 @pytest.mark.parametrize("case", PRESET_CASES.values(), ids=PRESET_CASES.keys())
 def test_lammps_accepts_each_pair_style_preset(lmp, tmp_path, case):
     preset, explicit_lb, species_counts, pair_setup = case
-    names = [name for name, _ in species_counts]
-    counts = [count for _, count in species_counts]
-    molecules = [template(SPECIES[name]) for name, count in species_counts for _ in range(count)]
-    summary = build(tmp_path, [SPECIES[n] for n in names], counts, molecules, spacing=8.0,
-                    pair_style=getattr(PyPairSetup, preset) if preset else None, explicit_lb=explicit_lb,
-                    force_field=FORCE_FIELD)
+    names, counts = zip(*species_counts)
+    coords, box_len = lattice([template(SPECIES[n]) for n, count in species_counts for _ in range(count)], 8.0)
+    summary = _native.pack_from_coords_py([SPECIES[n] for n in names], counts, coords, box_len, out_dir=str(tmp_path),
+                                          pair_style=getattr(PyPairSetup, preset) if preset else None,
+                                          explicit_lb=explicit_lb, force_field=FORCE_FIELD)
     assert foretold_refusals(summary) == []
 
     run = run_lammps(lmp, tmp_path, lammps_script(pair_setup))
@@ -241,23 +232,3 @@ def test_van_der_waals_energy_matches_the_json_parameters(lmp, tmp_path, overrid
     assert energy[True] == pytest.approx(energy[False], rel=1e-6)
     assert energy[False] == pytest.approx(expected, rel=1e-6)
     assert energy[True] == pytest.approx(expected, rel=1e-6)
-
-
-# --- Real RASPA3 example inputs ------------------------------------------------------------------
-
-# Example inputs that use what these files cannot express: no Connectivity, or fixed bonds.
-RASPA3_REJECTED = {
-    "spce-without-connectivity": ("water_spce_3site", "water", 3, "has 3 pseudoAtoms but no Connectivity"),
-    "fixed-bonds": ("propane_butane_fixed_bonds", "propane", 3,
-                    "unsupported bond potential 'FIXED' for CH3-CH2 (only HARMONIC is supported)"),
-}
-
-
-@pytest.mark.parametrize("case", RASPA3_REJECTED.values(), ids=RASPA3_REJECTED.keys())
-def test_raspa3_examples_beyond_these_files_are_refused(tmp_path, case):
-    folder, name, n_atoms, message = case
-    d = raspa3_examples_dir() / folder
-    with pytest.raises(RuntimeError, match=message.replace("(", r"\(").replace(")", r"\)")):
-        _native.pack_from_coords_py([str(d / f"{name}.json")], [1], zigzag(n_atoms).tolist(), 20.0,
-                                    force_field=str(d / "force_field.json"), out_dir=str(tmp_path))
-    assert not (tmp_path / "data.lmp").exists()

@@ -41,26 +41,24 @@ TEST_F(ForceFieldLoad, ObjectFormBuildsTheModel) {
             {"names": ["O", "H"], "parameters": [10, 2.5], "source": "pair"},
             {"names": ["N", "N"], "type": "lennard-jones", "parameters": [1, 2], "source": null}]
     })"));
+    using Sources = std::vector<std::string>;
+    auto atom = [&ff](const char* n) {
+        const PseudoAtomParams& p = *ff.find(n);
+        return std::tuple(p.mass, p.charge, p.epsilon, p.sigma, p.sources);
+    };
     ASSERT_EQ(ff.pseudo_atoms.size(), 3u);
-    const PseudoAtomParams& o = *ff.find("O");
-    EXPECT_EQ(o.mass, 15.9994);
-    EXPECT_EQ(o.charge, -0.8476);
-    EXPECT_EQ(o.epsilon, 78.2);
-    EXPECT_EQ(o.sigma, 3.166);
-    EXPECT_EQ(o.sources, std::vector<std::string>{"paper"});
-    EXPECT_EQ(ff.find("H")->sources, (std::vector<std::string>{"self", "other"}));
-    const PseudoAtomParams& n = *ff.find("N");
-    EXPECT_EQ(n.epsilon, 0.0);
-    EXPECT_EQ(n.sigma, 0.0);
-    EXPECT_TRUE(n.sources.empty());
+    EXPECT_EQ(atom("O"), std::tuple(15.9994, -0.8476, 78.2, 3.166, Sources{"paper"}));
+    EXPECT_EQ(atom("H"), std::tuple(1.0, 0.4238, 0.0, 0.0, Sources{"self", "other"}));
+    EXPECT_EQ(atom("N"), std::tuple(14.007, 0.0, 0.0, 0.0, Sources{}));
 
+    auto pair = [&ff](const char* a, const char* b) {
+        const BinaryPairParams& p = *ff.find_pair(a, b);
+        return std::tuple(p.epsilon, p.sigma, p.source);
+    };
     ASSERT_EQ(ff.binary_pairs.size(), 2u);
     ASSERT_TRUE(ff.binary_pairs.contains(NamePair{"H", "O"}));
-    const BinaryPairParams& oh = *ff.find_pair("O", "H");
-    EXPECT_EQ(oh.epsilon, 10.0);
-    EXPECT_EQ(oh.sigma, 2.5);
-    EXPECT_EQ(oh.source, "pair");
-    EXPECT_EQ(ff.find_pair("N", "N")->source, std::nullopt);
+    EXPECT_EQ(pair("O", "H"), std::tuple(10.0, 2.5, std::optional<std::string>("pair")));
+    EXPECT_EQ(pair("N", "N"), std::tuple(1.0, 2.0, std::optional<std::string>()));
     EXPECT_EQ(ff.find_pair("O", "N"), nullptr);
 }
 
