@@ -68,16 +68,8 @@ def run_lammps(lmp: str, workdir: pathlib.Path, script: str) -> LammpsRun:
 
 def lammps_script(pair_setup: str = "", thermo: str = "step atoms pe ebond eangle edihed evdwl ecoul elong") -> str:
     """Reads data.lmp and forcefield.lmp, evaluates the energy once; pair_setup precedes the include."""
-    return (
-        "units real\n"
-        "atom_style full\n"
-        "read_data data.lmp\n"
-        f"{pair_setup}\n"
-        "include forcefield.lmp\n"
-        f"thermo_style custom {thermo}\n"
-        "thermo_modify format float %.15g\n"
-        "run 0\n"
-    )
+    return (f"units real\natom_style full\nread_data data.lmp\n{pair_setup}\ninclude forcefield.lmp\n"
+            f"thermo_style custom {thermo}\nthermo_modify format float %.15g\nrun 0\n")
 
 
 def foretold_refusals(summary: str) -> list[str]:

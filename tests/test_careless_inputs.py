@@ -28,10 +28,10 @@ def two_type_inputs(d: pathlib.Path, first_type="A", source=None, stem="mol", ma
     return [str(d / f"{stem}.json")], str(d / "force_field.json")
 
 
-def build_two_types(d: pathlib.Path, box=20.0, explicit_lb=False, **inputs):
+def build_two_types(d: pathlib.Path, explicit_lb=False, **inputs):
     species, force_field = two_type_inputs(d, **inputs)
     coords = [[5.0, 5.0, 5.0], [6.5, 5.0, 5.0], [15.0, 15.0, 15.0], [16.5, 15.0, 15.0]]
-    return _native.pack_from_coords_py(species, [2], coords, box, force_field=force_field, out_dir=str(d),
+    return _native.pack_from_coords_py(species, [2], coords, 20.0, force_field=force_field, out_dir=str(d),
                                        pair_style=PyPairSetup.LjCut, explicit_lb=explicit_lb)
 
 
@@ -43,12 +43,11 @@ def test_texts_that_mean_something_to_lammps_elsewhere_are_read_as_plain_text(lm
     assert accepted, out[-3000:]
 
 
-# (inputs, the refusal): found while reading, while composing forcefield.lmp and while composing data.lmp
+# (inputs, the refusal): found while reading, and while composing forcefield.lmp after data.lmp
 REFUSED = {
     "zero-mass": (dict(mass=0.0), "mass of PseudoAtoms entry 'A' in "),
     "cross-epsilon-overflow": (dict(epsilon=1e200, explicit_lb=True),
                                "cannot write forcefield.lmp: the epsilon of pair_coeff 1 2 (A-B) is inf"),
-    "box-prints-as-zero": (dict(box=4e-7), "got 0.0000004, which data.lmp (6 decimals) would write as 0.000000"),
 }
 
 

@@ -120,10 +120,7 @@ def random_system(rng: random.Random, d: pathlib.Path):
     stems: set[str] = set()
     species, counts, templates = [], [], []
     preset = rng.choice(PRESETS)
-    if preset == "Tip4p" and rng.random() < 0.7 or rng.random() < 0.2:
-        docs = [("water", WATER)]
-    else:
-        docs = []
+    docs = [("water", WATER)] if preset == "Tip4p" and rng.random() < 0.7 or rng.random() < 0.2 else []
     for _ in range(rng.randint(1, 3)):
         rigid = rng.random() < 0.4
         docs.append((random_name(rng, stems).replace("/", "_").lstrip("."),

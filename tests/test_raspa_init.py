@@ -170,48 +170,34 @@ def test_array_forms_read_like_objects_and_types_without_self_entry_have_no_lj(t
     assert (array_water.name, array_water.atoms) == ("water", ri._load_molecule(WATER).atoms)
 
 
-def _ff_with(**changes):
-    return lambda tmp: (write_json(tmp / "ff.json", dict(FF_DOC, **changes)), WATER)
-
-
-def _water_with(doc):
-    return lambda tmp: (FF, write_json(tmp / "water.json", doc))
-
-
-def _text(name, text):
-    def make(tmp):
-        (tmp / name).write_text(text)
-        return (str(tmp / name), WATER) if name == "ff.json" else (FF, str(tmp / name))
-    return make
-
-
+# (the file given in place of the example's, as text, as a document or missing; what the refusal says)
 BAD_FILES = {
-    "duplicate-key": (_text("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}'),
+    "duplicate-key": ("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}',
                       "ff.json: duplicate field `MixingRule`"),
-    "nan-literal": (_text("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'),
-                    "water.json: NaN is not a JSON number"),
-    "not-json": (_text("water.json", '{"pseudoAtoms": ['), r"parsing .*water.json: "),  # then CPython's words
-    "missing-file": (lambda tmp: (str(tmp / "none.json"), WATER), r"reading .*none.json: "),  # then the system's
-    "mixing-rule": (_ff_with(MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
-    "no-pseudo-atoms": (lambda tmp: (write_json(tmp / "ff.json", {"MixingRule": "Lorentz-Berthelot"}), WATER),
+    "nan-literal": ("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}', "water.json: NaN is not a JSON number"),
+    "not-json": ("water.json", '{"pseudoAtoms": [', r"parsing .*water.json: "),  # then CPython's words
+    "missing-file": ("ff.json", None, r"reading .*ff.json: "),  # then the system's
+    "mixing-rule": ("ff.json", dict(FF_DOC, MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
+    "no-pseudo-atoms": ("ff.json", {"MixingRule": "Lorentz-Berthelot"},
                         "ff.json: the top level: missing field `PseudoAtoms`"),
-    "mass-string": (_ff_with(PseudoAtoms=[{"name": "Ow", "mass": "16", "charge": 0}]),
+    "mass-string": ("ff.json", dict(FF_DOC, PseudoAtoms=[{"name": "Ow", "mass": "16", "charge": 0}]),
                     r"ff.json: PseudoAtoms\[0\].mass: expected a number"),
-    "self-params": (_ff_with(SelfInteractions=[["Ow", "lennard-jones", [78.2]]]),
+    "self-params": ("ff.json", dict(FF_DOC, SelfInteractions=[["Ow", "lennard-jones", [78.2]]]),
                     r"SelfInteractions for 'Ow' must have \[epsilon_K, sigma_Ang\], got \[78.2\]"),
-    "self-type": (_ff_with(SelfInteractions=[{"name": "Ow", "type": "buckingham", "parameters": [1, 2]}]),
+    "self-type": ("ff.json", dict(FF_DOC, SelfInteractions=[{"name": "Ow", "type": "buckingham", "parameters": []}]),
                   "unsupported SelfInteractions type 'buckingham' for 'Ow'"),
-    "atom-shape": (_water_with({"pseudoAtoms": [["Ow", [0, 0]]]}),
-                   r"water.json: pseudoAtoms\[0\] position: expected 3"),
-    "no-atoms": (_water_with({"pseudoAtoms": []}), "water.json defines no pseudoAtoms"),
-    "unknown-type": (_water_with({"pseudoAtoms": [["Xx", [0, 0, 0]]]}),
+    "atom-shape": ("water.json", {"pseudoAtoms": [["Ow", [0, 0]]]}, r"pseudoAtoms\[0\] position: expected 3"),
+    "no-atoms": ("water.json", {"pseudoAtoms": []}, "water.json defines no pseudoAtoms"),
+    "unknown-type": ("water.json", {"pseudoAtoms": [["Xx", [0, 0, 0]]]},
                      "pseudo-atom type 'Xx' of .*water.json is not in .*force_field.json"),
 }
 
 
 @pytest.mark.parametrize("case", BAD_FILES.values(), ids=BAD_FILES.keys())
 def test_bad_files_are_refused_naming_file_and_entry(no_raspa3_run, tmp_path, case):
-    make, message = case
-    force_field, species = make(tmp_path)
+    name, content, message = case
+    if content is not None:
+        (tmp_path / name).write_text(content if isinstance(content, str) else json.dumps(content))
+    files = {"ff.json": FF, "water.json": WATER} | {name: str(tmp_path / name)}
     with pytest.raises(ValueError, match=message):
-        pack([species], [50], 500.0, force_field=force_field)
+        pack([files["water.json"]], [50], 500.0, force_field=files["ff.json"])
