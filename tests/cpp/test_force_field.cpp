@@ -77,7 +77,18 @@ TEST_F(ForceFieldLoad, ArrayFormsReadLikeObjects) {
     EXPECT_EQ(fault(R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": []})"), "");
 }
 
-TEST_F(ForceFieldLoad, ParseFaults) {
+std::string self_entries(const std::string& entries) {
+    return with_atoms(R"("SelfInteractions": [)" + entries + "]");
+}
+
+std::string binary_entries(const std::string& entries) {
+    return with_atoms(R"("BinaryInteractions": [)" + entries + "]");
+}
+
+// Reading faults, then validation faults in the order of the checks.
+TEST_F(ForceFieldLoad, Faults) {
+    const std::string twice_a = R"({"name": "A", "mass": 1, "charge": 0}, {"name": "A", "mass": 1, "charge": 0})";
+    const std::string twice_x = R"({"name": "x", "parameters": []}, {"name": "x", "parameters": []})";
     const std::pair<std::string, std::string> cases[] = {
         {R"({"PseudoAtoms": []})", "parsing {p}: missing field `MixingRule` at line 1 column 19"},
         {R"({"MixingRule": "Lorentz-Berthelot"})", "parsing {p}: missing field `PseudoAtoms` at line 1 column 35"},
@@ -89,20 +100,7 @@ TEST_F(ForceFieldLoad, ParseFaults) {
          "parsing {p}: invalid type: null, expected a string at line 1 column 178"},
         {with_atoms(R"("SelfInteractions": [{"name": "A"}])"),
          "parsing {p}: missing field `parameters` at line 1 column 165"},
-    };
-    for (const auto& [text, message] : cases) EXPECT_EQ(fault(text), message) << text;
-}
-
-std::string self_entries(const std::string& entries) { return with_atoms(R"("SelfInteractions": [)" + entries + "]"); }
-
-std::string binary_entries(const std::string& entries) {
-    return with_atoms(R"("BinaryInteractions": [)" + entries + "]");
-}
-
-TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
-    const std::string twice_a = R"({"name": "A", "mass": 1, "charge": 0}, {"name": "A", "mass": 1, "charge": 0})";
-    const std::string twice_x = R"({"name": "x", "parameters": []}, {"name": "x", "parameters": []})";
-    const std::pair<std::string, std::string> cases[] = {
+        {"{\"MixingRule\": \"\xff\"}", "reading {p}: stream did not contain valid UTF-8"},
         {R"({"MixingRule": "lorentz-berthelot", "PseudoAtoms": [], "SelfInteractions": [)" + twice_x + "]}",
          "unsupported MixingRule 'lorentz-berthelot' in {p} (only \"Lorentz-Berthelot\" is supported)"},
         {R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [)" + twice_a + R"(], "SelfInteractions": [)" + twice_x +
@@ -133,6 +131,8 @@ TEST_F(ForceFieldLoad, ValidationFaultsInOrderOfChecks) {
         {binary_entries(R"({"names": ["A", "A"], "parameters": [1, 2]})"), ""},
     };
     for (const auto& [text, message] : cases) EXPECT_EQ(fault(text), message) << text;
+    EXPECT_EQ(fault_of([&] { ForceField::load(dir_ / "absent.json"); }),
+              "reading {d}/absent.json: No such file or directory");
 }
 
 // Every text that forcefield.lmp and data.lmp carry goes through one check: names must keep the
@@ -173,12 +173,6 @@ TEST_F(ForceFieldLoad, TextsThatLammpsWouldReadAsMoreThanText) {
         {atom(R"("Q")") + R"(, "SelfInteractions": [{"name": "Z", "parameters": [1, 2], "source": "\"\"\""}]})", ""},
     };
     for (const auto& [text, message] : cases) EXPECT_EQ(fault(text), message) << text;
-}
-
-TEST_F(ForceFieldLoad, ReadingFaults) {
-    EXPECT_EQ(fault("{\"MixingRule\": \"\xff\"}"), "reading {p}: stream did not contain valid UTF-8");
-    EXPECT_EQ(fault_of([&] { ForceField::load(dir_ / "absent.json"); }),
-              "reading {d}/absent.json: No such file or directory");
 }
 
 }  // namespace
