@@ -49,8 +49,11 @@ TEST(Resolve, ConvertsUnitsAndKeepsConnectivityOrientation) {
     EXPECT_NEAR(d.K2, -0.271015, 1e-6);
     EXPECT_NEAR(d.K3, 3.145029, 1e-6);
     EXPECT_EQ(d.K4, 0.0);
+    // Without a Torsions entry the dihedral is left out (bonds and bends have none to leave).
+    EXPECT_TRUE(resolve_molecule(chain(good_bonds, good_bends, {})).dihedrals.empty());
 }
 
+// The first entry for the types decides, even one that fails.
 TEST(Resolve, FailuresNameMoleculeAndAtomTypes) {
     const std::string rigid_hint = " and the molecule is not declared \"Type\": \"rigid\"; add explicit HARMONIC ";
     const std::vector<BondEntry> morse_first = {{{"CH3", "CH2"}, "MORSE", {1}}, {{"CH3", "CH2"}, "HARMONIC", {1, 2}}};
@@ -99,16 +102,6 @@ TEST(Resolve, RigidPlaceholdersFromGeometry) {
     // Collinear ends give 180 degrees even when rounding pushes the cosine past -1.
     const Molecule co2 = molecule("co2", {{"O", {0, 0, 1.149}}, {"C", {0, 0, 0}}, {"O", {0, 0, -1.149}}}, {{0, 1}, {1, 2}}, true);
     EXPECT_EQ(resolve_molecule(co2).angles[0].angle.angle0, 180.0);
-}
-
-TEST(Resolve, MissingTorsionEntryDropsDihedralAndFirstEntryWins) {
-    Molecule m = chain(good_bonds, good_bends, {});
-    EXPECT_TRUE(resolve_molecule(m).dihedrals.empty());
-    m.bond_entries.insert(m.bond_entries.begin(), {{"CH3", "CH2"}, "HARMONIC", {2000, 1.6}});
-    EXPECT_EQ(resolve_molecule(m).bonds[0].bond.r0, 1.6);
-    const Molecule single = molecule("methane", {{"CH4", {0, 0, 0}}});
-    const ResolvedMolecule r = resolve_molecule(single);
-    EXPECT_TRUE(r.bonds.empty() && r.angles.empty() && r.dihedrals.empty());
 }
 
 // Bond, angle, dihedral and binary-pair keys: the direction whose names compare smaller as bytes.
