@@ -8,7 +8,7 @@ import pathlib
 import pytest
 
 from cellkit import _native
-from helpers import EXAMPLES, foretold_refusals, lammps_script, lammps_verdict, lattice, template
+from helpers import EXAMPLES, foretold_refusals, lammps_script, lammps_verdict, lattice, template, write_json
 
 PyPairSetup = _native.PyPairSetup
 
@@ -66,26 +66,24 @@ WATER_H_FIRST = {"Type": "rigid", "pseudoAtoms": [["Hw", [1.0, 0.0, 0.0]], ["Ow"
                                                   ["Hw", [-0.333313, 0.942816, 0.0]]], "Connectivity": [[1, 0], [1, 2]]}
 METHOXY = {"Type": "rigid", "pseudoAtoms": [["CH3", [-1.43, 0.0, 0.0]], ["Ow", [0.0, 0.0, 0.0]],
                                             ["Hw", [0.333313, 0.942816, 0.0]]], "Connectivity": [[0, 1], [1, 2]]}
-TIP4P_WARNING = "warning: the Tip4p preset takes atom types 1 and 2 as the oxygen and hydrogen of a water"
+TIP4P_WARNING = ("warning: the Tip4p preset takes atom types 1 and 2 as the oxygen and hydrogen of a water, bond "
+                 "type 1 as its O-H bond and angle type 1 as its H-O-H angle, but ")
 UNCHARGED_WARNING = "warning: every atom type has charge 0, and LAMMPS refuses the kspace_style of the "
 
-# (preset, [(species, count)], change to the force field, the warning foretold or None); sound presets are in
-# test_lammps.py
+# (preset, [(species, count)], no charges or the water hydrogen's epsilon in K, the warning foretold or None);
+# sound presets are in test_lammps.py. 10 K is written as 0.0198720 kcal/mol, 2e-5 K as 0.0000000.
 PRESETS = {
-    "tip4p-hydrogen-first": ("Tip4p", [("water_h_first", 8)], None,
-                             TIP4P_WARNING + ", bond type 1 as its O-H bond and angle type 1 as its H-O-H angle, but "
-                             "the first species 'water_h_first' (atoms Hw, Ow, Hw) is not an oxygen, written first, "
-                             "bonded to two hydrogens of one type;"),
+    "tip4p-hydrogen-first": ("Tip4p", [("water_h_first", 8)], None, TIP4P_WARNING + "the first species "
+                             "'water_h_first' (atoms Hw, Ow, Hw) is not an oxygen, written first, bonded to two "
+                             "hydrogens of one type;"),
     "tip4p-methane-first": ("Tip4p", [("methane", 4), ("water", 8)], None,
-                            TIP4P_WARNING + ", bond type 1 as its O-H bond and angle type 1 as its H-O-H angle, but "
-                            "the first species 'methane' has 1 atoms, not 3;"),
-    "tip4p-oxygen-shared": ("Tip4p", [("water", 8), ("methoxy", 2)], None,
-                            "but species 'methoxy' has atom type 1 (Ow) at atom 1 without two atoms of type 2 (Hw) "
-                            "after it;"),
-    "tip4p-hydrogen-well": ("Tip4p", [("water", 8)], "hydrogen-well",
+                            TIP4P_WARNING + "the first species 'methane' has 1 atoms, not 3;"),
+    "tip4p-oxygen-shared": ("Tip4p", [("water", 8), ("methoxy", 2)], None, TIP4P_WARNING + "species 'methoxy' has "
+                            "atom type 1 (Ow) at atom 1 without two atoms of type 2 (Hw) after it;"),
+    "tip4p-hydrogen-well": ("Tip4p", [("water", 8)], 10.0,
                             "warning: the Tip4p preset needs the water hydrogen, atom type 2 (Hw), to have no "
                             "Lennard-Jones well, but pair_coeff 2 2 gives it epsilon 0.0198720 kcal/mol;"),
-    "tip4p-hydrogen-well-below-print": ("Tip4p", [("water", 8)], "hydrogen-speck", None),
+    "tip4p-hydrogen-well-below-print": ("Tip4p", [("water", 8)], 2e-5, None),
     "tip4p-uncharged": ("Tip4p", [("water", 8)], "uncharged", UNCHARGED_WARNING + "Tip4p preset"),
     "coul-long-uncharged": ("LjCutCoulLong", [("methane", 8)], None, UNCHARGED_WARNING + "LjCutCoulLong preset"),
 }
@@ -94,23 +92,20 @@ PRESETS = {
 @pytest.mark.parametrize("case", PRESETS.values(), ids=PRESETS.keys())
 def test_presets_lammps_will_refuse_carry_a_warning(lmp, tmp_path, case):
     preset, species_counts, ff_change, warning = case
-    files = {"water": EXAMPLES / "water.json", "methane": EXAMPLES / "methane.json"}
-    for name, doc in (("water_h_first", WATER_H_FIRST), ("methoxy", METHOXY)):
-        files[name] = tmp_path / f"{name}.json"
-        files[name].write_text(json.dumps(doc))
+    files = {"water": str(EXAMPLES / "water.json"), "methane": str(EXAMPLES / "methane.json"),
+             "water_h_first": write_json(tmp_path / "water_h_first.json", WATER_H_FIRST),
+             "methoxy": write_json(tmp_path / "methoxy.json", METHOXY)}
     ff = json.loads((EXAMPLES / "force_field.json").read_text())
     if ff_change == "uncharged":
         for atom in ff["PseudoAtoms"]:
             atom["charge"] = 0.0
-    elif ff_change in ("hydrogen-well", "hydrogen-speck"):  # 10 K is written as 0.0198720, 2e-5 K as 0.0000000
-        ff["SelfInteractions"].append({"name": "Hw", "parameters": [10.0 if ff_change == "hydrogen-well" else 2e-5, 1.0]})
-    (tmp_path / "force_field.json").write_text(json.dumps(ff))
-
-    molecules = [template(files[name]) for name, count in species_counts for _ in range(count)]
-    coords, box = lattice(molecules, spacing=8.0)
-    summary = _native.pack_from_coords_py([str(files[n]) for n, _ in species_counts], [c for _, c in species_counts],
-                                          coords, box, pair_style=getattr(PyPairSetup, preset),
-                                          force_field=str(tmp_path / "force_field.json"), out_dir=str(tmp_path))
+    elif ff_change:
+        ff["SelfInteractions"].append({"name": "Hw", "parameters": [ff_change, 1.0]})
+    names, counts = zip(*species_counts)
+    coords, box = lattice([template(files[n]) for n, count in species_counts for _ in range(count)], spacing=8.0)
+    summary = _native.pack_from_coords_py([files[n] for n in names], counts, coords, box,
+                                          pair_style=getattr(PyPairSetup, preset), out_dir=str(tmp_path),
+                                          force_field=write_json(tmp_path / "force_field.json", ff))
     foretold = foretold_refusals(summary)
     accepted, out = lammps_verdict(lmp, tmp_path, lammps_script())
     if warning is None:
