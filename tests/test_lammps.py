@@ -98,7 +98,7 @@ def expected_bonded_energies(docs, counts, coords):
         for i, j, m in angles:
             k, theta0 = _find(doc["Bends"], [names[i], names[j], names[m]])
             u, v = pos[i] - pos[j], pos[m] - pos[j]
-            dt = math.acos(np.clip(np.dot(u, v) / (np.linalg.norm(u) * np.linalg.norm(v)), -1, 1)) - math.radians(theta0)
+            dt = math.acos(np.clip(np.dot(u, v) / np.linalg.norm(u) / np.linalg.norm(v), -1, 1)) - math.radians(theta0)
             out["E_angle"][0] += 0.5 * k * KCAL_PER_K * dt**2
             out["E_angle"][1] += 5e-5 * dt**2 + k * KCAL_PER_K * abs(dt) * math.radians(5e-5)
         for i, j, k, m in dihedrals:
