@@ -68,16 +68,14 @@ def run_lammps(lmp: str, workdir: pathlib.Path, script: str) -> LammpsRun:
 
 def lammps_script(pair_setup: str = "", thermo: str = "step atoms pe ebond eangle edihed evdwl ecoul elong") -> str:
     """Reads data.lmp and forcefield.lmp, evaluates the energy once; pair_setup precedes the include."""
-    return (
-        "units real\n"
-        "atom_style full\n"
-        "read_data data.lmp\n"
-        f"{pair_setup}\n"
-        "include forcefield.lmp\n"
-        f"thermo_style custom {thermo}\n"
-        "thermo_modify format float %.15g\n"
-        "run 0\n"
-    )
+    return (f"units real\natom_style full\nread_data data.lmp\n{pair_setup}\ninclude forcefield.lmp\n"
+            f"thermo_style custom {thermo}\nthermo_modify format float %.15g\nrun 0\n")
+
+
+def foretold_refusals(summary: str) -> list[str]:
+    """The warnings of a build summary that say LAMMPS will refuse the files."""
+    return [line for line in summary.splitlines() if line.startswith("warning:") and "LAMMPS" in line
+            and "rigid placeholder" not in line and "might be adjusted" not in line]
 
 
 def write_json(path: pathlib.Path, doc: dict) -> str:
@@ -114,6 +112,17 @@ def chain(bonds, angles_deg, dihedrals_deg) -> np.ndarray:
 def zigzag(n_atoms: int, bond: float = 1.54, angle: float = 114.0) -> np.ndarray:
     """An all-trans chain."""
     return chain([bond] * (n_atoms - 1), [angle] * (n_atoms - 2), [180.0] * (n_atoms - 3))
+
+
+def bonded_terms(n: int, pairs) -> tuple[list, list]:
+    """Angles (i, j, k) and dihedrals (i, j, k, l) that the bonds imply, three-membered rings having none."""
+    nbr = [[] for _ in range(n)]
+    for a, b in pairs:
+        nbr[a].append(b)
+        nbr[b].append(a)
+    angles = [(nb[p], j, nb[q]) for j, nb in enumerate(nbr) for p in range(len(nb)) for q in range(p + 1, len(nb))]
+    dihedrals = [(i, j, k, l) for j, k in pairs for i in nbr[j] if i != k for l in nbr[k] if l not in (j, i)]
+    return angles, dihedrals
 
 
 def exact_in_data_file(x: np.ndarray) -> np.ndarray:

@@ -28,8 +28,16 @@ _native.pack_from_coords_py(species, [n // 2], coords, 100.0, force_field=force_
 """
 
 
-def start_build(species, force_field, out_dir, atoms):
-    return subprocess.Popen([sys.executable, "-c", BUILD, json.dumps([species, force_field, str(out_dir), atoms])],
+@pytest.fixture
+def inputs(tmp_path):
+    """The species and force field of a two-atom molecule, and an empty output directory."""
+    (tmp_path / "out").mkdir()
+    return (*two_type_inputs(tmp_path / "in"), tmp_path / "out")
+
+
+def start_build(inputs, atoms):
+    species, force_field, out = inputs
+    return subprocess.Popen([sys.executable, "-c", BUILD, json.dumps([species, force_field, str(out), atoms])],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
@@ -41,12 +49,10 @@ def wait_for(condition, what, timeout=60.0):
         time.sleep(0.002)
 
 
-def test_a_build_waits_while_another_holds_the_directory(tmp_path):
-    if not os.path.exists("/proc/locks"):
-        pytest.skip("no /proc/locks to see the waiting build")
-    species, force_field = two_type_inputs(tmp_path / "in")
-    out = tmp_path / "out"
-    out.mkdir()
+@pytest.mark.skipif(not os.path.exists("/proc/locks"), reason="no /proc/locks to see the waiting build")
+def test_a_build_waits_while_another_holds_the_directory(inputs):
+    out = inputs[2]
+
     def queued(child):
         waiting = re.compile(rf"-> FLOCK\s+ADVISORY\s+WRITE\s+{child.pid}\b")
         wait_for(lambda: child.poll() is not None or waiting.search(pathlib.Path("/proc/locks").read_text()),
@@ -57,15 +63,13 @@ def test_a_build_waits_while_another_holds_the_directory(tmp_path):
     held = os.open(out, os.O_RDONLY)
     try:
         fcntl.flock(held, fcntl.LOCK_EX)  # as another build does from its first write to its last rename
-        # Ctrl-C ends the wait.
-        child = start_build(species, force_field, out, 20)
+        child = start_build(inputs, 20)  # Ctrl-C ends the wait
         queued(child)
         child.send_signal(signal.SIGINT)
         _, err = child.communicate(timeout=60)
         assert "waiting for the lock on " in err and "KeyboardInterrupt" in err, err
         assert os.listdir(out) == []
-        # Otherwise the build goes on once the directory is free.
-        child = start_build(species, force_field, out, 20)
+        child = start_build(inputs, 20)  # otherwise the build goes on once the directory is free
         queued(child)
     finally:
         os.close(held)
@@ -74,31 +78,22 @@ def test_a_build_waits_while_another_holds_the_directory(tmp_path):
     assert sorted(os.listdir(out)) == ["data.lmp", "forcefield.lmp"]
 
 
-def open_files_in(pid: int, directory: pathlib.Path) -> list[str]:
-    found = []
+def writing_in(pid: int, directory: pathlib.Path) -> bool:
+    """Whether the process has a file in the directory open."""
     try:
-        for fd in os.listdir(f"/proc/{pid}/fd"):
-            try:
-                target = os.readlink(f"/proc/{pid}/fd/{fd}")
-            except OSError:
-                continue
-            if target.startswith(f"{directory}/"):
-                found.append(target)
-    except OSError:
-        pass
-    return found
+        fds = os.listdir(f"/proc/{pid}/fd")
+        return any(os.readlink(f"/proc/{pid}/fd/{fd}").startswith(f"{directory}/") for fd in fds)
+    except OSError:  # the process ended, or closed a file meanwhile
+        return False
 
 
-def test_a_build_killed_while_writing_leaves_no_temporary_file(tmp_path):
-    species, force_field = two_type_inputs(tmp_path / "in")
-    out = tmp_path / "out"
-    out.mkdir()
+def test_a_build_killed_while_writing_leaves_no_temporary_file(inputs):
+    species, force_field, out = inputs
     for _ in range(5):
-        child = start_build(species, force_field, out, 300_000)
-        seen = []
-        while child.poll() is None and not seen:
-            seen = open_files_in(child.pid, out)
-        if seen:
+        child = start_build(inputs, 300_000)
+        while child.poll() is None and not writing_in(child.pid, out):
+            pass
+        if child.poll() is None:
             child.send_signal(signal.SIGKILL)
             child.communicate()
             break

@@ -8,10 +8,9 @@ import random
 import re
 
 import numpy as np
-import pytest
 
 from cellkit import _native
-from helpers import lammps_verdict, lattice
+from helpers import bonded_terms, lammps_verdict, lattice
 
 PyPairSetup = _native.PyPairSetup
 SYSTEMS = 30
@@ -47,16 +46,6 @@ def random_geometry(rng: random.Random, n: int, pairs: list[tuple[int, int]]) ->
         pos[new] = p
         placed.add(new)
     return pos
-
-
-def bonded_terms(n: int, pairs: list[tuple[int, int]]):
-    nbr = [[] for _ in range(n)]
-    for a, b in pairs:
-        nbr[a].append(b)
-        nbr[b].append(a)
-    angles = [(nb[p], j, nb[q]) for j, nb in enumerate(nbr) for p in range(len(nb)) for q in range(p + 1, len(nb))]
-    dihedrals = [(i, j, k, l) for j, k in pairs for i in nbr[j] if i != k for l in nbr[k] if l not in (j, i)]
-    return angles, dihedrals
 
 
 def value(label: str, lo: float, hi: float) -> float:
@@ -131,10 +120,7 @@ def random_system(rng: random.Random, d: pathlib.Path):
     stems: set[str] = set()
     species, counts, templates = [], [], []
     preset = rng.choice(PRESETS)
-    if preset == "Tip4p" and rng.random() < 0.7 or rng.random() < 0.2:
-        docs = [("water", WATER)]
-    else:
-        docs = []
+    docs = [("water", WATER)] if preset == "Tip4p" and rng.random() < 0.7 or rng.random() < 0.2 else []
     for _ in range(rng.randint(1, 3)):
         rigid = rng.random() < 0.4
         docs.append((random_name(rng, stems).replace("/", "_").lstrip("."),

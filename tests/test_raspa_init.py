@@ -20,8 +20,6 @@ WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methan
 MASS = {WATER: 15.9994 + 2 * 1.008, METHANE: 16.043, BUTANE: 2 * 15.035 + 2 * 14.027}
 CHARGES = {WATER: [-0.8476, 0.4238, 0.4238], METHANE: [0.0]}
 
-needs_raspalib = pytest.mark.skipif(importlib.util.find_spec("raspalib") is None,
-                                    reason="raspalib is not installed (pip install 'cellkit[raspa]')")
 
 
 def pack(species, counts, density, force_field=FF, cycles=2):
@@ -33,25 +31,19 @@ def distances(pos):
     return np.linalg.norm(pos[:, None, :] - pos[None, :, :], axis=-1)
 
 
-# species and counts; a zero count in between; the bulkier methane is inserted first, so RASPA3's
-# order differs from the one given; butane's flexible template moves as a rigid body.
-CASES = {
-    "water+methane": ([WATER, METHANE], [8, 12]),
-    "count-0-skipped": ([METHANE, BUTANE, WATER], [12, 0, 8]),
-    "butane+water": ([BUTANE, WATER], [6, 10]),
-}
+# The bulkier methane is inserted first, so RASPA3's order differs from the one given, past a count-0
+# species; butane's flexible template moves as a rigid body.
+CASES = {"water+methane": ([WATER, BUTANE, METHANE], [8, 0, 12]), "butane+water": ([BUTANE, WATER], [6, 10])}
 
 
-@needs_raspalib
+@pytest.mark.skipif(importlib.util.find_spec("raspalib") is None, reason="no raspalib (pip install 'cellkit[raspa]')")
 @pytest.mark.parametrize("case", CASES.values(), ids=CASES.keys())
 def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path, case):
     species, counts = case
     density = 500.0
     box_len, coords = pack(species, counts, density)
 
-    total_mass = 0.0
-    for s, c in zip(species, counts):
-        total_mass += MASS[s] * c
+    total_mass = sum(MASS[s] * c for s, c in zip(species, counts))
     assert box_len == pytest.approx(math.cbrt(total_mass / 6.02214076e23 / (density / 1000.0) * 1e24), rel=1e-14)
     xyz = np.array(coords, dtype=float)
     assert xyz.shape == (sum(len(template(s)) * c for s, c in zip(species, counts)), 3)
@@ -178,48 +170,34 @@ def test_array_forms_read_like_objects_and_types_without_self_entry_have_no_lj(t
     assert (array_water.name, array_water.atoms) == ("water", ri._load_molecule(WATER).atoms)
 
 
-def _ff_with(**changes):
-    return lambda tmp: (write_json(tmp / "ff.json", dict(FF_DOC, **changes)), WATER)
-
-
-def _water_with(doc):
-    return lambda tmp: (FF, write_json(tmp / "water.json", doc))
-
-
-def _text(name, text):
-    def make(tmp):
-        (tmp / name).write_text(text)
-        return (str(tmp / name), WATER) if name == "ff.json" else (FF, str(tmp / name))
-    return make
-
-
+# (the file given in place of the example's, as text, as a document or missing; what the refusal says)
 BAD_FILES = {
-    "duplicate-key": (_text("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}'),
+    "duplicate-key": ("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}',
                       "ff.json: duplicate field `MixingRule`"),
-    "nan-literal": (_text("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'),
-                    "water.json: NaN is not a JSON number"),
-    "not-json": (_text("water.json", '{"pseudoAtoms": ['), r"parsing .*water.json: Expecting value: line 1"),
-    "missing-file": (lambda tmp: (str(tmp / "none.json"), WATER), r"reading .*none.json: No such file"),
-    "mixing-rule": (_ff_with(MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
-    "no-pseudo-atoms": (lambda tmp: (write_json(tmp / "ff.json", {"MixingRule": "Lorentz-Berthelot"}), WATER),
+    "nan-literal": ("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}', "water.json: NaN is not a JSON number"),
+    "not-json": ("water.json", '{"pseudoAtoms": [', r"parsing .*water.json: "),  # then CPython's words
+    "missing-file": ("ff.json", None, r"reading .*ff.json: "),  # then the system's
+    "mixing-rule": ("ff.json", dict(FF_DOC, MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
+    "no-pseudo-atoms": ("ff.json", {"MixingRule": "Lorentz-Berthelot"},
                         "ff.json: the top level: missing field `PseudoAtoms`"),
-    "mass-string": (_ff_with(PseudoAtoms=[{"name": "Ow", "mass": "16", "charge": 0}]),
+    "mass-string": ("ff.json", dict(FF_DOC, PseudoAtoms=[{"name": "Ow", "mass": "16", "charge": 0}]),
                     r"ff.json: PseudoAtoms\[0\].mass: expected a number"),
-    "self-params": (_ff_with(SelfInteractions=[["Ow", "lennard-jones", [78.2]]]),
+    "self-params": ("ff.json", dict(FF_DOC, SelfInteractions=[["Ow", "lennard-jones", [78.2]]]),
                     r"SelfInteractions for 'Ow' must have \[epsilon_K, sigma_Ang\], got \[78.2\]"),
-    "self-type": (_ff_with(SelfInteractions=[{"name": "Ow", "type": "buckingham", "parameters": [1, 2]}]),
+    "self-type": ("ff.json", dict(FF_DOC, SelfInteractions=[{"name": "Ow", "type": "buckingham", "parameters": []}]),
                   "unsupported SelfInteractions type 'buckingham' for 'Ow'"),
-    "atom-shape": (_water_with({"pseudoAtoms": [["Ow", [0, 0]]]}),
-                   r"water.json: pseudoAtoms\[0\] position: expected 3"),
-    "no-atoms": (_water_with({"pseudoAtoms": []}), "water.json defines no pseudoAtoms"),
-    "unknown-type": (_water_with({"pseudoAtoms": [["Xx", [0, 0, 0]]]}),
+    "atom-shape": ("water.json", {"pseudoAtoms": [["Ow", [0, 0]]]}, r"pseudoAtoms\[0\] position: expected 3"),
+    "no-atoms": ("water.json", {"pseudoAtoms": []}, "water.json defines no pseudoAtoms"),
+    "unknown-type": ("water.json", {"pseudoAtoms": [["Xx", [0, 0, 0]]]},
                      "pseudo-atom type 'Xx' of .*water.json is not in .*force_field.json"),
 }
 
 
 @pytest.mark.parametrize("case", BAD_FILES.values(), ids=BAD_FILES.keys())
 def test_bad_files_are_refused_naming_file_and_entry(no_raspa3_run, tmp_path, case):
-    make, message = case
-    force_field, species = make(tmp_path)
+    name, content, message = case
+    if content is not None:
+        (tmp_path / name).write_text(content if isinstance(content, str) else json.dumps(content))
+    files = {"ff.json": FF, "water.json": WATER} | {name: str(tmp_path / name)}
     with pytest.raises(ValueError, match=message):
-        pack([species], [50], 500.0, force_field=force_field)
+        pack([files["water.json"]], [50], 500.0, force_field=files["ff.json"])

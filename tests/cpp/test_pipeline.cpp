@@ -18,11 +18,11 @@ protected:
         ScratchTest::SetUp();
         write(R"({"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "C", "mass": 12, "charge": 0}]})",
               "force_field.json");
-        write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", "c.json");
         fs::create_directories(dir_ / "b");
-        write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", "b/c.json");
-        write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", "C.json");
+        for (const char* name : {"c.json", "b/c.json", "C.json"}) write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", name);
         write("{", "broken.json");
+        args.force_field = dir_ / "force_field.json";
+        args.box_len = 20;
     }
     std::vector<fs::path> paths(std::initializer_list<const char*> names) {
         std::vector<fs::path> out;
@@ -35,28 +35,25 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
+    CoordsBuildArgs args;
 };
 
 TEST_F(Pipeline, LoadingFaultsInOrderOfChecks) {
-    const fs::path ff = dir_ / "force_field.json";
-    const struct {
-        fs::path force_field;
-        std::vector<fs::path> species;
-        std::vector<std::uint64_t> counts;
-        std::string message;
-    } cases[] = {
-        {dir_ / "broken.json", {}, {1, 2}, "at least one --species is required"},
-        {dir_ / "broken.json", paths({"c.json"}), {1, 2},
-         "--species has 1 entries but --counts has 2 (they must match 1:1)"},
-        {dir_ / "broken.json", paths({"broken.json"}), {1},
-         "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1"},
-        {ff, paths({"c.json", "broken.json", "missing.json"}), {1, 0, 1},
-         "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1"},
-        {ff, paths({"c.json", "b/c.json"}), {0, 1}, "duplicate species name 'c' (from {d}/b/c.json); file stems must be unique"},
+    const fs::path ff = dir_ / "force_field.json", broken = dir_ / "broken.json";
+    const std::string eof = "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1";
+    const std::tuple<fs::path, std::vector<fs::path>, std::vector<std::uint64_t>, std::string> cases[] = {
+        {broken, {}, {1, 2}, "at least one --species is required"},
+        {broken, paths({"c.json"}), {1, 2}, "--species has 1 entries but --counts has 2 (they must match 1:1)"},
+        {broken, paths({"broken.json"}), {1}, eof},
+        {ff, paths({"c.json", "broken.json", "missing.json"}), {1, 0, 1}, eof},
+        {ff,
+         paths({"c.json", "b/c.json"}),
+         {0, 1},
+         "duplicate species name 'c' (from {d}/b/c.json); file stems must be unique"},
         {ff, paths({"c.json", "C.json"}), {0, 0}, ""},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fault_of([&] { load_molecules(c.force_field, c.species, c.counts); }), c.message);
+    for (const auto& [force_field, species, counts, message] : cases) {
+        EXPECT_EQ(fault_of([&] { load_molecules(force_field, species, counts); }), message);
     }
     const LoadedInputs loaded = load_molecules(ff, paths({"c.json", "C.json"}), {0, 5});
     EXPECT_EQ(loaded.skipped, std::vector<std::string>{"c"});
@@ -64,12 +61,9 @@ TEST_F(Pipeline, LoadingFaultsInOrderOfChecks) {
 }
 
 TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
-    CoordsBuildArgs args;
     args.species = paths({"c.json", "C.json"});
     args.counts = {2, 0};
     args.coords = {{0, 0, 0}, {1, 1, 1}};
-    args.box_len = 20;
-    args.force_field = dir_ / "force_field.json";
     args.out_dir = dir_ / "out/deeper";
     const BuildSummary first = build_from_coords(args);
     EXPECT_EQ(first.data_path, dir_ / "out/deeper/data.lmp");
@@ -100,12 +94,9 @@ TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
 }
 
 TEST_F(Pipeline, ReplacedFilesKeepTheirModeAndOnlyStaleTemporariesGo) {
-    CoordsBuildArgs args;
     args.species = paths({"c.json"});
     args.counts = {1};
     args.coords = {{1, 1, 1}};
-    args.box_len = 20;
-    args.force_field = dir_ / "force_field.json";
     args.out_dir = dir_ / "out";
     const mode_t umask_before = ::umask(022);
     build_from_coords(args);

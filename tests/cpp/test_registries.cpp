@@ -42,55 +42,13 @@ TEST(Registries, AtomTypesInOrderOfFirstAppearance) {
               "no atoms to build: all species have count 0, or no species were given");
 }
 
-TEST(Registries, SharedBondTypeWithinToleranceKeepsFirstRecord) {
-    const Molecule a = co("a", 1000);
-    // 1000 K/Å² is 0.99360205 kcal/mol/Å²; these k differ by about 5e-7 and 2e-6 after conversion.
-    const Molecule near = co("near", 1000 + 5e-7 / (0.0019872041 * 0.5), true);
-    const Molecule far = co("far", 1000 + 2e-6 / (0.0019872041 * 0.5), true);
-    const BondTypeRegistry shared = build_bond_type_registry(testing::active({{&a, 1}, {&near, 1}}));
+// The first record of a type is kept (here in its direction, not the key's); a count-0 species takes no part.
+TEST(Registries, SharedBondTypeKeepsFirstRecordAndSkipsCountZero) {
+    const Molecule a = co("a", 1000, true), same = co("same", 1000), other = co("other", 2000);
+    const BondTypeRegistry shared = build_bond_type_registry(testing::active({{&other, 0}, {&a, 1}, {&same, 1}}));
     ASSERT_EQ(shared.size(), 1u);
     EXPECT_EQ(shared.entries()[0].first, (std::array<std::string, 2>{"C", "O"}));
-    EXPECT_EQ(shared.entries()[0].second.names, (TypeNames<2>{"C", "O"}));
-    EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&a, 1}, {&far, 1}})); }),
-              "conflicting bond parameters for type pair (C, O): molecule 'far' resolves to k=0.9936 r0=1.1000, "
-              "but an earlier molecule resolved to k=0.9936 r0=1.1000");
-    // A count-0 species takes no part.
-    EXPECT_EQ(build_bond_type_registry(testing::active({{&far, 0}, {&a, 1}})).size(), 1u);
-}
-
-TEST(Registries, ConflictMessages) {
-    // Rigid placeholder against an explicit entry conflicts even with equal numbers.
-    Molecule rigid = molecule("rigid", {{"C", {}}, {"O", {1.1, 0, 0}}}, {{0, 1}}, true);
-    const Molecule flexible = co("flexible", 2000.0 / (0.0019872041));
-    EXPECT_EQ(message_of([&] { build_bond_type_registry(testing::active({{&rigid, 1}, {&flexible, 1}})); }),
-              "conflicting bond parameters for type pair (C, O): molecule 'flexible' resolves to k=1000.0000 "
-              "r0=1.1000, but an earlier molecule resolved to k=1000.0000 r0=1.1000");
-
-    // One rigid species whose two O-H bonds differ in length conflicts with itself.
-    const Molecule bent = molecule("bent", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1.00001, 0}}}, {{0, 1}, {0, 2}}, true);
-    EXPECT_EQ(message_of([&] { resolve_active({bent}, {1}); }),
-              "conflicting bond parameters for type pair (H, O): molecule 'bent' resolves to k=1000.0000 r0=1.0000, "
-              "but an earlier molecule resolved to k=1000.0000 r0=1.0000");
-
-    Molecule a1 = molecule("a1", {{"H", {}}, {"O", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {1, 2}}, true);
-    a1.bond_entries.push_back({{"O", "H"}, "HARMONIC", {1, 1}});
-    Molecule a2 = a1;
-    a2.name = "a2";
-    a2.pseudo_atoms[2].position = {-1, 0.2, 0};
-    EXPECT_EQ(message_of([&] { build_angle_type_registry(testing::active({{&a1, 1}, {&a2, 1}})); }),
-              "conflicting angle parameters for type triple (H, O, H): molecule 'a2' resolves to k=100.0000 "
-              "angle0=5.7106, but an earlier molecule resolved to k=100.0000 angle0=45.0000");
-
-    auto torsion = [](std::string name, double c1) {
-        Molecule m = molecule(name, {{"A", {}}, {"B", {1, 0, 0}}, {"B", {1, 1, 0}}, {"A", {2, 1, 0}}},
-                              {{0, 1}, {1, 2}, {2, 3}}, true);
-        m.torsion_entries.push_back({{"A", "B", "B", "A"}, "TRAPPE", {0, c1, 0, 0}});
-        return m;
-    };
-    const Molecule t1 = torsion("t1", 100), t2 = torsion("t2", 200);
-    EXPECT_EQ(message_of([&] { build_dihedral_type_registry(testing::active({{&t1, 1}, {&t2, 1}})); }),
-              "conflicting torsion parameters for type quadruple (A, B, B, A): molecule 't2' resolves to K1=0.7949 "
-              "K2=0.0000 K3=0.0000, but an earlier molecule resolved to K1=0.3974 K2=0.0000 K3=0.0000");
+    EXPECT_EQ(shared.entries()[0].second.names, (TypeNames<2>{"O", "C"}));
 }
 
 // The registry's verdict on two records of one type within one species: "" when they share it.
@@ -148,6 +106,16 @@ TEST(Registries, EveryComparedFieldDecidesAConflict) {
         EXPECT_NE(angles(angle, {{"H", "O", "H"}, v, v, false}), "");
         EXPECT_EQ(bonds(bond, {{"O", "C"}, v, v, false}), "");  // either direction is one type
     }
+    // A message names the type by its key, then the record met last, then the one kept.
+    EXPECT_EQ(bonds({{"O", "H"}, 1000, 1, true}, {{"H", "O"}, 1000, 1.5, true}),
+              "conflicting bond parameters for type pair (H, O): molecule 'm' resolves to k=1000.0000 r0=1.5000, "
+              "but an earlier molecule resolved to k=1000.0000 r0=1.0000");
+    EXPECT_EQ(angles({{"H", "O", "H"}, 100, 45, true}, {{"H", "O", "H"}, 100, 5.71059, true}),
+              "conflicting angle parameters for type triple (H, O, H): molecule 'm' resolves to k=100.0000 "
+              "angle0=5.7106, but an earlier molecule resolved to k=100.0000 angle0=45.0000");
+    EXPECT_EQ(dihedrals({{"A", "B", "B", "A"}, 0.39744, 0, 1, 0}, {{"A", "B", "B", "A"}, 0.79488, 0, 1, 0}),
+              "conflicting torsion parameters for type quadruple (A, B, B, A): molecule 'm' resolves to K1=0.7949 "
+              "K2=0.0000 K3=1.0000, but an earlier molecule resolved to K1=0.3974 K2=0.0000 K3=1.0000");
 }
 
 TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "pipeline/active_species.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
+#include "pipeline/active_species.hpp"
 
 namespace cellkit::testing {
 
@@ -28,12 +28,10 @@ std::string message_of(auto&& call) {
 
 inline Molecule molecule(std::string name, std::vector<PseudoAtom> atoms, std::vector<AtomPair> connectivity = {},
                          bool rigid = false) {
-    Molecule m;
-    m.name = std::move(name);
-    m.pseudo_atoms = std::move(atoms);
-    m.connectivity = std::move(connectivity);
-    m.rigid = rigid;
-    return m;
+    return {.name = std::move(name),
+            .pseudo_atoms = std::move(atoms),
+            .connectivity = std::move(connectivity),
+            .rigid = rigid};
 }
 
 inline PseudoAtomParams params(double mass, double charge, double epsilon = 0.0, double sigma = 0.0,
@@ -65,26 +63,20 @@ protected:
         return path;
     }
 
-    // The message `call()` throws, with the scratch directory shown as {d}; "" on success.
-    std::string fault_of(auto&& call) {
+    // The message `call()` throws, with `shown` written as `as` (by default the scratch directory as {d}).
+    std::string fault_of(auto&& call, const std::string& as = "{d}", std::string shown = "") {
         std::string message = message_of(call);
-        const std::string dir = dir_.string();
-        for (auto at = message.find(dir); at != std::string::npos; at = message.find(dir)) {
-            message.replace(at, dir.size(), "{d}");
+        if (shown.empty()) shown = dir_.string();
+        for (auto at = message.find(shown); at != std::string::npos; at = message.find(shown, at + as.size())) {
+            message.replace(at, shown.size(), as);
         }
         return message;
     }
 
     // Writes `text` to `file_name`, loads it, and returns the failure with that path shown as {p}.
-    template <typename Load>
-    std::string load_fault(const std::string& text, const std::string& file_name, Load&& load) {
+    std::string load_fault(const std::string& text, const std::string& file_name, auto&& load) {
         const std::filesystem::path path = write(text, file_name);
-        std::string message = fault_of([&] { load(path); });
-        const std::string shown = "{d}/" + file_name;
-        for (auto at = message.find(shown); at != std::string::npos; at = message.find(shown)) {
-            message.replace(at, shown.size(), "{p}");
-        }
-        return message;
+        return fault_of([&] { load(path); }, "{p}", path.string());
     }
 
     std::filesystem::path dir_;

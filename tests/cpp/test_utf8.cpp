@@ -6,41 +6,25 @@ namespace cellkit {
 namespace {
 
 TEST(Utf8, LossyRepairReplacesEachIllFormedPartOnce) {
-    const struct {
-        std::string bytes, expected;
-    } cases[] = {
+    const std::string r = "\xef\xbf\xbd";  // U+FFFD
+    const std::pair<std::string, std::string> cases[] = {
         {"plain \xc3\xa5 text", "plain \xc3\xa5 text"},
-        {"a\xff"
-         "b",
-         "a\xef\xbf\xbd"
-         "b"},
-        {"\xe2\x82", "\xef\xbf\xbd"},  // cut short: one replacement
-        {"\xe2\x82"
-         "x",
-         "\xef\xbf\xbd"
-         "x"},
-        {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                                  // overlong lead, stray continuation
-        {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},                  // surrogate
-        {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // above U+10FFFF
+        {"a\xff-", "a" + r + "-"},
+        {"\xe2\x82", r},  // cut short: one replacement
+        {"\xe2\x82x", r + "x"},
+        {"\xc0\xaf", r + r},                  // overlong lead, stray continuation
+        {"\xed\xa0\x80", r + r + r},          // surrogate
+        {"\xf4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
         {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
         {"", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(utf8_lossy(c.bytes), c.expected) << c.bytes;
+    for (const auto& [bytes, expected] : cases) EXPECT_EQ(utf8_lossy(bytes), expected) << bytes;
 }
 
 TEST(Utf8, PrefixAndLengthCountCharacters) {
-    EXPECT_EQ(utf8_length("\xc3\xb1"
-                          "ab"),
-              3u);
-    EXPECT_EQ(utf8_prefix("\xc3\xb1"
-                          "ab",
-                          1),
-              "\xc3\xb1");
-    EXPECT_EQ(utf8_prefix("\xc3\xb1"
-                          "ab",
-                          2),
-              "\xc3\xb1"
-              "a");
+    EXPECT_EQ(utf8_length("\xc3\xb1xy"), 3u);
+    EXPECT_EQ(utf8_prefix("\xc3\xb1xy", 1), "\xc3\xb1");
+    EXPECT_EQ(utf8_prefix("\xc3\xb1xy", 2), "\xc3\xb1x");
     EXPECT_EQ(utf8_prefix("ab", 4), "ab");
     EXPECT_EQ(utf8_prefix("abcdef", 4), "abcd");
 }
