@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <vector>
 
+#include "common/interrupted.hpp"
 #include "pipeline/lammps_outputs.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
@@ -14,7 +16,7 @@ namespace cellkit {
 struct CoordsBuildArgs {
     std::vector<std::filesystem::path> species;
     std::vector<std::uint64_t> counts;
-    std::vector<Vec3> coords;  // canonical atom order
+    std::span<const Vec3> coords;  // canonical atom order, owned by the caller
     double box_len = 0.0;
     OptionalPairSetup pair_style = PairSetup::LjCut;
     bool explicit_lb = false;
@@ -22,7 +24,8 @@ struct CoordsBuildArgs {
     std::filesystem::path out_dir = ".";
 };
 
-// Loads, resolves and writes data.lmp and forcefield.lmp; throws Error.
-BuildSummary build_from_coords(CoordsBuildArgs args);
+// Loads, resolves and writes data.lmp and forcefield.lmp; throws Error, or Interrupted once
+// `should_stop` says so while data.lmp is written.
+BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_stop = {});
 
 }  // namespace cellkit

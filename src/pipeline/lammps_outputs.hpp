@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "common/interrupted.hpp"
 #include "pipeline/active_species.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
@@ -32,7 +34,7 @@ std::string to_text(const BuildSummary& summary);
 struct OutputRequest {
     const ForceField& force_field;
     const ActiveSpeciesList& active;
-    const std::vector<Vec3>& coords;
+    std::span<const Vec3> coords;
     std::filesystem::path out_dir;
     OptionalPairSetup pair_style;
     bool explicit_lb = false;
@@ -40,6 +42,8 @@ struct OutputRequest {
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
     double box_len = 0.0;
+    // Polled while data.lmp is written; true ends the build with Interrupted, writing nothing.
+    StopCheck should_stop = {};
 };
 
 // Creates the directory, numbers the types, writes both files; throws Error.
