@@ -1,6 +1,7 @@
 #include "common/number_format.hpp"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -81,6 +82,56 @@ void append_positional(std::string& out, const Decimal& d) {
         out.push_back('.');
         out.append(digits.substr(split));
     }
+}
+
+// Spaces before a text of `length` that right-align it in `width` columns; returns where the text
+// goes. Up to 16 spaces take one fixed-size store, which the callers' room allows.
+char* pad_before(char* out, int length, int width) {
+    if (width <= length) return out;
+    const auto pad = static_cast<std::size_t>(width - length);
+    if (pad <= 16) {
+        std::memcpy(out, "                ", 16);
+    } else {
+        std::memset(out, ' ', pad);
+    }
+    return out + pad;
+}
+
+constexpr std::array<char, 200> digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Writes the decimal digits of `value` so that they end at `end`.
+void digits_before(char* end, std::uint64_t value) {
+    while (value >= 100) {
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * (value % 100)], 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        std::memcpy(end - 2, &digit_pairs[2 * value], 2);
+    } else {
+        end[-1] = static_cast<char>('0' + value);
+    }
+}
+
+constexpr std::array<std::uint64_t, 20> uint_powers_of_ten = [] {
+    std::array<std::uint64_t, 20> p{};
+    p[0] = 1;
+    for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+    return p;
+}();
+
+// Number of decimal digits, 1 for zero.
+int decimal_length(std::uint64_t value) {
+    value |= 1;                                                 // crosses no power of ten, and zero has one digit
+    const int estimate = (std::bit_width(value) * 1233) >> 12;  // log10 by way of log2
+    return estimate + (value >= uint_powers_of_ten[static_cast<std::size_t>(estimate)]);
 }
 
 char* write_padded(char* out, std::string_view text, int width) {
@@ -185,15 +236,16 @@ void append_exponent(std::string& out, double value, int decimals, int width) {
 }
 
 void append_uint(std::string& out, std::uint64_t value, int width) {
-    std::array<char, 24> buf{};
-    auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    append_padded(out, std::string_view(buf.data(), static_cast<std::size_t>(res.ptr - buf.data())), width);
+    std::array<char, 24> buf;
+    char* end = write_uint(buf.data(), value, 0);
+    append_padded(out, std::string_view(buf.data(), static_cast<std::size_t>(end - buf.data())), width);
 }
 
 char* write_uint(char* out, std::uint64_t value, int width) {
-    std::array<char, 24> buf{};
-    auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    return write_padded(out, std::string_view(buf.data(), static_cast<std::size_t>(res.ptr - buf.data())), width);
+    const int length = decimal_length(value);
+    char* end = pad_before(out, length, width) + length;
+    digits_before(end, value);
+    return end;
 }
 
 char* write_exponent(char* out, double value, int decimals, int width) {
@@ -202,24 +254,32 @@ char* write_exponent(char* out, double value, int decimals, int width) {
     if (std::isinf(value)) special = value < 0 ? "-inf" : "inf";
     if (!special.empty()) return write_padded(out, special, width);
 
-    std::array<char, 48> buf{};
     std::uint64_t digits = 0;
     int exponent = 0;
     if (!round_significant(value, decimals + 1, digits, exponent)) {
+        std::array<char, 48> buf;
         return write_padded(out, exponent_by_library(buf.data(), value, decimals), width);
     }
-    // Digits from the back: d.ddddd, then e and the exponent.
-    char* p = buf.data() + buf.size();
-    std::array<char, 8> exp_text{};
-    auto exp_end = std::to_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent).ptr;
-    p -= exp_end - exp_text.data();
-    std::memcpy(p, exp_text.data(), static_cast<std::size_t>(exp_end - exp_text.data()));
-    *--p = 'e';
-    for (int i = 0; i < decimals; ++i, digits /= 10) *--p = static_cast<char>('0' + digits % 10);
-    if (decimals > 0) *--p = '.';
-    *--p = static_cast<char>('0' + digits);
-    if (std::signbit(value)) *--p = '-';
-    return write_padded(out, std::string_view(p, static_cast<std::size_t>(buf.data() + buf.size() - p)), width);
+    const bool negative = std::signbit(value);
+    const auto magnitude = static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent);
+    const int length =
+        negative + 1 + (decimals > 0 ? 1 + decimals : 0) + 1 + (exponent < 0) + decimal_length(magnitude);
+    char* p = pad_before(out, length, width);
+    if (negative) *p++ = '-';
+    if (decimals > 0) {
+        // All digits one place to the right, then the first moves left over the point.
+        digits_before(p + 2 + decimals, digits);
+        p[0] = p[1];
+        p[1] = '.';
+        p += 2 + decimals;
+    } else {
+        digits_before(++p, digits);
+    }
+    *p++ = 'e';
+    if (exponent < 0) *p++ = '-';
+    p += decimal_length(magnitude);
+    digits_before(p, magnitude);
+    return p;
 }
 
 void append_list_number(std::string& out, double value) {

@@ -19,23 +19,37 @@ constexpr std::size_t number_room = fmt::kMaxNumberChars + 1;
 // Lines are formatted in blocks of at most about this many bytes, each handed on whole.
 constexpr std::size_t block_bytes = std::size_t{1} << 20;
 
-char* put(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
+// A fixed part of a line, copied in steps of 32 bytes: it is stored with that much slack behind
+// it, and each line's room includes as much, so a line costs no library call per part.
+class Piece {
+public:
+    static constexpr std::size_t slack = 32;
+
+    Piece() = default;
+    explicit Piece(std::string text) : size_(text.size()), text_(std::move(text)) { text_.append(slack, '\0'); }
+    char* put(char* out) const {
+        for (std::size_t i = 0; i < size_; i += slack) std::memcpy(out + i, text_.data() + i, slack);
+        return out + size_;
+    }
+    std::size_t room() const { return size_ + slack; }
+
+private:
+    std::size_t size_ = 0;
+    std::string text_;
+};
 
 // The fixed parts of an atom line: " type charge " after the IDs, "  # type molecule\n" after
 // the position.
 struct AtomText {
-    std::string middle;
-    std::string tail;
+    Piece middle;
+    Piece tail;
 };
 
 // The fixed parts of a bond, angle or dihedral line: " type " after its ID, "  # A-B" (with the
 // rigid note up to its ID) after the atom IDs. Records of one type share one.
 struct LineStyle {
-    std::string middle;
-    std::string comment;
+    Piece middle;
+    Piece comment;
     bool id_at_end = false;
 };
 
@@ -77,13 +91,12 @@ std::vector<AtomText> atom_texts(const ResolvedMolecule& resolved, const TypeReg
         if (params == nullptr || !position) {
             fail("internal error: pseudo-atom type '", atom.type, "' has no atom type");
         }
-        AtomText text;
-        text.middle = " ";
-        fmt::append_uint(text.middle, *position + 1, 4);
-        text.middle.push_back(' ');
-        fmt::append_fixed(text.middle, params->charge, 6, 10);
-        text.middle.push_back(' ');
-        text.tail = cat("  # ", atom.type, " ", molecule.name, "\n");
+        std::string middle = " ";
+        fmt::append_uint(middle, *position + 1, 4);
+        middle.push_back(' ');
+        fmt::append_fixed(middle, params->charge, 6, 10);
+        middle.push_back(' ');
+        AtomText text{Piece(std::move(middle)), Piece(cat("  # ", atom.type, " ", molecule.name, "\n"))};
         texts.push_back(std::move(text));
     }
     return texts;
@@ -107,21 +120,22 @@ TopologyText topology_text(const std::vector<Record>& records, Resolved Record::
     std::unordered_map<std::string, std::uint32_t> seen;
     for (const Record& record : records) {
         const Resolved& resolved = record.*resolved_of;
-        LineStyle style;
-        style.middle = " ";
-        fmt::append_uint(style.middle, type_number(registry, type_key(resolved)), 4);
-        style.middle.push_back(' ');
-        style.comment = cat("  # ", dashed(resolved.names));
+        std::string middle = " ";
+        fmt::append_uint(middle, type_number(registry, type_key(resolved)), 4);
+        middle.push_back(' ');
+        std::string comment = cat("  # ", dashed(resolved.names));
+        bool id_at_end = false;
         if constexpr (requires { resolved.placeholder; }) {
             if (resolved.placeholder) {
-                style.comment.append(rigid_note);
-                style.id_at_end = true;
+                comment.append(rigid_note);
+                id_at_end = true;
             }
         }
         const auto [it, inserted] =
-            seen.try_emplace(cat(style.middle, "\n", style.comment), static_cast<std::uint32_t>(text.styles.size()));
+            seen.try_emplace(cat(middle, "\n", comment), static_cast<std::uint32_t>(text.styles.size()));
         if (inserted) {
-            text.room = std::max(text.room, style.middle.size() + style.comment.size());
+            LineStyle style{Piece(std::move(middle)), Piece(std::move(comment)), id_at_end};
+            text.room = std::max(text.room, style.middle.room() + style.comment.room());
             text.styles.push_back(std::move(style));
         }
         text.style_of.push_back(it->second);
@@ -144,7 +158,7 @@ Plan make_plan(const ActiveSpeciesList& active, std::span<const Vec3> coords, co
         lines.molecules_before = molecules;
         lines.atoms = atom_texts(m, registries, force_field);
         for (const AtomText& a : lines.atoms) {
-            lines.atom_room = std::max(lines.atom_room, a.middle.size() + a.tail.size() + 5 * number_room);
+            lines.atom_room = std::max(lines.atom_room, a.middle.room() + a.tail.room() + 5 * number_room);
         }
         lines.bonds = topology_text(m.bonds, &BondRecord::bond, registries.bonds,
                                     "  # This bond shall be rigid, set SHAKE or RIGID in lammps simulation for bond ");
@@ -205,13 +219,13 @@ void format_atoms(const Plan& plan, TextBuffer& out, std::uint64_t first, std::u
         p = fmt::write_uint(p, line + 1, 7);
         *p++ = ' ';
         p = fmt::write_uint(p, s.molecules_before + at.copy + 1, 7);
-        p = put(p, text.middle);
+        p = text.middle.put(p);
         p = fmt::write_exponent(p, r[0], 6, 13);
         *p++ = ' ';
         p = fmt::write_exponent(p, r[1], 6, 13);
         *p++ = ' ';
         p = fmt::write_exponent(p, r[2], 6, 13);
-        p = put(p, text.tail);
+        p = text.tail.put(p);
         out.advance(p);
         step(at, plan.species, per_copy);
     }
@@ -233,13 +247,13 @@ void format_topology(const Plan& plan, TopologyText SpeciesLines::* text_of,
         const std::uint64_t first_atom_id = s.atoms_before + at.copy * s.atoms.size() + 1;
         char* p = out.room(text.room);
         p = fmt::write_uint(p, id, 7);
-        p = put(p, style.middle);
+        p = style.middle.put(p);
         p = fmt::write_uint(p, atoms[0] + first_atom_id, 7);
         for (std::size_t k = 1; k < atoms.size(); ++k) {
             *p++ = ' ';
             p = fmt::write_uint(p, atoms[k] + first_atom_id, 7);
         }
-        p = put(p, style.comment);
+        p = style.comment.put(p);
         if (style.id_at_end) p = fmt::write_uint(p, id);
         *p++ = '\n';
         out.advance(p);

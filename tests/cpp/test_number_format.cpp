@@ -42,7 +42,14 @@ TEST(NumberFormat, FixedRoundsFromBinaryValueHalfToEven) {
 // data.lmp pads IDs to 7 columns; an 8-digit ID must widen the column, not lose digits.
 TEST(NumberFormat, UnsignedPadsButNeverCuts) {
     const std::tuple<std::uint64_t, int, const char*> cases[] = {
-        {1, 7, "      1"}, {9'999'999, 7, "9999999"}, {10'000'000, 7, "10000000"}, {0, 0, "0"}};
+        {1, 7, "      1"},
+        {9'999'999, 7, "9999999"},
+        {10'000'000, 7, "10000000"},
+        {0, 0, "0"},
+        {0, 3, "  0"},
+        {99, 3, " 99"},
+        {100, 0, "100"},
+        {std::numeric_limits<std::uint64_t>::max(), 7, "18446744073709551615"}};
     for (const auto& [value, width, expected] : cases) {
         std::string out;
         append_uint(out, value, width);
