@@ -3,20 +3,20 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <span>
 #include <vector>
 
 #include "common/interrupted.hpp"
-#include "pipeline/lammps_outputs.hpp"
+#include "common/vec3.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
+#include "pipeline/lammps_outputs.hpp"
 
 namespace cellkit {
 
 struct CoordsBuildArgs {
     std::vector<std::filesystem::path> species;
     std::vector<std::uint64_t> counts;
-    std::span<const Vec3> coords;  // canonical atom order, owned by the caller
+    Vec3View coords;  // canonical atom order, owned by the caller
     double box_len = 0.0;
     OptionalPairSetup pair_style = PairSetup::LjCut;
     bool explicit_lb = false;

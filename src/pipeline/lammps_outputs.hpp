@@ -4,15 +4,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "common/interrupted.hpp"
-#include "pipeline/active_species.hpp"
+#include "common/vec3.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
+#include "pipeline/active_species.hpp"
 
 namespace cellkit {
 
@@ -34,7 +34,7 @@ std::string to_text(const BuildSummary& summary);
 struct OutputRequest {
     const ForceField& force_field;
     const ActiveSpeciesList& active;
-    std::span<const Vec3> coords;
+    Vec3View coords;
     std::filesystem::path out_dir;
     OptionalPairSetup pair_style;
     bool explicit_lb = false;
