@@ -12,7 +12,8 @@ namespace cellkit {
 void format_blocks_in_order(std::size_t blocks, unsigned workers,
                             const std::function<void(std::size_t, TextBuffer&)>& format,
                             const std::function<void(const TextBuffer&)>& consume) {
-    const std::size_t slots = 2 * std::max(workers, 1u);
+    workers = std::max(workers, 1u);
+    const std::size_t slots = 2 * std::size_t{workers};
     std::vector<TextBuffer> buffers(slots);
     std::vector<char> ready(slots, 0);  // block in the slot is formatted
     std::mutex mutex;
@@ -58,7 +59,7 @@ void format_blocks_in_order(std::size_t blocks, unsigned workers,
     std::vector<std::thread> threads;
     try {
         threads.reserve(workers);
-        for (unsigned i = 0; i < std::max(workers, 1u); ++i) threads.emplace_back(work);
+        for (unsigned i = 0; i < workers; ++i) threads.emplace_back(work);
         for (std::size_t block = 0; block < blocks; ++block) {
             {
                 std::unique_lock lock(mutex);

@@ -13,7 +13,7 @@ void TextBuffer::grow(std::size_t n) {
 }
 
 void TextSink::write(std::string_view text) {
-    if (buffer_.size() + text.size() <= flush_bytes) {
+    if (text.size() < flush_bytes / 16) {
         buffer_.append(text);
         flush_if_full();
         return;

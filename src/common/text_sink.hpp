@@ -50,7 +50,7 @@ public:
     void flush_if_full() {
         if (buffer_.size() >= flush_bytes) flush();
     }
-    // Appends `text`; a large one is passed on as it is rather than copied.
+    // Appends `text`; a large one (a block of lines) is passed on as it is rather than copied.
     void write(std::string_view text);
     void flush();
 
