@@ -6,6 +6,8 @@ import inspect
 import os
 import pathlib
 import sys
+import threading
+import time
 import weakref
 
 import numpy as np
@@ -273,3 +275,58 @@ def test_loader_failure_is_runtime_error(inputs, species, message):
     assert not hasattr(info.value, "__notes__")
     assert not (inputs / "data.lmp").exists()
 
+
+
+# A C-contiguous float64 (N, 3) array, or a memoryview of one, is read in place; other layouts and
+# dtypes take the sequence way. The file is the same either way.
+@pytest.mark.parametrize(
+    "as_given",
+    [
+        lambda a: a,
+        memoryview,
+        np.asfortranarray,
+        lambda a: np.repeat(a, 2, axis=0)[::2],
+        lambda a: a.astype(">f8"),
+        lambda a: a.astype(np.float32),
+    ],
+)
+def test_arrays_write_the_file_their_lists_write(inputs, as_given):
+    given = as_given(np.random.default_rng(5).uniform(-50.0, 50.0, (30_000, 3)))
+    pack_from_coords_py(SPECIES, [29_999, 1], given, 100.0, out_dir="array")
+    pack_from_coords_py(SPECIES, [29_999, 1], np.asarray(given, dtype=float).tolist(), 100.0, out_dir="list")
+    assert (inputs / "array/data.lmp").read_bytes() == (inputs / "list/data.lmp").read_bytes()
+
+
+def test_an_array_read_in_place_is_let_go(inputs):
+    memory = bytearray(np.arange(9.0).tobytes())
+    view = memoryview(memory).cast("d", [3, 3])
+    pack_from_coords_py(SPECIES, [2, 1], view, 20)
+    with pytest.raises(RuntimeError):
+        pack_from_coords_py(SPECIES, [2, 1], view, 20, force_field="missing.json")
+    assert "      3       3    2   0.000000    6.000000e0    7.000000e0    8.000000e0  # Ar argon\n" in (
+        inputs / "data.lmp").read_text()
+    view.release()
+    memory.append(0)  # BufferError while the call still held it
+
+
+def test_other_threads_run_while_the_files_are_written(inputs):
+    coords = np.random.default_rng(3).uniform(0.0, 100.0, (300_000, 3))
+    ticks = 0
+    done = threading.Event()
+
+    def count():
+        nonlocal ticks
+        while not done.is_set():
+            ticks += 1
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    try:
+        before = ticks
+        pack_from_coords_py(SPECIES, [299_999, 1], coords, 100.0)
+        during = ticks - before
+    finally:
+        done.set()
+        counter.join()
+    assert during > 5  # one at most if the lock were held

@@ -106,3 +106,20 @@ def test_a_build_killed_while_writing_leaves_no_temporary_file(inputs):
     _native.pack_from_coords_py(species, [1], [[5.0, 5.0, 5.0], [6.5, 5.0, 5.0]], 20.0, force_field=force_field,
                                 out_dir=str(out))
     assert sorted(os.listdir(out)) == ["data.lmp", "forcefield.lmp"]
+
+
+def test_ctrl_c_while_writing_leaves_the_directory_as_it_was(inputs):
+    out = inputs[2]
+    for _ in range(5):
+        child = start_build(inputs, 2_000_000)
+        while child.poll() is None and not writing_in(child.pid, out):
+            pass
+        if child.poll() is None:
+            child.send_signal(signal.SIGINT)
+            _, err = child.communicate(timeout=60)
+            break
+        child.communicate()
+    else:
+        pytest.fail("never caught the build while it wrote")
+    assert child.returncode != 0 and "KeyboardInterrupt" in err, err
+    assert os.listdir(out) == []

@@ -1,6 +1,6 @@
 """Native extension module of cellkit, imported as `cellkit._native`."""
 
-from collections.abc import Sequence
+from collections.abc import Buffer, Sequence
 from typing import ClassVar, SupportsFloat, SupportsIndex, final
 
 @final
@@ -30,7 +30,7 @@ def pack_packmol_py(
 def pack_from_coords_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
-    coords: Sequence[Sequence[SupportsFloat | SupportsIndex]],
+    coords: Sequence[Sequence[SupportsFloat | SupportsIndex]] | Buffer,
     box_len: SupportsFloat | SupportsIndex,
     pair_style: PyPairSetup | None = ...,
     explicit_lb: bool = False,

@@ -63,7 +63,15 @@ def _paths(paths: StrPath | Sequence[StrPath], what: str) -> list[str]:
 
 
 def _coords(coords: Coords) -> Any:
-    # The native conversion walks Python sequences; an array becomes nested lists first.
+    # The extension reads a C-contiguous float64 (N, 3) buffer in place; any other array is walked
+    # faster as nested lists than element by element.
+    try:
+        with memoryview(coords) as view:  # type: ignore[arg-type]
+            in_place = view.format in ("d", "<d", "=d") and view.c_contiguous and view.ndim == 2
+    except TypeError:
+        in_place = False
+    if in_place:
+        return coords
     tolist = getattr(coords, "tolist", None)
     return tolist() if callable(tolist) else coords
 

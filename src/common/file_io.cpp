@@ -26,12 +26,6 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     int get() const { return fd_; }
-    // Closes now and reports the error that close() may carry for a write.
-    int close_now() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 ? 0 : errno;
-    }
 
 private:
     int fd_;
@@ -124,19 +118,10 @@ void remove_stale_temporaries(const std::filesystem::path& dir, const std::strin
     }
 }
 
-template <typename Fail>
-void write_all(int fd, std::string_view contents, Fail&& fail_with) {
-    const char* data = contents.data();
-    std::size_t left = contents.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail_with(errno);
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
+// A fresh name for the temporary file: ".{file}.tmp-{pid}-{n}".
+std::filesystem::path next_temp_name(const std::filesystem::path& dir, const std::string& prefix) {
+    static std::atomic<unsigned> counter{0};
+    return dir / fmt::cat(prefix, static_cast<long>(::getpid()), "-", counter.fetch_add(1));
 }
 
 // A writable unnamed file in `dir`, or -1 where the file system or the kernel has none, or where
@@ -150,57 +135,86 @@ int open_unnamed(const std::filesystem::path& dir, const std::string& context) {
 
 }  // namespace
 
-void replace_file(const std::filesystem::path& path, std::string_view contents) {
-    replace_file(path, contents, fmt::cat("writing ", display(path)));
-}
-
-void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context) {
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    const std::string prefix = temp_prefix(path);
-    remove_stale_temporaries(dir, prefix);
-
+FileReplacement::FileReplacement(const std::filesystem::path& path, std::string context)
+    : path_(path),
+      context_(context.empty() ? fmt::cat("writing ", display(path)) : std::move(context)),
+      dir_(path.has_parent_path() ? path.parent_path() : std::filesystem::path(".")),
+      prefix_(temp_prefix(path)) {
+    remove_stale_temporaries(dir_, prefix_);
     // The new file keeps the permission bits of the one it replaces; a new one gets 0666 less the umask.
     struct stat old{};
-    const bool keep_mode = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    keep_mode_ = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    mode_ = old.st_mode & 0777;
 
     // An unnamed file (O_TMPFILE) cannot outlive a killed build; it gets a name only for the
     // instant between linking it beside the target and renaming it over the target. File systems
     // without it get a named file of our own from the start.
-    int raw = open_unnamed(dir, context);
-    const bool unnamed = raw >= 0;
-    std::filesystem::path temp;
-    auto next_temp = [&] { temp = dir / fmt::cat(prefix, static_cast<long>(::getpid()), "-", counter.fetch_add(1)); };
-    for (int attempt = 0; !unnamed && attempt < 100 && raw < 0; ++attempt) {
-        next_temp();
-        raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (raw < 0 && errno != EEXIST) sys_fail(context, errno);
+    fd_ = open_unnamed(dir_, context_);
+    named_ = fd_ < 0;
+    for (int attempt = 0; named_ && attempt < 100 && fd_ < 0; ++attempt) {
+        temp_ = next_temp_name(dir_, prefix_);
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) sys_fail(context_, errno);
     }
-    if (raw < 0) sys_fail(context, EEXIST);
-    FileDescriptor fd(raw);
-    bool named = !unnamed;
-    auto fail_removing_temp = [&](int error_number) {
-        if (named) ::unlink(temp.c_str());
-        sys_fail(context, error_number);
-    };
+    if (fd_ < 0) sys_fail(context_, EEXIST);
+}
 
-    write_all(fd.get(), contents, fail_removing_temp);
-    if (keep_mode && ::fchmod(fd.get(), old.st_mode & 0777) != 0) fail_removing_temp(errno);
-    if (unnamed) {
+FileReplacement::~FileReplacement() {
+    if (fd_ >= 0) ::close(fd_);
+    if (named_) ::unlink(temp_.c_str());
+}
+
+void FileReplacement::fail_removing_temp(int error_number) {
+    if (named_) ::unlink(temp_.c_str());
+    named_ = false;
+    sys_fail(context_, error_number);
+}
+
+void FileReplacement::emit(std::string_view text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail_removing_temp(errno);
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+void FileReplacement::commit() {
+    flush();
+    if (keep_mode_ && ::fchmod(fd_, mode_) != 0) fail_removing_temp(errno);
+    if (!named_) {
         // linkat cannot replace a file, so the link goes to a fresh name and rename replaces.
-        const std::string proc_path = fmt::cat("/proc/self/fd/", fd.get());
-        for (int attempt = 0; attempt < 100 && !named; ++attempt) {
-            next_temp();
-            if (::linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                named = true;
+        const std::string proc_path = fmt::cat("/proc/self/fd/", fd_);
+        for (int attempt = 0; attempt < 100 && !named_; ++attempt) {
+            temp_ = next_temp_name(dir_, prefix_);
+            if (::linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                named_ = true;
             } else if (errno != EEXIST) {
-                sys_fail(context, errno);
+                fail_removing_temp(errno);
             }
         }
-        if (!named) sys_fail(context, EEXIST);
+        if (!named_) fail_removing_temp(EEXIST);
     }
-    if (const int err = fd.close_now(); err != 0) fail_removing_temp(err);
-    if (::rename(temp.c_str(), path.c_str()) != 0) fail_removing_temp(errno);
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) fail_removing_temp(errno);
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) fail_removing_temp(errno);
+    named_ = false;  // the name is the target's now
+}
+
+void replace_file(const std::filesystem::path& path, std::string_view contents) {
+    replace_file(path, contents, {});
+}
+
+void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context) {
+    FileReplacement file(path, context);
+    file.write(contents);
+    file.commit();
 }
 
 }  // namespace cellkit

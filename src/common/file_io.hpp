@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/text_sink.hpp"
+
 namespace cellkit {
 
 // Path as shown in messages.
@@ -19,12 +21,36 @@ std::string read_text_file(const std::filesystem::path& path, const std::string&
 
 bool is_valid_utf8(std::string_view text);
 
-// Writes `contents` to a new file beside `path`, then renames it over `path`,
-// so readers see the old file or the complete new one, never a truncated one.
+// A new file beside `path` that takes its place on commit(), so readers see the old file or the
+// complete new one, never a truncated one. Text written to it streams to disk as the buffer fills.
 // The new file keeps the permission bits of the file it replaces. Throws Error
-// "writing {path}: {system text}"; no temporary file remains, not even after the
-// process is killed (an unnamed file where the system has one; temporary files of
-// processes that no longer exist are removed by the next call for that path).
+// "writing {path}: {system text}"; no temporary file remains, whether the replacement fails, is
+// dropped uncommitted, or the process is killed (an unnamed file where the system has one;
+// temporary files of processes that no longer exist are removed by the next one for that path).
+class FileReplacement final : public TextSink {
+public:
+    // `context` starts every failure message; by default "writing {path}".
+    explicit FileReplacement(const std::filesystem::path& path, std::string context = {});
+    ~FileReplacement() override;
+    // Writes what is buffered and renames the file over `path`.
+    void commit();
+
+private:
+    void emit(std::string_view text) override;
+    [[noreturn]] void fail_removing_temp(int error_number);
+
+    std::filesystem::path path_;
+    std::string context_;
+    std::filesystem::path dir_;
+    std::string prefix_;
+    std::filesystem::path temp_;  // the name while it has one
+    int fd_ = -1;
+    bool named_ = false;
+    bool keep_mode_ = false;
+    unsigned mode_ = 0;
+};
+
+// Replaces `path` with `contents` through a FileReplacement.
 void replace_file(const std::filesystem::path& path, std::string_view contents);
 // The same with "{context}: {system text}", for callers that say what the file is.
 void replace_file(const std::filesystem::path& path, std::string_view contents, const std::string& context);

@@ -24,6 +24,13 @@ void append_exponent(std::string& out, double value, int decimals, int width = 0
 // Unsigned integer in decimal, right-aligned in at least `width` columns.
 void append_uint(std::string& out, std::uint64_t value, int width = 0);
 
+// The same two forms written at `out` instead of appended, for writers that compose straight into
+// a buffer; each returns the end of what it wrote. The caller provides room for
+// max(width, kMaxNumberChars) bytes (exponent form with up to 16 decimals).
+inline constexpr int kMaxNumberChars = 24;
+char* write_exponent(char* out, double value, int decimals, int width = 0);
+char* write_uint(char* out, std::uint64_t value, int width = 0);
+
 // Number as it appears in message lists and JSON output, shortest round-trip
 // digits that never read as an integer: at least one fractional digit in
 // [1e-4, 1e16) and for zero (12.0, 0.35), else exponent form (1e-7, 2.5e16).

@@ -1,16 +1,79 @@
 #include "lammps/data_file.hpp"
 
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <unordered_map>
 
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
+#include "common/ordered_blocks.hpp"
 
 namespace cellkit {
 namespace {
 
-using fmt::append_exponent;
-using fmt::append_uint;
 using fmt::cat;
+
+// Room for one number and the separator before it.
+constexpr std::size_t number_room = fmt::kMaxNumberChars + 1;
+// Lines are formatted in blocks of at most about this many bytes, each handed on whole.
+constexpr std::size_t block_bytes = std::size_t{1} << 20;
+
+// A fixed part of a line, copied in steps of 32 bytes: it is stored with that much slack behind
+// it, and each line's room includes as much, so a line costs no library call per part.
+class Piece {
+public:
+    static constexpr std::size_t slack = 32;
+
+    Piece() = default;
+    explicit Piece(std::string text) : size_(text.size()), text_(std::move(text)) { text_.append(slack, '\0'); }
+    char* put(char* out) const {
+        for (std::size_t i = 0; i < size_; i += slack) std::memcpy(out + i, text_.data() + i, slack);
+        return out + size_;
+    }
+    std::size_t room() const { return size_ + slack; }
+
+private:
+    std::size_t size_ = 0;
+    std::string text_;
+};
+
+// The fixed parts of an atom line: " type charge " after the IDs, "  # type molecule\n" after
+// the position.
+struct AtomText {
+    Piece middle;
+    Piece tail;
+};
+
+// The fixed parts of a bond, angle or dihedral line: " type " after its ID, "  # A-B" (with the
+// rigid note up to its ID) after the atom IDs. Records of one type share one.
+struct LineStyle {
+    Piece middle;
+    Piece comment;
+    bool id_at_end = false;
+};
+
+struct TopologyText {
+    std::vector<LineStyle> styles;
+    std::vector<std::uint32_t> style_of;  // per record of the molecule
+    std::size_t room = 0;                 // bytes a line may take
+};
+
+// One species as the writer walks it: where its atoms and molecules start, and its line texts.
+struct SpeciesLines {
+    const ResolvedMolecule* resolved = nullptr;
+    std::uint64_t count = 0;
+    std::uint64_t atoms_before = 0;
+    std::uint64_t molecules_before = 0;
+    std::vector<AtomText> atoms;
+    std::size_t atom_room = 0;
+    TopologyText bonds, angles, dihedrals;
+};
+
+struct Plan {
+    std::span<const Vec3> coords;
+    std::vector<SpeciesLines> species;
+};
 
 template <typename Registry>
 std::size_t type_number(const Registry& registry, const typename Registry::KeyType& key) {
@@ -18,62 +81,283 @@ std::size_t type_number(const Registry& registry, const typename Registry::KeyTy
     fail("internal error: a bonded type is missing from its registry");
 }
 
-// The parts of every line that are the same in each copy of a species,
-// rendered once so the per-copy loop only formats IDs and coordinates.
-struct SpeciesText {
-    std::vector<std::string> atom_middle;  // " type charge "
-    std::vector<std::string> atom_tail;    // "  # type molecule\n"
-    std::vector<std::string> bond_middle, angle_middle, dihedral_middle;  // " type "
-    std::vector<std::string> bond_comment, angle_comment, dihedral_comment;
-};
-
-std::string padded_type(std::size_t number) {
-    std::string s = " ";
-    append_uint(s, number, 4);
-    s.push_back(' ');
-    return s;
-}
-
-SpeciesText render_species(const ResolvedMolecule& resolved, const TypeRegistries& registries,
-                           const ForceField& force_field) {
+std::vector<AtomText> atom_texts(const ResolvedMolecule& resolved, const TypeRegistries& registries,
+                                 const ForceField& force_field) {
     const Molecule& molecule = *resolved.molecule;
-    SpeciesText text;
+    std::vector<AtomText> texts;
     for (const PseudoAtom& atom : molecule.pseudo_atoms) {
         const PseudoAtomParams* params = force_field.find(atom.type);
         const auto position = registries.atoms.position(atom.type);
         if (params == nullptr || !position) {
             fail("internal error: pseudo-atom type '", atom.type, "' has no atom type");
         }
-        std::string middle = padded_type(*position + 1);
+        std::string middle = " ";
+        fmt::append_uint(middle, *position + 1, 4);
+        middle.push_back(' ');
         fmt::append_fixed(middle, params->charge, 6, 10);
         middle.push_back(' ');
-        text.atom_middle.push_back(std::move(middle));
-        text.atom_tail.push_back(cat("  # ", atom.type, " ", molecule.name, "\n"));
+        AtomText text{Piece(std::move(middle)), Piece(cat("  # ", atom.type, " ", molecule.name, "\n"))};
+        texts.push_back(std::move(text));
     }
-    for (const BondRecord& r : resolved.bonds) {
-        text.bond_middle.push_back(padded_type(type_number(registries.bonds, type_key(r.bond))));
-        text.bond_comment.push_back(cat("  # ", dashed(r.bond.names)));
+    return texts;
+}
+
+std::array<std::size_t, 2> atoms_of(const BondRecord& r) {
+    return {r.i, r.j};
+}
+std::array<std::size_t, 3> atoms_of(const AngleRecord& r) {
+    return {r.i, r.j, r.k};
+}
+std::array<std::size_t, 4> atoms_of(const DihedralRecord& r) {
+    return {r.i, r.j, r.k, r.l};
+}
+
+// The texts of the records' lines. `rigid_note` follows the comment of a placeholder record.
+template <typename Record, typename Resolved, typename Registry>
+TopologyText topology_text(const std::vector<Record>& records, Resolved Record::* resolved_of, const Registry& registry,
+                           std::string_view rigid_note) {
+    TopologyText text;
+    std::unordered_map<std::string, std::uint32_t> seen;
+    for (const Record& record : records) {
+        const Resolved& resolved = record.*resolved_of;
+        std::string middle = " ";
+        fmt::append_uint(middle, type_number(registry, type_key(resolved)), 4);
+        middle.push_back(' ');
+        std::string comment = cat("  # ", dashed(resolved.names));
+        bool id_at_end = false;
+        if constexpr (requires { resolved.placeholder; }) {
+            if (resolved.placeholder) {
+                comment.append(rigid_note);
+                id_at_end = true;
+            }
+        }
+        const auto [it, inserted] =
+            seen.try_emplace(cat(middle, "\n", comment), static_cast<std::uint32_t>(text.styles.size()));
+        if (inserted) {
+            LineStyle style{Piece(std::move(middle)), Piece(std::move(comment)), id_at_end};
+            text.room = std::max(text.room, style.middle.room() + style.comment.room());
+            text.styles.push_back(std::move(style));
+        }
+        text.style_of.push_back(it->second);
     }
-    for (const AngleRecord& r : resolved.angles) {
-        text.angle_middle.push_back(padded_type(type_number(registries.angles, type_key(r.angle))));
-        text.angle_comment.push_back(cat("  # ", dashed(r.angle.names)));
-    }
-    for (const DihedralRecord& r : resolved.dihedrals) {
-        text.dihedral_middle.push_back(padded_type(type_number(registries.dihedrals, type_key(r.dihedral))));
-        text.dihedral_comment.push_back(cat("  # ", dashed(r.dihedral.names), "\n"));
-    }
+    text.room += (std::tuple_size_v<decltype(atoms_of(records.front()))> + 2) * number_room + 1;
     return text;
 }
 
-void append_atom_id(std::string& out, std::uint64_t id) {
-    out.push_back(' ');
-    append_uint(out, id, 7);
+Plan make_plan(const ActiveSpeciesList& active, std::span<const Vec3> coords, const TypeRegistries& registries,
+               const ForceField& force_field) {
+    Plan plan{coords, {}};
+    std::uint64_t atoms = 0;
+    std::uint64_t molecules = 0;
+    for (const ActiveSpecies& s : active) {
+        const ResolvedMolecule& m = s.resolved;
+        SpeciesLines lines;
+        lines.resolved = &m;
+        lines.count = s.count;
+        lines.atoms_before = atoms;
+        lines.molecules_before = molecules;
+        lines.atoms = atom_texts(m, registries, force_field);
+        for (const AtomText& a : lines.atoms) {
+            lines.atom_room = std::max(lines.atom_room, a.middle.room() + a.tail.room() + 5 * number_room);
+        }
+        lines.bonds = topology_text(m.bonds, &BondRecord::bond, registries.bonds,
+                                    "  # This bond shall be rigid, set SHAKE or RIGID in lammps simulation for bond ");
+        lines.angles =
+            topology_text(m.angles, &AngleRecord::angle, registries.angles,
+                          "  # This angle shall be rigid, set SHAKE or RIGID in lammps simulation for angle ");
+        lines.dihedrals = topology_text(m.dihedrals, &DihedralRecord::dihedral, registries.dihedrals, "");
+        atoms += m.molecule->pseudo_atoms.size() * s.count;
+        molecules += s.count;
+        plan.species.push_back(std::move(lines));
+    }
+    return plan;
 }
+
+// Where one line of a section falls in its walk: species in order, their copies, and the
+// records (atoms, bonds, ...) of one copy.
+struct Cursor {
+    std::size_t species = 0;
+    std::uint64_t copy = 0;
+    std::size_t record = 0;
+};
+
+// `per_copy(species)` is the number of the section's lines in one copy.
+template <typename PerCopy>
+Cursor locate(const std::vector<SpeciesLines>& species, std::uint64_t line, PerCopy per_copy) {
+    Cursor at;
+    for (; at.species < species.size(); ++at.species) {
+        const std::uint64_t n = per_copy(species[at.species]);
+        if (line < n * species[at.species].count) {
+            at.copy = line / n;
+            at.record = line % n;
+            break;
+        }
+        line -= n * species[at.species].count;
+    }
+    return at;
+}
+
+template <typename PerCopy>
+void step(Cursor& at, const std::vector<SpeciesLines>& species, PerCopy per_copy) {
+    if (++at.record < per_copy(species[at.species])) return;
+    at.record = 0;
+    if (++at.copy < species[at.species].count) return;
+    at.copy = 0;
+    do {
+        ++at.species;
+    } while (at.species < species.size() && per_copy(species[at.species]) == 0);
+}
+
+void format_atoms(const Plan& plan, TextBuffer& out, std::uint64_t first, std::uint64_t end) {
+    const auto per_copy = [](const SpeciesLines& s) { return s.atoms.size(); };
+    Cursor at = locate(plan.species, first, per_copy);
+    for (std::uint64_t line = first; line < end; ++line) {
+        const SpeciesLines& s = plan.species[at.species];
+        const AtomText& text = s.atoms[at.record];
+        const Vec3& r = plan.coords[line];
+        char* p = out.room(s.atom_room);
+        p = fmt::write_uint(p, line + 1, 7);
+        *p++ = ' ';
+        p = fmt::write_uint(p, s.molecules_before + at.copy + 1, 7);
+        p = text.middle.put(p);
+        p = fmt::write_exponent(p, r[0], 6, 13);
+        *p++ = ' ';
+        p = fmt::write_exponent(p, r[1], 6, 13);
+        *p++ = ' ';
+        p = fmt::write_exponent(p, r[2], 6, 13);
+        p = text.tail.put(p);
+        out.advance(p);
+        step(at, plan.species, per_copy);
+    }
+}
+
+// Bond, angle and dihedral lines share their shape: ID, type, atom IDs, comment. The atom IDs
+// are the record's positions shifted by the atoms of all earlier copies.
+template <typename Record>
+void format_topology(const Plan& plan, TopologyText SpeciesLines::* text_of,
+                     std::vector<Record> ResolvedMolecule::* records_of, TextBuffer& out, std::uint64_t first,
+                     std::uint64_t end) {
+    const auto per_copy = [text_of](const SpeciesLines& s) { return (s.*text_of).style_of.size(); };
+    Cursor at = locate(plan.species, first, per_copy);
+    for (std::uint64_t id = first + 1; id <= end; ++id) {
+        const SpeciesLines& s = plan.species[at.species];
+        const TopologyText& text = s.*text_of;
+        const LineStyle& style = text.styles[text.style_of[at.record]];
+        const auto atoms = atoms_of((s.resolved->*records_of)[at.record]);
+        const std::uint64_t first_atom_id = s.atoms_before + at.copy * s.atoms.size() + 1;
+        char* p = out.room(text.room);
+        p = fmt::write_uint(p, id, 7);
+        p = style.middle.put(p);
+        p = fmt::write_uint(p, atoms[0] + first_atom_id, 7);
+        for (std::size_t k = 1; k < atoms.size(); ++k) {
+            *p++ = ' ';
+            p = fmt::write_uint(p, atoms[k] + first_atom_id, 7);
+        }
+        p = style.comment.put(p);
+        if (style.id_at_end) p = fmt::write_uint(p, id);
+        *p++ = '\n';
+        out.advance(p);
+        step(at, plan.species, per_copy);
+    }
+}
+
+void format_bonds(const Plan& plan, TextBuffer& out, std::uint64_t first, std::uint64_t end) {
+    format_topology(plan, &SpeciesLines::bonds, &ResolvedMolecule::bonds, out, first, end);
+}
+void format_angles(const Plan& plan, TextBuffer& out, std::uint64_t first, std::uint64_t end) {
+    format_topology(plan, &SpeciesLines::angles, &ResolvedMolecule::angles, out, first, end);
+}
+void format_dihedrals(const Plan& plan, TextBuffer& out, std::uint64_t first, std::uint64_t end) {
+    format_topology(plan, &SpeciesLines::dihedrals, &ResolvedMolecule::dihedrals, out, first, end);
+}
+
+void format_header(TextBuffer& out, const SystemTotals& totals, const TypeRegistries& registries, double box_len) {
+    std::string text = cat("created by boxloom\n\n", totals.atoms, " atoms\n");
+    if (totals.bonds != 0) text.append(cat(totals.bonds, " bonds\n"));
+    if (totals.angles != 0) text.append(cat(totals.angles, " angles\n"));
+    if (totals.dihedrals != 0) text.append(cat(totals.dihedrals, " dihedrals\n"));
+    text.append(cat(registries.atoms.size(), " atom types\n"));
+    if (totals.bonds != 0) text.append(cat(registries.bonds.size(), " bond types\n"));
+    if (totals.angles != 0) text.append(cat(registries.angles.size(), " angle types\n"));
+    if (totals.dihedrals != 0) text.append(cat(registries.dihedrals.size(), " dihedral types\n"));
+    text.push_back('\n');
+    for (const char* axis : {"x", "y", "z"}) {
+        text.append(cat("0.0 ", fmt::Fixed{box_len, 6}, " ", axis, "lo ", axis, "hi\n"));
+    }
+    out.append(text);
+}
+
+struct Section {
+    const char* title;
+    std::uint64_t lines;
+    std::size_t room;  // bytes a line may take
+    void (*format)(const Plan&, TextBuffer&, std::uint64_t first, std::uint64_t end);
+};
+
+// Atoms always (even none), the others only when they have lines.
+std::vector<Section> sections_of(const Plan& plan, const SystemTotals& totals) {
+    Section atoms{"Atoms", totals.atoms, 1, format_atoms};
+    Section bonds{"Bonds", totals.bonds, 1, format_bonds};
+    Section angles{"Angles", totals.angles, 1, format_angles};
+    Section dihedrals{"Dihedrals", totals.dihedrals, 1, format_dihedrals};
+    for (const SpeciesLines& s : plan.species) {
+        atoms.room = std::max(atoms.room, s.atom_room);
+        bonds.room = std::max(bonds.room, s.bonds.room);
+        angles.room = std::max(angles.room, s.angles.room);
+        dihedrals.room = std::max(dihedrals.room, s.dihedrals.room);
+    }
+    std::vector<Section> sections{atoms};
+    for (const Section& s : {bonds, angles, dihedrals}) {
+        if (s.lines != 0) sections.push_back(s);
+    }
+    return sections;
+}
+
+// A run of lines of one section; the first of a section starts with the section's title.
+struct Block {
+    const Section* section;
+    std::uint64_t first, end;
+};
+
+std::vector<Block> blocks_of(const std::vector<Section>& sections) {
+    std::vector<Block> blocks;
+    for (const Section& s : sections) {
+        const std::uint64_t per_block = std::max<std::uint64_t>(1, block_bytes / s.room);
+        std::uint64_t first = 0;
+        do {
+            const std::uint64_t end = first + std::min(per_block, s.lines - first);
+            blocks.push_back({&s, first, end});
+            first = end;
+        } while (first < s.lines);
+    }
+    return blocks;
+}
+
+void format_block(const Plan& plan, const Block& block, TextBuffer& out) {
+    if (block.first == 0) out.append(cat("\n", block.section->title, "\n\n"));
+    block.section->format(plan, out, block.first, block.end);
+}
+
+// Asks the stop check at most every 50 ms: it may have to wait for the interpreter lock.
+class StopPoll {
+public:
+    explicit StopPoll(const StopCheck& check) : check_(check) {}
+    void operator()() {
+        if (!check_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now < next_) return;
+        next_ = now + std::chrono::milliseconds(50);
+        if (check_()) throw Interrupted();
+    }
+
+private:
+    const StopCheck& check_;
+    std::chrono::steady_clock::time_point next_{};
+};
 
 }  // namespace
 
-std::string compose_data_file(const ActiveSpeciesList& active, const std::vector<Vec3>& coords,
-                              const TypeRegistries& registries, const ForceField& force_field, double box_len) {
+void check_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coords, double box_len) {
     const SystemTotals totals = system_totals(active);
     if (coords.size() != totals.atoms) {
         fail("internal error: expected ", totals.atoms, " packed atom coordinates, got ", coords.size());
@@ -95,116 +379,51 @@ std::string compose_data_file(const ActiveSpeciesList& active, const std::vector
             fail("the position of atom ", i + 1, " is not finite: (", r[0], ", ", r[1], ", ", r[2], ")");
         }
     }
-    std::vector<SpeciesText> texts;
-    texts.reserve(active.size());
-    for (const ActiveSpecies& s : active) texts.push_back(render_species(s.resolved, registries, force_field));
-
-    std::string out;
-    out.reserve(256 + totals.atoms * 100 + totals.bonds * 48 + totals.angles * 56 + totals.dihedrals * 72);
-    out.append("created by boxloom\n\n");
-    out.append(cat(totals.atoms, " atoms\n"));
-    if (totals.bonds != 0) out.append(cat(totals.bonds, " bonds\n"));
-    if (totals.angles != 0) out.append(cat(totals.angles, " angles\n"));
-    if (totals.dihedrals != 0) out.append(cat(totals.dihedrals, " dihedrals\n"));
-    out.append(cat(registries.atoms.size(), " atom types\n"));
-    if (totals.bonds != 0) out.append(cat(registries.bonds.size(), " bond types\n"));
-    if (totals.angles != 0) out.append(cat(registries.angles.size(), " angle types\n"));
-    if (totals.dihedrals != 0) out.append(cat(registries.dihedrals.size(), " dihedral types\n"));
-    out.push_back('\n');
-    for (const char* axis : {"x", "y", "z"}) {
-        out.append("0.0 ");
-        fmt::append_fixed(out, box_len, 6);
-        out.append(cat(" ", axis, "lo ", axis, "hi\n"));
-    }
-
-    out.append("\nAtoms\n\n");
-    std::uint64_t atom_id = 0;
-    std::uint64_t molecule_id = 0;
-    for (std::size_t s = 0; s < active.size(); ++s) {
-        const SpeciesText& text = texts[s];
-        for (std::uint64_t copy = 0; copy < active[s].count; ++copy) {
-            ++molecule_id;
-            for (std::size_t a = 0; a < text.atom_middle.size(); ++a) {
-                const Vec3& r = coords[atom_id++];
-                append_uint(out, atom_id, 7);
-                out.push_back(' ');
-                append_uint(out, molecule_id, 7);
-                out.append(text.atom_middle[a]);
-                append_exponent(out, r[0], 6, 13);
-                out.push_back(' ');
-                append_exponent(out, r[1], 6, 13);
-                out.push_back(' ');
-                append_exponent(out, r[2], 6, 13);
-                out.append(text.atom_tail[a]);
-            }
-        }
-    }
-
-    // One walk per section: species, copies, records; atom IDs shift by the atoms of earlier copies.
-    auto append_section = [&](const char* title, std::uint64_t total, auto&& records_of, auto&& middle_of,
-                              auto&& write_line) {
-        if (total == 0) return;
-        out.append(cat("\n", title, "\n\n"));
-        std::uint64_t id = 0;
-        std::uint64_t offset = 0;
-        for (std::size_t s = 0; s < active.size(); ++s) {
-            const auto& records = records_of(active[s].resolved);
-            const auto& middles = middle_of(texts[s]);
-            const std::size_t atoms = active[s].resolved.molecule->pseudo_atoms.size();
-            for (std::uint64_t copy = 0; copy < active[s].count; ++copy, offset += atoms) {
-                for (std::size_t r = 0; r < records.size(); ++r) {
-                    append_uint(out, ++id, 7);
-                    out.append(middles[r]);
-                    write_line(texts[s], records[r], r, offset + 1, id);
-                }
-            }
-        }
-    };
-
-    append_section(
-        "Bonds", totals.bonds, [](const ResolvedMolecule& m) -> const auto& { return m.bonds; },
-        [](const SpeciesText& t) -> const auto& { return t.bond_middle; },
-        [&](const SpeciesText& t, const BondRecord& b, std::size_t r, std::uint64_t first, std::uint64_t id) {
-            append_uint(out, b.i + first, 7);
-            append_atom_id(out, b.j + first);
-            out.append(t.bond_comment[r]);
-            if (b.bond.placeholder) {
-                out.append(cat("  # This bond shall be rigid, set SHAKE or RIGID in lammps simulation for bond ", id));
-            }
-            out.push_back('\n');
-        });
-    append_section(
-        "Angles", totals.angles, [](const ResolvedMolecule& m) -> const auto& { return m.angles; },
-        [](const SpeciesText& t) -> const auto& { return t.angle_middle; },
-        [&](const SpeciesText& t, const AngleRecord& a, std::size_t r, std::uint64_t first, std::uint64_t id) {
-            append_uint(out, a.i + first, 7);
-            append_atom_id(out, a.j + first);
-            append_atom_id(out, a.k + first);
-            out.append(t.angle_comment[r]);
-            if (a.angle.placeholder) {
-                out.append(
-                    cat("  # This angle shall be rigid, set SHAKE or RIGID in lammps simulation for angle ", id));
-            }
-            out.push_back('\n');
-        });
-    append_section(
-        "Dihedrals", totals.dihedrals, [](const ResolvedMolecule& m) -> const auto& { return m.dihedrals; },
-        [](const SpeciesText& t) -> const auto& { return t.dihedral_middle; },
-        [&](const SpeciesText& t, const DihedralRecord& d, std::size_t r, std::uint64_t first, std::uint64_t) {
-            append_uint(out, d.i + first, 7);
-            append_atom_id(out, d.j + first);
-            append_atom_id(out, d.k + first);
-            append_atom_id(out, d.l + first);
-            out.append(t.dihedral_comment[r]);
-        });
-    return out;
 }
 
-void write_data_file(const std::filesystem::path& path, const ActiveSpeciesList& active,
-                     const std::vector<Vec3>& coords, const TypeRegistries& registries,
-                     const ForceField& force_field, double box_len) {
-    const std::string text = compose_data_file(active, coords, registries, force_field, box_len);
-    replace_file(path, text);
+void write_data_file(TextSink& sink, const ActiveSpeciesList& active, std::span<const Vec3> coords,
+                     const TypeRegistries& registries, const ForceField& force_field, double box_len,
+                     const DataFileOptions& options) {
+    check_data_file(active, coords, box_len);
+    const SystemTotals totals = system_totals(active);
+    const Plan plan = make_plan(active, coords, registries, force_field);
+    const std::vector<Section> sections = sections_of(plan, totals);
+    const std::vector<Block> blocks = blocks_of(sections);
+    StopPoll poll(options.should_stop);
+
+    format_header(sink.buffer(), totals, registries, box_len);
+    const unsigned threads = options.threads == 0 ? formatting_threads() : options.threads;
+    if (threads <= 1 || blocks.size() < 2) {
+        for (const Block& block : blocks) {
+            format_block(plan, block, sink.buffer());
+            sink.flush_if_full();
+            poll();
+        }
+        return;
+    }
+    format_blocks_in_order(
+        blocks.size(), threads, [&](std::size_t b, TextBuffer& out) { format_block(plan, blocks[b], out); },
+        [&](const TextBuffer& text) {
+            sink.write(text.view());
+            poll();
+        });
+}
+
+std::string compose_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coords,
+                              const TypeRegistries& registries, const ForceField& force_field, double box_len,
+                              unsigned threads) {
+    StringSink sink;
+    write_data_file(sink, active, coords, registries, force_field, box_len, {.threads = threads, .should_stop = {}});
+    return sink.take();
+}
+
+void write_data_file(const std::filesystem::path& path, const ActiveSpeciesList& active, std::span<const Vec3> coords,
+                     const TypeRegistries& registries, const ForceField& force_field, double box_len,
+                     const DataFileOptions& options) {
+    check_data_file(active, coords, box_len);
+    FileReplacement file(path);
+    write_data_file(file, active, coords, registries, force_field, box_len, options);
+    file.commit();
 }
 
 }  // namespace cellkit

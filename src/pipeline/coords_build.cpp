@@ -5,7 +5,7 @@
 
 namespace cellkit {
 
-BuildSummary build_from_coords(CoordsBuildArgs args) {
+BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_stop) {
     LoadedInputs loaded = load_molecules(args.force_field, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     return write_lammps_outputs({
@@ -19,6 +19,7 @@ BuildSummary build_from_coords(CoordsBuildArgs args) {
         .warnings = std::move(selection.warnings),
         .extra_warning = std::nullopt,
         .box_len = args.box_len,
+        .should_stop = should_stop,
     });
 }
 

@@ -5,16 +5,18 @@
 #include <filesystem>
 #include <vector>
 
-#include "pipeline/lammps_outputs.hpp"
+#include "common/interrupted.hpp"
+#include "common/vec3.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
+#include "pipeline/lammps_outputs.hpp"
 
 namespace cellkit {
 
 struct CoordsBuildArgs {
     std::vector<std::filesystem::path> species;
     std::vector<std::uint64_t> counts;
-    std::vector<Vec3> coords;  // canonical atom order
+    Vec3View coords;  // canonical atom order, owned by the caller
     double box_len = 0.0;
     OptionalPairSetup pair_style = PairSetup::LjCut;
     bool explicit_lb = false;
@@ -22,7 +24,8 @@ struct CoordsBuildArgs {
     std::filesystem::path out_dir = ".";
 };
 
-// Loads, resolves and writes data.lmp and forcefield.lmp; throws Error.
-BuildSummary build_from_coords(CoordsBuildArgs args);
+// Loads, resolves and writes data.lmp and forcefield.lmp; throws Error, or Interrupted once
+// `should_stop` says so while data.lmp is written.
+BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_stop = {});
 
 }  // namespace cellkit

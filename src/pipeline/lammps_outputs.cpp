@@ -44,17 +44,22 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     BuildSummary summary;
     summary.data_path = request.out_dir / "data.lmp";
     summary.forcefield_path = request.out_dir / "forcefield.lmp";
-    // Both texts are composed before either file is touched, so a fault in either writes nothing.
-    const std::string data =
-        compose_data_file(request.active, request.coords, registries, request.force_field, request.box_len);
+    // Whatever can refuse the build is checked before either file is touched, so a refused build
+    // writes nothing. forcefield.lmp is small and composed whole; data.lmp streams to its file.
+    check_data_file(request.active, request.coords, request.box_len);
     const std::string forcefield =
         generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb);
     {
         // Two builds into one directory take turns from the first write to the last rename, so the
         // pair of files always comes from one build.
         const DirectoryLock lock(request.out_dir.empty() ? std::filesystem::path(".") : request.out_dir);
-        replace_file(summary.data_path, data);
-        replace_file(summary.forcefield_path, forcefield);
+        FileReplacement data(summary.data_path);
+        write_data_file(data, request.active, request.coords, registries, request.force_field, request.box_len,
+                        {.threads = 0, .should_stop = request.should_stop});
+        FileReplacement forcefield_file(summary.forcefield_path);
+        forcefield_file.write(forcefield);
+        data.commit();
+        forcefield_file.commit();
     }
 
     const SystemTotals totals = system_totals(request.active);

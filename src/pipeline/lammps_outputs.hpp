@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/active_species.hpp"
+#include "common/interrupted.hpp"
+#include "common/vec3.hpp"
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
+#include "pipeline/active_species.hpp"
 
 namespace cellkit {
 
@@ -32,7 +34,7 @@ std::string to_text(const BuildSummary& summary);
 struct OutputRequest {
     const ForceField& force_field;
     const ActiveSpeciesList& active;
-    const std::vector<Vec3>& coords;
+    Vec3View coords;
     std::filesystem::path out_dir;
     OptionalPairSetup pair_style;
     bool explicit_lb = false;
@@ -40,6 +42,8 @@ struct OutputRequest {
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
     double box_len = 0.0;
+    // Polled while data.lmp is written; true ends the build with Interrupted, writing nothing.
+    StopCheck should_stop = {};
 };
 
 // Creates the directory, numbers the types, writes both files; throws Error.

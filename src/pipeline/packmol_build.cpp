@@ -24,6 +24,7 @@ BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, cons
         .warnings = std::move(selection.warnings),
         .extra_warning = std::move(box.note),
         .box_len = box.edge,
+        .should_stop = should_stop,
     });
 }
 

@@ -24,6 +24,7 @@ BuildSummary run_pack_raspa(const PackCommonArgs& args, const Raspa3Settings& se
         .warnings = std::move(selection.warnings),
         .extra_warning = std::move(box.note),
         .box_len = box.box_len,
+        .should_stop = should_stop,
     });
 }
 

@@ -1,5 +1,7 @@
 #include "python/convert.hpp"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -71,6 +73,36 @@ bool coord_value(PyObject* item, double& out) {
     Ref hold = Ref::borrow(item);
     out = PyFloat_AsDouble(item);
     return !(out == -1.0 && PyErr_Occurred());
+}
+
+// A float64 (N, 3) array with rows of three adjacent doubles has the memory layout of Vec3[N].
+static_assert(sizeof(Vec3) == 3 * sizeof(double) && alignof(Vec3) == alignof(double));
+
+bool is_native_double(const char* format) {
+    if (format == nullptr) {
+        return false;
+    }
+    if (*format == '@' || *format == '=' || (*format == '<' && std::endian::native == std::endian::little) ||
+        (*format == '>' && std::endian::native == std::endian::big)) {
+        ++format;
+    }
+    return std::strcmp(format, "d") == 0;
+}
+
+// Takes `obj`'s memory when it is a C-contiguous, aligned float64 (N, 3) array; false (and no
+// Python error) for anything else, which then goes the sequence way.
+bool view_coord_array(PyObject* obj, Py_buffer& view) {
+    if (!PyObject_CheckBuffer(obj) || PyObject_GetBuffer(obj, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool fits = view.ndim == 2 && view.shape[1] == 3 && view.itemsize == sizeof(double) &&
+                      is_native_double(view.format) &&
+                      reinterpret_cast<std::uintptr_t>(view.buf) % alignof(double) == 0;
+    if (!fits) {
+        PyBuffer_Release(&view);
+    }
+    return fits;
 }
 
 }  // namespace
@@ -148,11 +180,15 @@ bool to_pair_setup(PyObject* obj, OptionalPairSetup& out) {
 }
 
 bool to_coord_rows(PyObject* obj, CoordRows& out) {
+    out.triples.clear();
+    out.misshapen = false;
+    if (view_coord_array(obj, out.view)) {
+        return true;
+    }
     Ref rows = fast_sequence(obj);
     if (!rows) {
         return false;
     }
-    out = CoordRows{};
     out.triples.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(rows.get())));
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(rows.get()); ++i) {
         Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(rows.get(), i));
@@ -183,6 +219,19 @@ bool to_coord_rows(PyObject* obj, CoordRows& out) {
         }
     }
     return true;
+}
+
+CoordRows::~CoordRows() {
+    if (view.obj != nullptr) {
+        PyBuffer_Release(&view);
+    }
+}
+
+std::span<const Vec3> CoordRows::rows() const {
+    if (view.obj == nullptr) {
+        return triples;
+    }
+    return {static_cast<const Vec3*>(view.buf), static_cast<std::size_t>(view.shape[0])};
 }
 
 bool CoordRows::check_shape() const {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -43,13 +44,25 @@ bool to_pair_setup(PyObject* obj, OptionalPairSetup& out);
 
 // Rows of a sequence of sequences of numbers. Rows that are not (x, y, z)
 // are recorded rather than raised, because the shape error must come after
-// the conversion errors of every later parameter.
+// the conversion errors of every later parameter. An object that offers its
+// memory as a C-contiguous float64 (N, 3) array (a NumPy array) is read in
+// place instead, without a Python float per number; anything else takes the
+// sequence path.
 struct CoordRows {
+    CoordRows() = default;
+    CoordRows(const CoordRows&) = delete;
+    CoordRows& operator=(const CoordRows&) = delete;
+    // Lets the memory go; needs the interpreter lock.
+    ~CoordRows();
+
     std::vector<Vec3> triples;
     bool misshapen = false;
     std::size_t first_bad_row = 0;
     std::size_t first_bad_len = 0;
+    Py_buffer view{};  // the array read in place, while view.obj is set
 
+    // The triples, wherever they are; valid while this object lives.
+    std::span<const Vec3> rows() const;
     // Sets ValueError naming the first row that is not a triple; returns false then.
     bool check_shape() const;
 };

@@ -1,3 +1,4 @@
+#include <string>
 #include <utility>
 
 #include "pipeline/coords_build.hpp"
@@ -5,6 +6,7 @@
 #include "python/convert.hpp"
 #include "python/entries.hpp"
 #include "python/errors.hpp"
+#include "python/released_gil.hpp"
 
 namespace cellkit::py {
 namespace {
@@ -36,7 +38,11 @@ constexpr const char kDoc[] =
     "    out_dir: output directory for data.lmp and forcefield.lmp.\n"
     "\n"
     "Returns:\n"
-    "    The build summary text.\n";
+    "    The build summary text.\n"
+    "\n"
+    "A C-contiguous float64 NumPy array of shape (N, 3) is read in place. The files\n"
+    "are written with the interpreter lock released; Ctrl-C ends the write and\n"
+    "raises KeyboardInterrupt without touching the output files.\n";
 
 PyObject* pack_from_coords_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     try {
@@ -49,8 +55,13 @@ PyObject* pack_from_coords_py(PyObject* /*module*/, PyObject* args, PyObject* kw
         if (!converted || !coords.check_shape()) {
             return nullptr;
         }
-        build.coords = std::move(coords.triples);
-        return text_to_str(to_text(build_from_coords(std::move(build))));
+        build.coords = coords.rows();
+        std::string summary;
+        {
+            ReleasedGil released;
+            summary = to_text(build_from_coords(std::move(build), released.stop_check()));
+        }
+        return text_to_str(summary);
     } catch (...) {
         raise_current_exception();
         return nullptr;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <random>
 
 #include "common/number_format.hpp"
 
@@ -37,7 +42,14 @@ TEST(NumberFormat, FixedRoundsFromBinaryValueHalfToEven) {
 // data.lmp pads IDs to 7 columns; an 8-digit ID must widen the column, not lose digits.
 TEST(NumberFormat, UnsignedPadsButNeverCuts) {
     const std::tuple<std::uint64_t, int, const char*> cases[] = {
-        {1, 7, "      1"}, {9'999'999, 7, "9999999"}, {10'000'000, 7, "10000000"}, {0, 0, "0"}};
+        {1, 7, "      1"},
+        {9'999'999, 7, "9999999"},
+        {10'000'000, 7, "10000000"},
+        {0, 0, "0"},
+        {0, 3, "  0"},
+        {99, 3, " 99"},
+        {100, 0, "100"},
+        {std::numeric_limits<std::uint64_t>::max(), 7, "18446744073709551615"}};
     for (const auto& [value, width, expected] : cases) {
         std::string out;
         append_uint(out, value, width);
@@ -54,6 +66,44 @@ TEST(NumberFormat, ExponentFormHasNoPlusSignOrLeadingZeros) {
         std::string out;
         append_exponent(out, value, 6, 13);
         EXPECT_EQ(out, expected) << value;
+    }
+}
+
+// The C library's %.*e rounds from the exact binary value, halfway cases to even; with its
+// exponent rewritten it is the reference for every finite double and for the widths in use.
+TEST(NumberFormat, ExponentFormAgreesWithTheCLibrary) {
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> coordinate(-2000.0, 2000.0);
+    std::vector<double> values = {1234567.5,
+                                  1234568.5,
+                                  999999.5,
+                                  0.125,
+                                  9.9999995,
+                                  1e-16,
+                                  1e-17,
+                                  5e-324,
+                                  2.2250738585072014e-308,
+                                  4503599627370495.5,
+                                  4503599627370496.0,
+                                  -0.0};
+    for (int i = 0; i < 100000; ++i) {
+        values.push_back(coordinate(random));
+        values.push_back(std::bit_cast<double>(random()));
+    }
+    for (const double value : values) {
+        if (!std::isfinite(value)) continue;
+        for (const int decimals : {6, 0, 1, 16}) {
+            char c_text[64];
+            std::snprintf(c_text, sizeof c_text, "%.*e", decimals, value);
+            std::string expected(c_text, std::strchr(c_text, 'e') + 1);
+            const char* exponent = std::strchr(c_text, 'e') + 1;
+            if (*exponent == '-') expected.push_back('-');
+            expected.append(std::to_string(std::abs(std::atoi(exponent))));
+            expected.insert(0, expected.size() < 13 ? 13 - expected.size() : 0, ' ');
+            char out[64];
+            char* end = write_exponent(out, value, decimals, 13);
+            ASSERT_EQ(std::string(out, end), expected) << value << " with " << decimals << " decimals";
+        }
     }
 }
 

@@ -61,9 +61,10 @@ TEST_F(Pipeline, LoadingFaultsInOrderOfChecks) {
 }
 
 TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
+    const std::vector<Vec3> two = {{0, 0, 0}, {1, 1, 1}}, one = {{3, 3, 3}};
     args.species = paths({"c.json", "C.json"});
     args.counts = {2, 0};
-    args.coords = {{0, 0, 0}, {1, 1, 1}};
+    args.coords = two;
     args.out_dir = dir_ / "out/deeper";
     const BuildSummary first = build_from_coords(args);
     EXPECT_EQ(first.data_path, dir_ / "out/deeper/data.lmp");
@@ -72,19 +73,27 @@ TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
 
     // A second build replaces both files whole.
     args.counts = {1, 0};
-    args.coords = {{3, 3, 3}};
+    args.coords = one;
     build_from_coords(args);
     std::ifstream data(dir_ / "out/deeper/data.lmp");
     const std::string text((std::istreambuf_iterator<char>(data)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("\n1 atoms\n"), std::string::npos);
     EXPECT_EQ(names_in(dir_ / "out/deeper"), (std::vector<std::string>{"data.lmp", "forcefield.lmp"}));
+    // A build stopped while data.lmp streams leaves both files as they were.
+    args.coords = two;
+    args.counts = {2, 0};
+    EXPECT_THROW(build_from_coords(args, [] { return true; }), Interrupted);
+    std::ifstream again(dir_ / "out/deeper/data.lmp");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), text);
+    EXPECT_EQ(names_in(dir_ / "out/deeper"), (std::vector<std::string>{"data.lmp", "forcefield.lmp"}));
 
     // A coordinate count that does not fit writes nothing; an unwritable target leaves no temporary file.
     args.out_dir = dir_ / "fresh";
+    args.counts = {1, 0};
     args.coords = {};
     EXPECT_EQ(fault_of([&] { build_from_coords(args); }), "internal error: expected 1 packed atom coordinates, got 0");
     EXPECT_TRUE(fs::is_empty(dir_ / "fresh"));
-    args.coords = {{3, 3, 3}};
+    args.coords = one;
     fs::create_directories(dir_ / "fresh/forcefield.lmp");
     EXPECT_EQ(fault_of([&] { build_from_coords(args); }), "writing {d}/fresh/forcefield.lmp: Is a directory");
     EXPECT_EQ(names_in(dir_ / "fresh"), (std::vector<std::string>{"data.lmp", "forcefield.lmp"}));
@@ -96,7 +105,8 @@ TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
 TEST_F(Pipeline, ReplacedFilesKeepTheirModeAndOnlyStaleTemporariesGo) {
     args.species = paths({"c.json"});
     args.counts = {1};
-    args.coords = {{1, 1, 1}};
+    const std::vector<Vec3> one = {{1, 1, 1}};
+    args.coords = one;
     args.out_dir = dir_ / "out";
     const mode_t umask_before = ::umask(022);
     build_from_coords(args);

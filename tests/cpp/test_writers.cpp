@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 
@@ -126,6 +127,103 @@ TEST(DataFile, SectionsAcrossSpeciesWithPlaceholders) {
     EXPECT_EQ(section("Atoms")[6], "      7       3    1  -0.800000    0.000000e0    0.000000e0    0.000000e0  # O co");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Dihedrals"), 0);
     EXPECT_EQ(lines[3], "5 bonds");
+}
+
+// Rigid water, a single-atom species and a flexible butane, numerous enough for several blocks of
+// lines in every section.
+class BigBox : public testing::ScratchTest {
+protected:
+    Molecule water = molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
+    Molecule methane = molecule("methane", {{"C4", {0, 0, 0}}});
+    Molecule butane = [] {
+        Molecule m = molecule("butane", {{"C3", {0, 0, 0}}, {"C2", {1, 1, 0}}, {"C2", {2, 0, 0}}, {"C3", {3, 1, 0}}},
+                              {{0, 1}, {2, 1}, {2, 3}});
+        m.bond_entries = {{{"C3", "C2"}, "HARMONIC", {96500, 1.54}}, {{"C2", "C2"}, "HARMONIC", {96500, 1.54}}};
+        m.bend_entries = {{{"C3", "C2", "C2"}, "HARMONIC", {62500, 114}}};
+        m.torsion_entries = {{{"C3", "C2", "C2", "C3"}, "TRAPPE", {0, 355.03, -68.19, 791.32}}};
+        return m;
+    }();
+    ForceField ff = [] {
+        ForceField f;
+        for (const char* type : {"O", "H", "C4", "C3", "C2"}) f.pseudo_atoms[type] = params(12, 0.25);
+        return f;
+    }();
+    ActiveSpeciesList box = testing::active({{&water, 5000}, {&methane, 3001}, {&butane, 4000}});
+    TypeRegistries registries = build_type_registries(box, ff);
+    std::vector<Vec3> coords = [] {
+        std::vector<Vec3> c(34001);
+        for (std::size_t i = 0; i < c.size(); ++i) c[i] = {i * 0.001, -1.0 * i, 1e-3 / (i + 1)};
+        return c;
+    }();
+};
+
+TEST_F(BigBox, EveryLineCarriesItsIdsAndAllWaysWriteTheSameBytes) {
+    const std::string text = compose_data_file(box, coords, registries, ff, 100.0, 1);
+    for (const unsigned threads : {2u, 5u})
+        EXPECT_EQ(compose_data_file(box, coords, registries, ff, 100.0, threads), text);
+    write_data_file(dir_ / "data.lmp", box, coords, registries, ff, 100.0);
+    std::ifstream file(dir_ / "data.lmp", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), text);
+
+    // The IDs the walk species -> copies -> records gives, spelled out plainly.
+    std::vector<std::vector<std::uint64_t>> atoms, bonds, angles, dihedrals;
+    std::uint64_t offset = 0, molecule_id = 0;
+    for (const ActiveSpecies& s : box) {
+        for (std::uint64_t copy = 0; copy < s.count; ++copy, offset += s.resolved.molecule->pseudo_atoms.size()) {
+            ++molecule_id;
+            for (std::size_t a = 0; a < s.resolved.molecule->pseudo_atoms.size(); ++a) {
+                atoms.push_back({offset + a + 1, molecule_id});
+            }
+            for (const auto& b : s.resolved.bonds) bonds.push_back({b.i + offset + 1, b.j + offset + 1});
+            for (const auto& a : s.resolved.angles)
+                angles.push_back({a.i + offset + 1, a.j + offset + 1, a.k + offset + 1});
+            for (const auto& d : s.resolved.dihedrals) {
+                dihedrals.push_back({d.i + offset + 1, d.j + offset + 1, d.k + offset + 1, d.l + offset + 1});
+            }
+        }
+    }
+    const auto lines = split_lines(text);
+    auto check = [&](const std::string& title, const std::vector<std::vector<std::uint64_t>>& expected,
+                     std::size_t at) {
+        auto it = std::find(lines.begin(), lines.end(), title) + 2;
+        for (std::size_t n = 0; n < expected.size(); ++n, ++it) {
+            std::istringstream fields(*it);
+            std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
+            std::vector<std::uint64_t> ids;
+            for (std::size_t k = at; k < at + expected[n].size(); ++k) ids.push_back(std::stoull(f[k]));
+            ASSERT_EQ(f[0], std::to_string(n + 1)) << *it;
+            ASSERT_EQ(ids, expected[n]) << *it;
+            if (title == "Atoms") ASSERT_NEAR(std::stod(f[5]), coords[n][1], 1e-6 * n) << *it;
+            if (f.back() != f[0] && it->find("rigid") != std::string::npos) FAIL() << *it;
+        }
+        EXPECT_TRUE(it == lines.end() || it->empty());
+    };
+    check("Atoms", atoms, 0);
+    check("Bonds", bonds, 2);
+    check("Angles", angles, 2);
+    check("Dihedrals", dihedrals, 2);
+}
+
+// A sink that fails or a stop request ends the write on either path, workers and all.
+TEST_F(BigBox, FailuresAndStopsEndTheWrite) {
+    class FullDisk : public TextSink {
+        void emit(std::string_view text) override {
+            if ((taken_ += text.size()) > 2'000'000) fail("disk full");
+        }
+        std::size_t taken_ = 0;
+    };
+    for (const unsigned threads : {1u, 3u}) {
+        FullDisk sink;
+        EXPECT_EQ(message_of([&] { write_data_file(sink, box, coords, registries, ff, 100.0, {threads, {}}); }),
+                  "disk full");
+        StringSink stopped;
+        EXPECT_THROW(write_data_file(stopped, box, coords, registries, ff, 100.0, {threads, [] { return true; }}),
+                     Interrupted);
+        EXPECT_THROW(
+            write_data_file(dir_ / "data.lmp", box, coords, registries, ff, 100.0, {threads, [] { return true; }}),
+            Interrupted);
+        EXPECT_TRUE(std::filesystem::is_empty(dir_));
+    }
 }
 
 TEST(ForceFieldFile, WaterExampleLineByLine) {
