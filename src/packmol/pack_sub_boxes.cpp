@@ -48,6 +48,13 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
     const std::size_t per_axis = split.per_axis != 0
                                      ? split.per_axis
                                      : sub_boxes_per_axis(molecules, result.edge, tolerance, largest_extent(active));
+    if (per_axis == 1) {  // the single run itself, with its files, messages and note
+        PackedBox box = pack_system(work_dir, active, force_field, density, tolerance, should_stop);
+        result.coords = std::move(box.coords);
+        if (box.note) result.notes.push_back(std::move(*box.note));
+        result.sub_boxes = 1;
+        return result;
+    }
     const std::vector<SubBox> boxes = plan_sub_boxes(counts, result.edge, tolerance, per_axis);
     result.sub_boxes = boxes.size();
 

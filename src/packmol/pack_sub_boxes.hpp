@@ -23,17 +23,17 @@ struct PackedSubBoxes {
     double edge = 0.0;         // Å, as pack_system's
     std::size_t sub_boxes = 0;
     // "sub-box {k} of {n}: " and the note of each sub-box whose Packmol exited
-    // unsuccessfully but left a usable box, in sub-box order.
+    // unsuccessfully but left a usable box, in sub-box order; for one sub-box
+    // the single run's note alone.
     std::vector<std::string> notes;
 };
 
 // The box edge, margin and tolerance are pack_system's; plan_sub_boxes() cuts
-// the box. Sub-box k (from 1) is packed in the folder "sub_box_{k}" of
-// `work_dir` by its own Packmol, with its own seed so that equal sub-boxes are
-// not packed alike; sub-boxes without molecules are not run. The first fault
-// of a sub-box ends the Packmol runs still going and throws pack_system's
-// message after "sub-box {k} of {n}: ". A stop request ends them all and
-// throws Interrupted. The folders stay in `work_dir` for the caller to remove.
+// the box. One sub-box is pack_system's run itself, note unchanged. Sub-box k (from 1) is packed in the folder
+// "sub_box_{k}" of `work_dir` by its own Packmol, with its own seed so that equal sub-boxes are not packed alike;
+// sub-boxes without molecules are not run. The first fault of a sub-box ends the Packmol runs still going and throws
+// pack_system's message after "sub-box {k} of {n}: ". A stop request ends them all and throws Interrupted. The folders
+// stay in `work_dir` for the caller to remove.
 PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
                               const ForceField& force_field, double density, double tolerance, const SubBoxSplit& split,
                               const StopCheck& should_stop = {});

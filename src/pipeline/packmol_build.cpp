@@ -34,7 +34,12 @@ BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double toler
     const TempDir work;
     PackedSubBoxes box =
         pack_sub_boxes(work.path(), selection.active, loaded.force_field, args.density, tolerance, split, should_stop);
-    for (std::string& note : box.notes) selection.warnings.push_back(std::move(note));
+    // One sub-box is the single run, whose note comes last as there.
+    std::optional<std::string> single_note;
+    if (box.sub_boxes == 1 && !box.notes.empty()) single_note = std::move(box.notes.front());
+    if (box.sub_boxes != 1) {
+        for (std::string& note : box.notes) selection.warnings.push_back(std::move(note));
+    }
     return write_lammps_outputs({
         .force_field = loaded.force_field,
         .active = selection.active,
@@ -44,7 +49,7 @@ BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double toler
         .explicit_lb = args.explicit_lb,
         .skipped = std::move(loaded.skipped),
         .warnings = std::move(selection.warnings),
-        .extra_warning = std::nullopt,
+        .extra_warning = std::move(single_note),
         .box_len = box.edge,
     });
 }
