@@ -74,6 +74,7 @@ def test_usage_errors_exit_2(tmp_path):
         (*base[:-1], "two", "--density", "1000"): "not a whole number",
         (*base, "--density", "dense"): "not a number",
         (*base, "--density", "1000", "--pair-style", "lj"): "invalid choice",
+        (*base, "--density", "1000", "--jobs", "0"): "jobs must be at least 1",
         ("pack", "coords", "--species", WATER, "--counts", "2", "--coords", "x.xyz"): "--box-len",
         ("pack", "raspa", "--species", WATER, "--counts", "2", "--density", "1", "--init-cycles", "-1"): "negative",
     }
@@ -82,6 +83,14 @@ def test_usage_errors_exit_2(tmp_path):
         assert (run.returncode, run.stdout) == (2, ""), args
         assert "usage:" in run.stderr and fragment in run.stderr, (args, run.stderr)
     assert command("--version").stdout == f"cellkit {cellkit.__version__}\n"
+
+
+def test_jobs_reach_the_packmol_entry(monkeypatch):
+    seen = []
+    monkeypatch.setattr(cellkit._parallel, "pack_packmol", lambda *args, jobs: seen.append(jobs) or "")
+    for jobs in (None, 1, 3):
+        cellkit.pack.packmol([WATER], [2], 1000.0, force_field=FF, jobs=jobs)
+    assert seen == [None, 1, 3]
 
 
 @pytest.mark.parametrize("make_args, message", [

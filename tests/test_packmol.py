@@ -16,6 +16,7 @@ import numpy as np
 import pytest
 
 from cellkit import _native
+from cellkit._parallel import pack_packmol
 from helpers import EXAMPLES, lammps_script, process_gone, run_lammps, template
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
@@ -301,6 +302,137 @@ def test_other_threads_run_while_packmol_runs(stand_in, tmp_path):
     assert ticks > 30  # about 100 while Packmol sleeps; none if the lock were held
 
 
+# --- Sub-boxes side by side -------------------------------------------------------------------------
+
+pack_sub_boxes_py = _native._pack_packmol_sub_boxes_py
+
+
+def closest_between_molecules(pos: np.ndarray, mol: np.ndarray, cell: float) -> float:
+    """Smallest distance between atoms of different molecules, by a cell list (exact up to `cell`)."""
+    cells: dict[tuple, list[int]] = {}
+    for i, key in enumerate(map(tuple, np.floor(pos / cell).astype(int))):
+        cells.setdefault(key, []).append(i)
+    best = np.inf
+    for (x, y, z), members in cells.items():
+        near = np.array([j for dx in (-1, 0, 1) for dy in (-1, 0, 1) for dz in (-1, 0, 1)
+                         for j in cells.get((x + dx, y + dy, z + dz), ())])
+        a = np.array(members)
+        d = np.linalg.norm(pos[a, None] - pos[None, near], axis=2)
+        d[mol[a, None] == mol[None, near]] = np.inf
+        best = min(best, d.min())
+    return best
+
+
+def test_sub_boxes_pack_a_mixture_exactly_apart_and_in_canonical_order(real_packmol, lmp, tmp_path):
+    summary = pack_sub_boxes_py([WATER, METHANE], [240, 60], 1000.0, force_field=FORCE_FIELD, out_dir=str(tmp_path),
+                                per_axis=2, jobs=2)
+    single_edge = (240 * (15.9994 + 2 * 1.008) + 60 * 16.043) / 6.02214076e23 * 1e24
+    assert f"box: {single_edge ** (1 / 3):.3f} Å cube  |  atoms: 780 (3 types)" in summary
+    assert "warning: sub-box" not in summary
+
+    mol, pos, types, edge = atoms_of(tmp_path / "data.lmp")
+    assert types == ["Ow", "Hw", "Hw"] * 240 + ["CH4"] * 60
+    assert mol.tolist() == [1 + i // 3 for i in range(720)] + list(range(241, 301))
+    assert np.abs(np.linalg.norm(pos[1:720:3] - pos[0:720:3], axis=1) - 1.0).max() < 2e-3  # waters whole
+    # Each octant holds a sub-box's share: 30 waters, and 60 methanes split 8 8 8 8 7 7 7 7.
+    octant = lambda p: (p >= edge / 2).astype(int) @ [1, 2, 4]  # noqa: E731
+    waters = np.bincount(octant(pos[0:720:3]), minlength=8)
+    methanes = np.bincount(octant(pos[720:]), minlength=8)
+    assert waters.tolist() == [30] * 8 and sorted(methanes.tolist()) == [7] * 4 + [8] * 4
+    # The margin at the faces, half the tolerance each side of the cuts, the tolerance between molecules.
+    rounding = 0.1  # Packmol stops once violations are this small
+    assert pos.min() > 2.0 - rounding and pos.max() < edge - 2.0 + rounding
+    assert np.abs(pos - edge / 2).min() > 1.0 - rounding
+    assert closest_between_molecules(pos, mol, 2.0) > 2.0 - rounding
+
+    run = run_lammps(lmp, tmp_path, lammps_script())
+    assert run.counts == {"atoms": 780, "bonds": 480, "angles": 240}
+    assert all(math.isfinite(v) for v in run.thermo.values()), run.thermo
+    assert run.warnings == []
+
+
+# Sub-box 3 of 8 stumbles in one of these ways while the others would run for half a minute.
+SUB_BOX_FAULTS = {
+    "no-output": ("exit 0", r"sub-box 3 of 8: packmol did not produce the expected output file "
+                            r"{tmp}/cellkit-\w{{6}}/sub_box_3/simbox\.pdb"),
+    "short": ("echo 'HETATM    1 O' > simbox.pdb",
+              r"sub-box 3 of 8: malformed PDB line in {tmp}/cellkit-\w{{6}}/sub_box_3/simbox\.pdb: HETATM    1 O"),
+    "ctrl-c": ("exec sleep 30", None),
+}
+
+
+@pytest.mark.parametrize("fault, pattern", SUB_BOX_FAULTS.values(), ids=SUB_BOX_FAULTS.keys())
+def test_a_failing_sub_box_or_ctrl_c_ends_every_packmol_and_leaves_nothing(stand_in, tmp_path, tmpdir_env, fault,
+                                                                           pattern):
+    pids = tmp_path / "pids"
+    stand_in(f'echo $$ >> "{pids}"; case "$PWD" in */sub_box_3) '  # it fails once all eight are running
+             f'until [ $(wc -l < "{pids}") -eq 8 ]; do sleep 0.05; done; {fault};; *) exec sleep 30;; esac')
+    timer = threading.Timer(1.0, os.kill, (os.getpid(), signal.SIGINT))
+    if pattern is None:
+        timer.start()
+    started = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt if pattern is None else RuntimeError) as info:
+            pack_sub_boxes_py([WATER], [16], 1000.0, force_field=FORCE_FIELD, out_dir=str(tmp_path / "out"),
+                              per_axis=2, jobs=8)
+    finally:
+        timer.cancel()
+    assert time.monotonic() - started < 5
+    if pattern is not None:
+        assert re.fullmatch(pattern.format(tmp=re.escape(str(tmpdir_env))), str(info.value)), str(info.value)
+    started_pids = [int(p) for p in pids.read_text().split()]
+    assert len(started_pids) == 8 and all(process_gone(p) for p in started_pids)
+    assert not (tmp_path / "out").exists()
+
+
+# A stand-in body that fills its box with as many atoms as pack.inp asks for, all at (1, 2, 3).
+FILLS_ITS_BOX = ("n=$(awk '/number/ {s += $2} END {print 3 * s}' pack.inp)\n"
+                 f"awk -v n=$n 'BEGIN {{for (i = 0; i < n; i++) print \"{record(1)}\"}}' > simbox.pdb\n")
+
+
+def test_an_unsuccessful_sub_box_with_a_usable_box_is_a_warning_naming_it(stand_in, tmp_path):
+    seeds = tmp_path / "seeds"
+    stand_in(f'grep ^seed pack.inp >> "{seeds}"\n' + FILLS_ITS_BOX +
+             'case "$PWD" in */sub_box_2) echo stuck; exit 173;; esac')
+    summary = pack_sub_boxes_py([WATER], [16], 1000.0, force_field=FORCE_FIELD, out_dir=str(tmp_path / "out"),
+                                per_axis=2)
+    assert summary.endswith("warning: sub-box 2 of 8: packmol exited with status Some(173):\nstdout:\nstuck\n\n"
+                            "stderr:\n\n")
+    assert summary.count("warning: sub-box") == 1
+    assert len(set(seeds.read_text().splitlines())) == 8  # equal sub-boxes are not packed alike
+
+
+SUB_BOXES = [f"sub_box_{k}" for k in range(1, 9)]
+
+
+@pytest.mark.parametrize("waters, jobs, folders, at_once", [
+    (15_999, None, ["."], 1),  # under 8 x 2,000 molecules: one run, whatever the cores
+    (16_000, None, SUB_BOXES, len(os.sched_getaffinity(0))),
+    (16_000, 1, ["."], 1),
+    (16_000, 3, SUB_BOXES, 3),
+])
+def test_jobs_choose_one_run_or_sub_boxes_and_how_many_run_at_once(stand_in, tmp_path, waters, jobs, folders,
+                                                                   at_once):
+    log = tmp_path / "log"
+    stand_in(f'd=$(basename "$PWD"); echo "+ $d" >> "{log}"; sleep 0.3\n{FILLS_ITS_BOX}echo "- $d" >> "{log}"')
+    summary = pack_packmol([WATER], [waters], 1000.0, force_field=FORCE_FIELD, out_dir=str(tmp_path / "out"),
+                           jobs=jobs)
+    assert f"atoms: {3 * waters} " in summary
+    events = [line.split() for line in log.read_text().splitlines()]
+    assert sorted(d if d.startswith("sub_box") else "." for sign, d in events if sign == "+") == folders
+    running = np.cumsum([1 if sign == "+" else -1 for sign, _ in events])
+    assert running.max() <= at_once and (at_once == 1 or running.max() > 1)
+
+
+@pytest.mark.parametrize("jobs, exc", [(0, ValueError), (-2, ValueError), (True, TypeError), (2.0, TypeError)])
+def test_jobs_must_be_a_positive_integer(stand_in, tmp_path, jobs, exc):
+    started = tmp_path / "started"
+    stand_in(f'touch "{started}"')
+    with pytest.raises(exc, match="jobs|integer"):
+        pack_packmol([WATER], [2], 1000.0, force_field=FORCE_FIELD, out_dir=str(tmp_path / "out"), jobs=jobs)
+    assert not started.exists()
+
+
 # --- The binding ---------------------------------------------------------------------------------
 
 
@@ -312,6 +444,10 @@ def test_signature_and_doc():
     assert {p.kind for p in params.values()} == {inspect.Parameter.POSITIONAL_OR_KEYWORD}
     assert pack_packmol_py.__doc__.startswith("Pack with Packmol and write LAMMPS files.\n\n")
     assert "`cellkit.pack.packmol`" in pack_packmol_py.__doc__
+    assert pack_sub_boxes_py.__text_signature__ == (
+        "(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., out_dir=..., tolerance=2.0, "
+        "per_axis=0, jobs=0)"
+    )
 
 
 @pytest.mark.parametrize(

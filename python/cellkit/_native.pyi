@@ -27,6 +27,20 @@ def pack_packmol_py(
 ) -> str:
     """Pack with Packmol and write LAMMPS files."""
 
+def _pack_packmol_sub_boxes_py(
+    species: Sequence[str],
+    counts: Sequence[SupportsIndex],
+    density: SupportsFloat | SupportsIndex,
+    pair_style: PyPairSetup | None = ...,
+    explicit_lb: bool = False,
+    force_field: str = ...,
+    out_dir: str = ...,
+    tolerance: SupportsFloat | SupportsIndex = 2.0,
+    per_axis: SupportsIndex = 0,
+    jobs: SupportsIndex = 0,
+) -> str:
+    """Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files."""
+
 def pack_from_coords_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],

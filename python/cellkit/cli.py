@@ -84,6 +84,13 @@ def _count(text: str) -> int:
     return value
 
 
+def _jobs(text: str) -> int:
+    value = _count(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"jobs must be at least 1: {text}")
+    return value
+
+
 def _number(text: str) -> float:
     try:
         value = float(text)
@@ -172,7 +179,8 @@ def _pack(args: argparse.Namespace) -> int:
         edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
         report.say(_plan(what, edge, "Packmol") + f" (density {args.density:g} kg/m³)")
         with report.stage("Packmol and LAMMPS files", ticker=True):
-            summary = pack.packmol(args.species, args.counts, args.density, tolerance=args.tolerance, **common)
+            summary = pack.packmol(args.species, args.counts, args.density, tolerance=args.tolerance,
+                                      jobs=args.jobs, **common)
     elif args.route == "raspa":
         edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
         report.say(_plan(what, edge, "RASPA3") + f" (density {args.density:g} kg/m³, "
@@ -264,6 +272,9 @@ def build_parser() -> argparse.ArgumentParser:
     _density(p)
     p.add_argument("--tolerance", type=_number, default=2.0, metavar="ANGSTROM",
                    help="Packmol's minimum distance between molecules, Å (default: %(default)s)")
+    p.add_argument("--jobs", type=_jobs, default=None, metavar="N",
+                   help="most Packmol runs at once: 1 packs the whole box in one run; N cuts a box of 16,000 "
+                        "molecules or more into sub-boxes packed side by side (default: all cores)")
 
     p = _subparser(routes, "raspa", "build and equilibrate with RASPA3")
     _pack_options(p)

@@ -13,7 +13,7 @@ import tempfile
 from collections.abc import Iterator, Sequence
 from typing import Any, Protocol, SupportsFloat, SupportsIndex
 
-from . import _native
+from . import _native, _parallel
 from ._native import PyPairSetup
 
 __all__ = ["PAIR_STYLES", "PairStyle", "from_coords", "packmol", "raspa", "pair_setup"]
@@ -117,15 +117,18 @@ def packmol(
     force_field: StrPath = "force_field.json",
     out_dir: StrPath = ".",
     tolerance: Number = 2.0,
+    jobs: SupportsIndex | None = None,
 ) -> str:
     """Packs the molecules with Packmol into a cubic box whose edge follows from their mass and
     `density` (kg/m³) and writes data.lmp and forcefield.lmp into `out_dir`. `tolerance` is
-    Packmol's minimum distance between molecules (Å). Ctrl-C ends Packmol and raises
-    KeyboardInterrupt."""
+    Packmol's minimum distance between molecules (Å). `jobs` is the most Packmol runs at once:
+    1 packs the whole box in one run; N >= 2 cuts a box of 16,000 molecules or more into equal
+    sub-boxes packed side by side; None (the default) does so on all available cores. Ctrl-C ends
+    Packmol and raises KeyboardInterrupt."""
     with environment_first_on_path():
-        return _native.pack_packmol_py(
+        return _parallel.pack_packmol(
             _paths(species, "species"), counts, density, pair_setup(pair_style), explicit_lb,
-            os.fsdecode(force_field), os.fsdecode(out_dir), tolerance,
+            os.fsdecode(force_field), os.fsdecode(out_dir), tolerance, jobs=jobs,
         )
 
 

@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
+#include <utility>
 
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
@@ -31,6 +35,7 @@ public:
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
@@ -109,18 +114,10 @@ public:
         return reaped_;
     }
 
-    // SIGTERM to the group, SIGKILL after the grace period, then reap.
-    void terminate() {
-        ::killpg(pid_, SIGTERM);
-        const auto deadline = Clock::now() + term_grace;
-        while (!poll_exit() && Clock::now() < deadline) ::poll(nullptr, 0, 10);
-        // Also for a child that went in time: its own children may not have.
-        kill_and_reap();
-    }
+    void signal_group(int signal) { ::killpg(pid_, signal); }
 
-    int status() const { return status_; }
-
-private:
+    // SIGKILL to the group, also for a child that went in time (its own
+    // children may not have), then reap.
     void kill_and_reap() {
         // The group leader's pid stays reserved until it is reaped, so the
         // group signalled here is still the child's.
@@ -133,6 +130,9 @@ private:
         reaped_ = true;
     }
 
+    int status() const { return status_; }
+
+private:
     pid_t pid_;
     int status_ = 0;
     bool reaped_ = false;
@@ -163,8 +163,28 @@ std::string exit_status_text(const std::optional<int>& exit_code) {
     return exit_code ? fmt::cat("Some(", *exit_code, ")") : std::string("None");
 }
 
-ProcessResult run_process(const ProcessRequest& request) {
-    const std::string context = fmt::cat("running ", request.program);
+struct ProcessSet::Running {
+    std::size_t id = 0;
+    std::string context;         // "running {program}"
+    std::optional<Child> child;  // set once spawned
+    Fd streams[2];               // read ends of standard output and error; closed at their end
+    ProcessResult result;
+
+    // Appends what is readable now and closes a stream at its end.
+    void read(int k) {
+        if (!read_available(streams[k].get(), k == 0 ? result.out : result.err, context)) streams[k].reset();
+    }
+};
+
+ProcessSet::ProcessSet() = default;
+
+ProcessSet::~ProcessSet() {
+    end_all();
+}
+
+std::size_t ProcessSet::start(const ProcessRequest& request) {
+    auto running = std::make_unique<Running>();
+    running->context = fmt::cat("running ", request.program);
     const bool from_file = !request.stdin_file.empty();
     Fd input(above_std_streams(::open(from_file ? request.stdin_file.c_str() : "/dev/null", O_RDONLY | O_CLOEXEC)));
     if (input.get() < 0) {
@@ -195,60 +215,101 @@ ProcessResult run_process(const ProcessRequest& request) {
     for (const std::string& a : request.arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    // Room first: once the child runs, nothing may throw before the set holds it.
+    running_.reserve(running_.size() + 1);
     pid_t pid = 0;
     if (const int rc = ::posix_spawnp(&pid, request.program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
         rc != 0) {
         throw LaunchError(request.program, rc);
     }
-    Child child(pid);
-    input.reset();
-    out.write_end.reset();
-    err.write_end.reset();
+    running->child.emplace(pid);
+    running->streams[0].reset(out.read_end.release());
+    running->streams[1].reset(err.read_end.release());
+    running->id = started_++;
+    running_.push_back(std::move(running));
+    return running_.back()->id;
+}
 
-    ProcessResult result;
-    pollfd fds[2] = {{out.read_end.get(), POLLIN, 0}, {err.read_end.get(), POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
+ProcessSet::Finished ProcessSet::wait_any(const StopCheck& should_stop) {
+    if (running_.empty()) fail("waiting for a child process when none is running");
+    auto stop = [&] {
+        end_all();
+        throw Interrupted();
+    };
+    std::vector<pollfd> fds;
     auto next_check = Clock::now() + stop_interval;
     for (;;) {
+        fds.clear();
+        // A child with both streams closed has only its exit left, which follows closely.
+        int timeout = tick_ms;
+        for (const auto& r : running_) {
+            for (const Fd& s : r->streams) fds.push_back({s.get(), POLLIN, 0});  // poll skips negative ones
+            if (r->streams[0].get() < 0 && r->streams[1].get() < 0) timeout = 5;
+        }
         bool signalled = false;
-        // With both pipes closed only the exit is awaited, which follows closely.
-        const int timeout = fds[0].fd >= 0 || fds[1].fd >= 0 ? tick_ms : 5;
-        if (::poll(fds, 2, timeout) < 0) {
-            if (errno != EINTR) sys_fail(context, errno);
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
+            if (errno != EINTR) sys_fail(running_.front()->context, errno);
             signalled = true;  // a signal just came in: look at it now
         }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
-                !read_available(fds[i].fd, *sinks[i], context)) {
-                fds[i].fd = -1;  // poll skips negative descriptors
+        for (std::size_t i = 0; i < running_.size(); ++i) {
+            for (int k = 0; k < 2; ++k) {
+                if (fds[2 * i + k].fd >= 0 && (fds[2 * i + k].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                    running_[i]->read(k);
+                }
             }
         }
-        if (child.poll_exit()) {
+        for (auto it = running_.begin(); it != running_.end(); ++it) {
+            Running& r = **it;
+            if (!r.child->poll_exit()) continue;
             // All the child wrote is in the pipes now. A descendant may still hold
             // them open, so take what is there rather than wait for the end.
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd >= 0) read_available(fds[i].fd, *sinks[i], context);
+            for (int k = 0; k < 2; ++k) {
+                if (r.streams[k].get() >= 0) r.read(k);
             }
-            break;
+            // A stop request that came in while the child was finishing still wins,
+            // so an interrupted build never goes on to use its output.
+            if (should_stop && should_stop()) stop();
+            const int status = r.child->status();
+            if (WIFEXITED(status)) {
+                r.result.exit_code = WEXITSTATUS(status);
+            } else if (WIFSIGNALED(status)) {
+                r.result.signal = WTERMSIG(status);
+            }
+            Finished finished{r.id, std::move(r.result)};
+            running_.erase(it);
+            return finished;
         }
-        if (request.should_stop && (signalled || Clock::now() >= next_check)) {
+        if (should_stop && (signalled || Clock::now() >= next_check)) {
             next_check = Clock::now() + stop_interval;
-            if (request.should_stop()) {
-                child.terminate();
-                throw Interrupted();
-            }
+            if (should_stop()) stop();
         }
     }
-    // A stop request that came in while the child was finishing still wins,
-    // so an interrupted build never goes on to write its outputs.
-    if (request.should_stop && request.should_stop()) throw Interrupted();
-    const int status = child.status();
-    if (WIFEXITED(status)) {
-        result.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
+}
+
+// SIGTERM to every group at once, SIGKILL after one shared grace period, then reap.
+void ProcessSet::end_all() noexcept {
+    for (const auto& r : running_) r->child->signal_group(SIGTERM);
+    const auto deadline = Clock::now() + term_grace;
+    for (;;) {
+        bool all_ended = true;
+        for (const auto& r : running_) all_ended = r->child->poll_exit() && all_ended;
+        if (all_ended || Clock::now() >= deadline) break;
+        ::poll(nullptr, 0, 10);
     }
-    return result;
+    for (const auto& r : running_) r->child->kill_and_reap();
+    running_.clear();
+}
+
+std::size_t available_cores() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return static_cast<std::size_t>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+ProcessResult run_process(const ProcessRequest& request) {
+    ProcessSet set;
+    set.start(request);
+    return set.wait_any(request.should_stop).result;
 }
 
 }  // namespace cellkit

@@ -1,7 +1,9 @@
-// Runs a child program to its end with its output captured, and ends it early on request.
+// Runs child programs to their end with their output captured, and ends them early on request.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +18,7 @@ struct ProcessRequest {
     std::vector<std::string> arguments;  // after the program name
     std::filesystem::path working_dir;   // empty: the caller's
     std::filesystem::path stdin_file;    // empty: standard input is empty
-    StopCheck should_stop;               // polled about every 50 ms; empty: never
+    StopCheck should_stop;               // run_process polls it about every 50 ms; empty: never
 };
 
 struct ProcessResult {
@@ -47,5 +49,43 @@ ProcessResult run_process(const ProcessRequest& request);
 
 // A run's status as messages show it: "Some(3)" for an exit code, "None" when a signal ended it.
 std::string exit_status_text(const std::optional<int>& exit_code);
+
+// The cores this process may run on (its CPU affinity), at least 1.
+std::size_t available_cores();
+
+// Children running side by side, each started as run_process starts one and
+// waited for together. Every child still running when the set goes out of
+// scope (a failure found in another child's output, an exception) is ended as
+// a stopped run_process child is, so nothing outlives the set.
+class ProcessSet {
+public:
+    struct Finished {
+        std::size_t id;  // what start() returned for it
+        ProcessResult result;
+    };
+
+    ProcessSet();
+    ProcessSet(const ProcessSet&) = delete;
+    ProcessSet& operator=(const ProcessSet&) = delete;
+    ~ProcessSet();
+
+    // Starts the program; the request's should_stop is not looked at (wait_any
+    // takes one). Returns 0 for the first child, counting up. Throws LaunchError
+    // and the opening Error of run_process.
+    std::size_t start(const ProcessRequest& request);
+    std::size_t running() const { return running_.size(); }
+
+    // Waits until one of the running children ends and returns it. On a stop
+    // request, also one that comes in as a child ends, every child is ended and
+    // Interrupted is thrown. Throws Error "running {program}: {system text}".
+    Finished wait_any(const StopCheck& should_stop = {});
+
+private:
+    struct Running;
+    void end_all() noexcept;
+
+    std::vector<std::unique_ptr<Running>> running_;
+    std::size_t started_ = 0;
+};
 
 }  // namespace cellkit

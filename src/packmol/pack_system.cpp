@@ -7,11 +7,9 @@
 #include "common/error.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
-#include "common/process.hpp"
 #include "common/utf8.hpp"
 #include "packmol/box_size.hpp"
 #include "packmol/packed_pdb.hpp"
-#include "packmol/packmol_input.hpp"
 
 namespace cellkit {
 
@@ -22,51 +20,72 @@ std::string packmol_exit_note(const std::optional<int>& exit_code, const std::st
                "\nstderr:\n", utf8_lossy(err));
 }
 
-PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                      const ForceField& force_field, double density, double tolerance, const StopCheck& should_stop) {
+double packed_box_edge(const ActiveSpeciesList& active, const ForceField& force_field, double density) {
     if (active.empty()) fail("no species with count > 0 to pack");
     // A NaN or infinite density has no box either.
     if (!(density > 0.0) || !std::isfinite(density)) fail("density must be positive");
     const double mass = total_mass(active, force_field);
     if (!(mass > 0.0)) fail("total system mass is zero; nothing to pack");
-    const std::uint64_t expected_atoms = system_totals(active).atoms;
+    return box_edge(mass, density);
+}
 
-    PackedBox box;
-    box.edge = box_edge(mass, density);
+ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
+                                 const std::vector<std::uint64_t>& counts, const PackRegion& region, double tolerance,
+                                 std::optional<std::uint64_t> seed) {
     std::vector<SpeciesTemplate> templates;
     for (std::size_t i = 0; i < active.size(); ++i) {
-        if (active[i].count == 0) continue;
+        if (counts[i] == 0) continue;
         const Molecule& molecule = *active[i].resolved.molecule;
-        templates.push_back({template_file_name(i, molecule.name), active[i].count});
-        replace_file(work_dir / templates.back().file_name, species_template_pdb(molecule));
+        templates.push_back({template_file_name(i, molecule.name), counts[i]});
+        replace_file(dir / templates.back().file_name, species_template_pdb(molecule));
     }
-    const std::filesystem::path script = work_dir / "pack.inp";
-    replace_file(script, packmol_script(tolerance, box.edge, templates));
+    const std::filesystem::path script = dir / "pack.inp";
+    replace_file(script, packmol_script(tolerance, region, templates, seed));
+    // Packmol runs inside the folder, and the script names its files relative
+    // to it: Packmol reads paths up to the first blank.
+    return {.program = "packmol", .arguments = {}, .working_dir = dir, .stdin_file = script, .should_stop = {}};
+}
 
-    // Packmol runs inside the working directory, and the script names its files
-    // relative to it: Packmol reads paths up to the first blank.
-    ProcessResult run;
-    try {
-        run = run_process({.program = "packmol",
-                           .arguments = {},
-                           .working_dir = work_dir,
-                           .stdin_file = script,
-                           .should_stop = should_stop});
-    } catch (const LaunchError& e) {
-        fail("failed to launch packmol (is it installed and on PATH?): ", system_text(e.error_number()));
-    }
-    if (run.exit_code != 0) box.note = packmol_exit_note(run.exit_code, run.out, run.err);
+void fail_packmol_launch(const LaunchError& e) {
+    fail("failed to launch packmol (is it installed and on PATH?): ", system_text(e.error_number()));
+}
 
-    const std::filesystem::path output = work_dir / "simbox.pdb";
+PackmolOutput read_packmol_output(const std::filesystem::path& dir, const ProcessResult& run,
+                                  std::uint64_t expected_atoms) {
+    PackmolOutput result;
+    if (run.exit_code != 0) result.note = packmol_exit_note(run.exit_code, run.out, run.err);
+    const std::filesystem::path output = dir / "simbox.pdb";
     struct stat info{};
     if (::stat(output.c_str(), &info) != 0) {
-        fail("packmol did not produce the expected output file ", display(output), box.note ? "\n" : "",
-             box.note ? *box.note : "");
+        fail("packmol did not produce the expected output file ", display(output), result.note ? "\n" : "",
+             result.note ? *result.note : "");
     }
-    box.coords = parse_packed_pdb(output);
-    if (box.coords.size() != expected_atoms) {
-        fail("packmol output has ", box.coords.size(), " atoms, expected ", expected_atoms);
+    result.coords = parse_packed_pdb(output);
+    if (result.coords.size() != expected_atoms) {
+        fail("packmol output has ", result.coords.size(), " atoms, expected ", expected_atoms);
     }
+    return result;
+}
+
+PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
+                      const ForceField& force_field, double density, double tolerance, const StopCheck& should_stop) {
+    PackedBox box;
+    box.edge = packed_box_edge(active, force_field, density);
+    const std::uint64_t expected_atoms = system_totals(active).atoms;
+    std::vector<std::uint64_t> counts;
+    for (const ActiveSpecies& species : active) counts.push_back(species.count);
+    ProcessRequest request =
+        write_packmol_run(work_dir, active, counts, whole_box_region(tolerance, box.edge), tolerance);
+    request.should_stop = should_stop;
+    ProcessResult run;
+    try {
+        run = run_process(request);
+    } catch (const LaunchError& e) {
+        fail_packmol_launch(e);
+    }
+    PackmolOutput output = read_packmol_output(work_dir, run, expected_atoms);
+    box.coords = std::move(output.coords);
+    box.note = std::move(output.note);
     return box;
 }
 

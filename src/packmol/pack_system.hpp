@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "common/interrupted.hpp"
+#include "common/process.hpp"
 #include "common/vec3.hpp"
 #include "ff/force_field.hpp"
 #include "lammps/system.hpp"
+#include "packmol/packmol_input.hpp"
 
 namespace cellkit {
 
@@ -27,6 +29,31 @@ struct PackedBox {
 PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
                       const ForceField& force_field, double density, double tolerance,
                       const StopCheck& should_stop = {});
+
+// The pieces of pack_system, shared with the packing in sub-boxes.
+
+// Checks what the box needs (species to pack, a positive density, a mass)
+// before anything is written, and returns its edge in Å.
+double packed_box_edge(const ActiveSpeciesList& active, const ForceField& force_field, double density);
+
+// Writes into `dir` the templates of the species whose entry in `counts` (one
+// per active species) is above 0 and a pack.inp placing them inside `region`;
+// returns the request that runs Packmol on them there.
+ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
+                                 const std::vector<std::uint64_t>& counts, const PackRegion& region, double tolerance,
+                                 std::optional<std::uint64_t> seed = {});
+
+// Throws Error "failed to launch packmol (is it installed and on PATH?): {system text}".
+[[noreturn]] void fail_packmol_launch(const LaunchError& e);
+
+struct PackmolOutput {
+    std::vector<Vec3> coords;
+    std::optional<std::string> note;  // as PackedBox's
+};
+
+// The box a finished run left in `dir`, checked to hold `expected_atoms`.
+PackmolOutput read_packmol_output(const std::filesystem::path& dir, const ProcessResult& run,
+                                  std::uint64_t expected_atoms);
 
 // "packmol exited with status Some(N):\nstdout:\n...\nstderr:\n..." (None for a signal).
 std::string packmol_exit_note(const std::optional<int>& exit_code, const std::string& out, const std::string& err);

@@ -59,14 +59,25 @@ std::string species_template_pdb(const Molecule& molecule) {
     return out;
 }
 
-std::string packmol_script(double tolerance, double edge, const std::vector<SpeciesTemplate>& templates) {
+PackRegion whole_box_region(double tolerance, double edge) {
     const double m = box_margin(tolerance, edge);
     const double h = edge - m;
+    return {{m, m, m}, {h, h, h}};
+}
+
+std::string packmol_script(double tolerance, double edge, const std::vector<SpeciesTemplate>& templates) {
+    return packmol_script(tolerance, whole_box_region(tolerance, edge), templates);
+}
+
+std::string packmol_script(double tolerance, const PackRegion& region, const std::vector<SpeciesTemplate>& templates,
+                           std::optional<std::uint64_t> seed) {
     std::string out =
         cat("# created by boxloom\ntolerance ", fmt::Fixed{tolerance, 2}, "\nfiletype pdb\noutput simbox.pdb\n");
+    if (seed) out.append(cat("seed ", *seed, "\n"));
     for (const SpeciesTemplate& t : templates) {
         out.append(cat("\nstructure ", t.file_name, "\n  number ", t.count, "\n  inside box"));
-        for (double v : {m, m, m, h, h, h}) out.append(cat(" ", fmt::Fixed{v, 4}));
+        for (double v : region.lo) out.append(cat(" ", fmt::Fixed{v, 4}));
+        for (double v : region.hi) out.append(cat(" ", fmt::Fixed{v, 4}));
         out.append("\nend structure\n");
     }
     return out;

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -129,6 +130,52 @@ TEST_F(Process, AStopRequestedAsTheChildFinishesStillInterrupts) {
     EXPECT_EQ(run_process(request).exit_code, 0);
     ask = true;
     EXPECT_THROW(run_process(request), Interrupted);
+}
+
+TEST_F(Process, ASetHandsOverChildrenAsTheyEndAndLeavesNoneRunning) {
+    // Two ways to leave with children still running: the set goes out of scope, or a stop request.
+    for (const bool stop : {false, true}) {
+        std::vector<fs::path> pid_files;
+        const auto start = std::chrono::steady_clock::now();
+        {
+            ProcessSet set;
+            EXPECT_EQ(set.start(shell("sleep 0.3; echo slow")), 0u);
+            EXPECT_EQ(set.start(shell("echo quick >&2; exit 2")), 1u);
+            for (int k = 0; k < 2; ++k) {
+                pid_files.push_back(dir_ / ("grandchild" + std::to_string(k) + std::to_string(stop)));
+                set.start(shell("sleep 60 & echo $! > " + pid_files.back().string() + "; wait"));
+            }
+            ProcessSet::Finished first = set.wait_any();
+            EXPECT_EQ(first.id, 1u);
+            EXPECT_EQ(first.result.exit_code, 2);
+            EXPECT_EQ(first.result.err, "quick\n");
+            ProcessSet::Finished second = set.wait_any();
+            EXPECT_EQ(second.id, 0u);
+            EXPECT_EQ(second.result.out, "slow\n");
+            EXPECT_EQ(set.running(), 2u);
+            if (stop) {
+                auto both_started = [&] {
+                    for (const fs::path& p : pid_files) {
+                        if (!fs::exists(p) || fs::file_size(p) == 0) return false;
+                    }
+                    return true;
+                };
+                EXPECT_THROW(set.wait_any(both_started), Interrupted);
+                EXPECT_EQ(set.running(), 0u);
+            }
+            while (!std::all_of(pid_files.begin(), pid_files.end(),
+                                [](const fs::path& p) { return fs::exists(p) && fs::file_size(p) > 0; })) {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        for (const fs::path& p : pid_files) {
+            long grandchild = 0;
+            std::ifstream(p) >> grandchild;
+            for (int i = 0; i < 100 && !ended(grandchild); ++i) std::this_thread::sleep_for(10ms);
+            EXPECT_TRUE(ended(grandchild)) << stop;
+        }
+    }
 }
 
 TEST_F(Process, TempDirIsFreshInTmpdirAndGoneOnEveryWayOut) {

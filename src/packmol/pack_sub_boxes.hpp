@@ -1,0 +1,41 @@
+// Packs the active species as pack_system does, with the box cut into sub-boxes that Packmol runs fill side by side.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/interrupted.hpp"
+#include "common/vec3.hpp"
+#include "ff/force_field.hpp"
+#include "lammps/system.hpp"
+
+namespace cellkit {
+
+struct SubBoxSplit {
+    std::size_t per_axis = 0;  // sub-boxes along each edge; 0: sub_boxes_per_axis() chooses
+    std::size_t jobs = 0;      // Packmol runs at once; 0: one per available core
+};
+
+struct PackedSubBoxes {
+    std::vector<Vec3> coords;  // canonical atom order
+    double edge = 0.0;         // Å, as pack_system's
+    std::size_t sub_boxes = 0;
+    // "sub-box {k} of {n}: " and the note of each sub-box whose Packmol exited
+    // unsuccessfully but left a usable box, in sub-box order; for one sub-box
+    // the single run's note alone.
+    std::vector<std::string> notes;
+};
+
+// The box edge, margin and tolerance are pack_system's; plan_sub_boxes() cuts
+// the box. One sub-box is pack_system's run itself, note unchanged. Sub-box k (from 1) is packed in the folder
+// "sub_box_{k}" of `work_dir` by its own Packmol, with its own seed so that equal sub-boxes are not packed alike;
+// sub-boxes without molecules are not run. The first fault of a sub-box ends the Packmol runs still going and throws
+// pack_system's message after "sub-box {k} of {n}: ". A stop request ends them all and throws Interrupted. The folders
+// stay in `work_dir` for the caller to remove.
+PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
+                              const ForceField& force_field, double density, double tolerance, const SubBoxSplit& split,
+                              const StopCheck& should_stop = {});
+
+}  // namespace cellkit
