@@ -12,7 +12,7 @@ import tempfile
 import zlib
 
 import numpy as np
-from hypothesis import HealthCheck, event, given, settings
+from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
 
 from cellkit import _native
@@ -258,8 +258,9 @@ def test_sound_systems_build_and_lammps_reads_them(lmp, system):
 
 ATOMS = {"methane": 1, "water": 3, "butane": 4}  # the example molecules
 numbers = st.one_of(st.floats(), st.integers(-(2**70), 2**70), st.sampled_from([5e-324, 1e308, -0.0]))
-big_counts = st.sampled_from([2**32, 2**62, 2**63, 2**64 - 1, 6148914691236517205])
-counts_ = st.integers(0, 9).flatmap(lambda k: big_counts if k == 0 else st.integers(0, 3))
+# Counts whose atom totals reach or pass 2**64: 3 * 6148914691236517206 = 2**64 + 2.
+big_counts = st.sampled_from([2**32, 2**62, 2**63, 2**64 - 1, 6148914691236517205, 6148914691236517206])
+counts_ = st.integers(0, 2).flatmap(lambda k: big_counts if k == 0 else st.integers(0, 3))
 
 
 @st.composite
@@ -267,8 +268,10 @@ def coordinate_builds(draw):
     species = draw(st.lists(st.sampled_from(sorted(ATOMS)), min_size=1, max_size=3, unique=True))
     counts = draw(st.lists(counts_, min_size=len(species), max_size=len(species)))
     total = sum(ATOMS[s] * c for s, c in zip(species, counts))
-    # Mostly as many positions as atoms, so the build gets as far as the numbers let it.
-    n = total if total <= 40 and draw(st.integers(0, 4)) else draw(st.integers(0, 6))
+    # Mostly as many positions as atoms (or as a total cut to 64 bits would have), so the build gets
+    # as far as the numbers let it.
+    fits = [t for t in (total, total % 2**64) if t <= 40]
+    n = draw(st.sampled_from(fits)) if fits and draw(st.integers(0, 4)) else draw(st.integers(0, 6))
     coords = [[draw(numbers) if draw(st.integers(0, 9)) == 0 else draw(st.floats(-50, 50)) for _ in range(3)]
               for _ in range(n)]
     box = draw(st.one_of(numbers, st.floats(10, 100)))
@@ -277,6 +280,10 @@ def coordinate_builds(draw):
 
 @settings(max_examples=150, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 @given(coordinate_builds())
+# Atom totals that wrap around 2**64 to as many atoms as there are positions.
+@example((["water"], [6148914691236517206], [[0, 0, 0]] * 2, 10.0))
+@example((["butane"], [2**62], [], 10.0))
+@example((["methane", "water"], [2**63, 3074457345618258603], [[0, 0, 0]], 10.0))
 def test_hostile_numbers_end_in_a_build_or_a_message_and_no_partial_output(build):
     species, counts, coords, box = build
     with tempfile.TemporaryDirectory() as tmp:
