@@ -146,6 +146,8 @@ PRESETS = {
     "tip4p-hydrogen-well-below-print": ("Tip4p", [("water", 8)], "hydrogen-speck", None),
     "tip4p-uncharged": ("Tip4p", [("water", 8)], "uncharged", UNCHARGED_WARNING + "Tip4p preset"),
     "coul-long-uncharged": ("LjCutCoulLong", [("methane", 8)], None, UNCHARGED_WARNING + "LjCutCoulLong preset"),
+    # LAMMPS sums the squared charges: 1e-200 squared is 0.
+    "coul-long-charge-speck": ("LjCutCoulLong", [("water", 8)], "speck", UNCHARGED_WARNING + "LjCutCoulLong preset"),
     "coul-long-charged": ("LjCutCoulLong", [("methane", 4), ("water", 8)], None, None),
     "lj-cut-uncharged": ("LjCut", [("methane", 8)], None, None),
 }
@@ -159,9 +161,9 @@ def test_presets_lammps_will_refuse_carry_a_warning(lmp, tmp_path, case):
         files[name] = tmp_path / f"{name}.json"
         files[name].write_text(json.dumps(doc))
     ff = json.loads((EXAMPLES / "force_field.json").read_text())
-    if ff_change == "uncharged":
+    if ff_change in ("uncharged", "speck"):
         for atom in ff["PseudoAtoms"]:
-            atom["charge"] = 0.0
+            atom["charge"] = 0.0 if ff_change == "uncharged" else 1e-200
     elif ff_change in ("hydrogen-well", "hydrogen-speck"):  # 10 K is written as 0.0198720, 2e-5 K as 0.0000000
         ff["SelfInteractions"].append({"name": "Hw", "parameters": [10.0 if ff_change == "hydrogen-well" else 2e-5, 1.0]})
     (tmp_path / "force_field.json").write_text(json.dumps(ff))
