@@ -86,6 +86,8 @@ PRESETS = {
     "tip4p-hydrogen-well-below-print": ("Tip4p", [("water", 8)], 2e-5, None),
     "tip4p-uncharged": ("Tip4p", [("water", 8)], "uncharged", UNCHARGED_WARNING + "Tip4p preset"),
     "coul-long-uncharged": ("LjCutCoulLong", [("methane", 8)], None, UNCHARGED_WARNING + "LjCutCoulLong preset"),
+    # LAMMPS sums the squared charges: 1e-200 squared is 0.
+    "coul-long-charge-speck": ("LjCutCoulLong", [("water", 8)], "speck", UNCHARGED_WARNING + "LjCutCoulLong preset"),
 }
 
 
@@ -96,9 +98,9 @@ def test_presets_lammps_will_refuse_carry_a_warning(lmp, tmp_path, case):
              "water_h_first": write_json(tmp_path / "water_h_first.json", WATER_H_FIRST),
              "methoxy": write_json(tmp_path / "methoxy.json", METHOXY)}
     ff = json.loads((EXAMPLES / "force_field.json").read_text())
-    if ff_change == "uncharged":
+    if ff_change in ("uncharged", "speck"):
         for atom in ff["PseudoAtoms"]:
-            atom["charge"] = 0.0
+            atom["charge"] = 0.0 if ff_change == "uncharged" else 1e-200
     elif ff_change:
         ff["SelfInteractions"].append({"name": "Hw", "parameters": [ff_change, 1.0]})
     names, counts = zip(*species_counts)

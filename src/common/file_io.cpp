@@ -45,6 +45,10 @@ std::string read_text_file(const std::filesystem::path& path, const std::string&
     if (::fstat(fd.get(), &info) != 0) sys_fail(context, errno);
     if (S_ISDIR(info.st_mode)) sys_fail(context, EISDIR);
     if (!S_ISREG(info.st_mode)) fail(display(path), " is not a regular file");
+    const auto too_large = [&context] {
+        fail(context, ": the file is larger than the ", max_input_file_bytes, " bytes an input file may have");
+    };
+    if (static_cast<std::uint64_t>(info.st_size) > max_input_file_bytes) too_large();
     std::string contents;
     contents.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
@@ -55,6 +59,7 @@ std::string read_text_file(const std::filesystem::path& path, const std::string&
             sys_fail(context, errno);
         }
         if (n == 0) break;
+        if (contents.size() + static_cast<std::size_t>(n) > max_input_file_bytes) too_large();
         contents.append(buffer, static_cast<std::size_t>(n));
     }
     if (!is_valid_utf8(contents)) fail(context, ": stream did not contain valid UTF-8");

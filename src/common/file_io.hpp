@@ -1,6 +1,7 @@
 // Whole-file reading and atomic whole-file replacement.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -9,12 +10,19 @@
 
 namespace cellkit {
 
+// The largest file that read_text_file reads: inputs are read whole, and a bigger one (a wrong
+// path, a disk image) would only exhaust memory, possibly to the out-of-memory killer.
+inline constexpr std::uint64_t max_input_file_bytes = std::uint64_t{1} << 30;
+
 // Path as shown in messages.
-inline std::string display(const std::filesystem::path& path) { return path.string(); }
+inline std::string display(const std::filesystem::path& path) {
+    return path.string();
+}
 
 // The whole content of a regular file, checked to be UTF-8. Throws Error
 // "reading {path}: {fault}"; a device, FIFO or directory is refused before it
-// is read, so /dev/zero cannot read forever and a FIFO cannot block.
+// is read, so /dev/zero cannot read forever and a FIFO cannot block; a file larger than
+// max_input_file_bytes is refused, before memory is taken for it or while it grows.
 std::string read_text_file(const std::filesystem::path& path);
 // The same with "{context}: {fault}" for every fault, for callers that say what the file is.
 std::string read_text_file(const std::filesystem::path& path, const std::string& context);

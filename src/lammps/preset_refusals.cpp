@@ -11,10 +11,12 @@ namespace {
 
 using fmt::cat;
 
+// LAMMPS calls a system uncharged when the sum of the squared charges is 0, so a charge below about
+// 1e-162, whose square is 0 in double precision, counts as none.
 bool all_uncharged(const TypeRegistries& registries, const ForceField& force_field) {
     return std::all_of(registries.atoms.entries().begin(), registries.atoms.entries().end(), [&](const auto& entry) {
         const PseudoAtomParams* p = force_field.find(entry.first);
-        return p != nullptr && p->charge == 0.0;
+        return p != nullptr && p->charge * p->charge == 0.0;
     });
 }
 
