@@ -3,9 +3,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "common/interrupted.hpp"
+#include "common/vec3.hpp"
 #include "lammps/pair_setup.hpp"
+#include "pipeline/active_species.hpp"
+#include "pipeline/lammps_outputs.hpp"
+#include "pipeline/species_loading.hpp"
 
 namespace cellkit {
 
@@ -18,5 +25,16 @@ struct PackCommonArgs {
     bool explicit_lb = false;
     OptionalPairSetup pair_style = PairSetup::LjCut;
 };
+
+// What a packing route found, handed to the output step.
+struct PackedResult {
+    Vec3View coords;  // canonical atom order
+    double box_len = 0.0;
+    std::optional<std::string> note;  // the summary's last warning
+};
+
+// Writes data.lmp and forcefield.lmp for a box a packing route built from `loaded` and `selection`.
+BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,
+                                  PackedResult packed, const StopCheck& should_stop);
 
 }  // namespace cellkit

@@ -13,19 +13,7 @@ BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, cons
     const TempDir work;
     PackedBox box =
         pack_system(work.path(), selection.active, loaded.force_field, args.density, tolerance, should_stop);
-    return write_lammps_outputs({
-        .force_field = loaded.force_field,
-        .active = selection.active,
-        .coords = box.coords,
-        .out_dir = args.out_dir,
-        .pair_style = args.pair_style,
-        .explicit_lb = args.explicit_lb,
-        .skipped = std::move(loaded.skipped),
-        .warnings = std::move(selection.warnings),
-        .extra_warning = std::move(box.note),
-        .box_len = box.edge,
-        .should_stop = should_stop,
-    });
+    return write_packed_outputs(args, loaded, selection, {box.coords, box.edge, std::move(box.note)}, should_stop);
 }
 
 BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double tolerance, const SubBoxSplit& split,
@@ -41,18 +29,7 @@ BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double toler
     if (box.sub_boxes != 1) {
         for (std::string& note : box.notes) selection.warnings.push_back(std::move(note));
     }
-    return write_lammps_outputs({
-        .force_field = loaded.force_field,
-        .active = selection.active,
-        .coords = box.coords,
-        .out_dir = args.out_dir,
-        .pair_style = args.pair_style,
-        .explicit_lb = args.explicit_lb,
-        .skipped = std::move(loaded.skipped),
-        .warnings = std::move(selection.warnings),
-        .extra_warning = std::move(single_note),
-        .box_len = box.edge,
-    });
+    return write_packed_outputs(args, loaded, selection, {box.coords, box.edge, std::move(single_note)}, should_stop);
 }
 
 }  // namespace cellkit
