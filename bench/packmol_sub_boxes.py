@@ -6,7 +6,7 @@ time of each build, the CPU time Packmol used, and the speed-up. Both builds hav
 edge, hence the same density, and the same tolerance. The load average is printed before and
 after, as other work on the machine slows both.
 
-    PATH=.venv/bin:$PATH .venv/bin/python bench/packmol_sub_boxes.py [N]   (default: 100000)
+    PATH=$PWD/.venv/bin:$PATH .venv/bin/python bench/packmol_sub_boxes.py [N]   (default: 100000)
 """
 
 from __future__ import annotations

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "common/file_io.hpp"
@@ -154,6 +156,27 @@ bool read_available(int fd, std::string& into, const std::string& context) {
     }
 }
 
+// The program as found on PATH from the caller's directory. The search would otherwise happen in
+// the child after it changed to its working directory, where a relative PATH entry (".venv/bin")
+// names another folder. Unchanged when it holds a '/' or is not found (the spawn then reports it).
+std::string executable_path(const std::string& program) {
+    if (program.find('/') != std::string::npos) return program;
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path != nullptr ? path : "/usr/bin:/bin";
+    for (;;) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        std::error_code ec;
+        const std::filesystem::path candidate =
+            std::filesystem::absolute(std::filesystem::path(dir.empty() ? "." : dir) / program, ec);
+        if (!ec && ::access(candidate.c_str(), X_OK) == 0 && !std::filesystem::is_directory(candidate, ec)) {
+            return candidate.string();
+        }
+        if (colon == std::string_view::npos) return program;
+        rest.remove_prefix(colon + 1);
+    }
+}
+
 }  // namespace
 
 LaunchError::LaunchError(const std::string& program, int error_number)
@@ -218,7 +241,8 @@ std::size_t ProcessSet::start(const ProcessRequest& request) {
     // Room first: once the child runs, nothing may throw before the set holds it.
     running_.reserve(running_.size() + 1);
     pid_t pid = 0;
-    if (const int rc = ::posix_spawnp(&pid, request.program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+    const std::string program = executable_path(request.program);
+    if (const int rc = ::posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
         rc != 0) {
         throw LaunchError(request.program, rc);
     }

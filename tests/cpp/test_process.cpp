@@ -92,6 +92,23 @@ TEST_F(Process, StartFailuresAreReportedBeforeAnythingRuns) {
               "opening {d}/missing.inp: No such file or directory");
 }
 
+// A relative PATH entry names a folder of the caller's directory, also for a child that runs elsewhere.
+TEST_F(Process, RelativePathEntriesAreFoundFromTheCallersDirectory) {
+    fs::create_directories(dir_ / "bin");
+    const fs::path tool = write("#!/bin/sh\npwd\n", "bin/cellkit-where");
+    fs::permissions(tool, fs::perms::owner_all);
+    fs::create_directories(dir_ / "work");
+    const fs::path before = fs::current_path();
+    const std::string old_path = std::getenv("PATH");
+    fs::current_path(dir_);
+    ::setenv("PATH", ("bin:" + old_path).c_str(), 1);
+    const ProcessResult result = run_process({.program = "cellkit-where", .working_dir = dir_ / "work"});
+    ::setenv("PATH", old_path.c_str(), 1);
+    fs::current_path(before);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, (fs::canonical(dir_ / "work")).string() + "\n");
+}
+
 // Whether a process is gone: no longer listed, or a zombie waiting for its parent.
 bool ended(long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
