@@ -8,6 +8,8 @@ import os
 import pathlib
 import re
 import subprocess
+import threading
+import time
 from dataclasses import dataclass
 
 import numpy as np
@@ -123,6 +125,28 @@ def bonded_terms(n: int, pairs) -> tuple[list, list]:
     angles = [(nb[p], j, nb[q]) for j, nb in enumerate(nbr) for p in range(len(nb)) for q in range(p + 1, len(nb))]
     dihedrals = [(i, j, k, l) for j, k in pairs for i in nbr[j] if i != k for l in nbr[k] if l not in (j, i)]
     return angles, dihedrals
+
+
+def ticks_during(call, period: float = 0.001) -> int:
+    """How often another thread woke every `period` s while `call()` ran: none if the call held the lock."""
+    ticks = 0
+    done = threading.Event()
+
+    def count():
+        nonlocal ticks
+        while not done.is_set():
+            ticks += 1
+            time.sleep(period)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    try:
+        before = ticks
+        call()
+        return ticks - before
+    finally:
+        done.set()
+        counter.join()
 
 
 def exact_in_data_file(x: np.ndarray) -> np.ndarray:

@@ -6,8 +6,6 @@ import inspect
 import os
 import pathlib
 import sys
-import threading
-import time
 import weakref
 
 import numpy as np
@@ -16,7 +14,7 @@ import pytest
 import cellkit
 from cellkit import _native
 from cellkit._native import PyPairSetup, pack_from_coords_py
-from helpers import write_json
+from helpers import ticks_during, write_json
 
 P = PyPairSetup
 MISSING_FF = "no_such_dir/force_field.json"
@@ -311,22 +309,5 @@ def test_an_array_read_in_place_is_let_go(inputs):
 
 def test_other_threads_run_while_the_files_are_written(inputs):
     coords = np.random.default_rng(3).uniform(0.0, 100.0, (300_000, 3))
-    ticks = 0
-    done = threading.Event()
-
-    def count():
-        nonlocal ticks
-        while not done.is_set():
-            ticks += 1
-            time.sleep(0.001)
-
-    counter = threading.Thread(target=count)
-    counter.start()
-    try:
-        before = ticks
-        pack_from_coords_py(SPECIES, [299_999, 1], coords, 100.0)
-        during = ticks - before
-    finally:
-        done.set()
-        counter.join()
+    during = ticks_during(lambda: pack_from_coords_py(SPECIES, [299_999, 1], coords, 100.0))
     assert during > 5  # one at most if the lock were held

@@ -17,7 +17,7 @@ import pytest
 
 from cellkit import _native
 from cellkit._parallel import pack_packmol
-from helpers import EXAMPLES, lammps_script, process_gone, run_lammps, template
+from helpers import EXAMPLES, lammps_script, process_gone, run_lammps, template, ticks_during
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
@@ -282,23 +282,12 @@ def test_ctrl_c_ends_packmol_promptly_and_keeps_earlier_outputs(stand_in, tmp_pa
 
 def test_other_threads_run_while_packmol_runs(stand_in, tmp_path):
     stand_in("sleep 1; exit 0")  # a slow Packmol that leaves nothing behind
-    ticks = 0
-    done = threading.Event()
 
-    def count():
-        nonlocal ticks
-        while not done.is_set():
-            ticks += 1
-            time.sleep(0.01)
-
-    counter = threading.Thread(target=count)
-    counter.start()
-    try:
+    def build():
         with pytest.raises(RuntimeError, match="did not produce"):
             build_two_waters(tmp_path / "out")
-    finally:
-        done.set()
-        counter.join()
+
+    ticks = ticks_during(build, period=0.01)
     assert ticks > 30  # about 100 while Packmol sleeps; none if the lock were held
 
 

@@ -16,7 +16,7 @@ from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
 
 from cellkit import _native
-from helpers import EXAMPLES, lammps_verdict, lattice
+from helpers import EXAMPLES, bonded_terms, lammps_verdict, lattice
 
 P = _native.PyPairSetup
 ENTRIES = [_native.pack_from_coords_py, _native.pack_packmol_py, _native.pack_raspa_py]
@@ -192,12 +192,7 @@ def molecules(draw, rigid_types, flexible_types):
     for a, p in enumerate(parents, 1):
         pos.append(pos[p] + 1.5 * DIRECTIONS[a - 1])
     doc = {"pseudoAtoms": [[t, x.tolist()] for t, x in zip(kinds, pos)], "Connectivity": [list(p) for p in pairs]}
-    nbr = [[] for _ in range(n)]
-    for a, b in pairs:
-        nbr[a].append(b)
-        nbr[b].append(a)
-    angles = [(x[p], j, x[q]) for j, x in enumerate(nbr) for p in range(len(x)) for q in range(p + 1, len(x))]
-    dihedrals = [(i, j, k, m) for j, k in pairs for i in nbr[j] if i != k for m in nbr[k] if m not in (j, i)]
+    angles, dihedrals = bonded_terms(n, pairs)
     if rigid:
         doc["Type"] = "rigid"  # its bonds get placeholder constants from the geometry
     else:
