@@ -87,19 +87,22 @@ def writing_in(pid: int, directory: pathlib.Path) -> bool:
         return False
 
 
-def test_a_build_killed_while_writing_leaves_no_temporary_file(inputs):
-    species, force_field, out = inputs
+def signal_while_writing(inputs, atoms: int, signum: int) -> tuple[subprocess.Popen, str]:
+    """Sends `signum` to a build while it has a file of the output directory open; (the build, its stderr)."""
     for _ in range(5):
-        child = start_build(inputs, 300_000)
-        while child.poll() is None and not writing_in(child.pid, out):
+        child = start_build(inputs, atoms)
+        while child.poll() is None and not writing_in(child.pid, inputs[2]):
             pass
         if child.poll() is None:
-            child.send_signal(signal.SIGKILL)
-            child.communicate()
-            break
+            child.send_signal(signum)
+            return child, child.communicate(timeout=60)[1]
         child.communicate()
-    else:
-        pytest.fail("never caught the build while it wrote")
+    pytest.fail("never caught the build while it wrote")
+
+
+def test_a_build_killed_while_writing_leaves_no_temporary_file(inputs):
+    species, force_field, out = inputs
+    child, _ = signal_while_writing(inputs, 300_000, signal.SIGKILL)
     assert child.returncode == -signal.SIGKILL
     assert [name for name in os.listdir(out) if name.startswith(".")] == []
 
@@ -110,16 +113,6 @@ def test_a_build_killed_while_writing_leaves_no_temporary_file(inputs):
 
 def test_ctrl_c_while_writing_leaves_the_directory_as_it_was(inputs):
     out = inputs[2]
-    for _ in range(5):
-        child = start_build(inputs, 2_000_000)
-        while child.poll() is None and not writing_in(child.pid, out):
-            pass
-        if child.poll() is None:
-            child.send_signal(signal.SIGINT)
-            _, err = child.communicate(timeout=60)
-            break
-        child.communicate()
-    else:
-        pytest.fail("never caught the build while it wrote")
+    child, err = signal_while_writing(inputs, 2_000_000, signal.SIGINT)
     assert child.returncode != 0 and "KeyboardInterrupt" in err, err
     assert os.listdir(out) == []
