@@ -2,7 +2,6 @@
 
 import gc
 import importlib.metadata
-import inspect
 import os
 import pathlib
 import sys
@@ -13,62 +12,33 @@ import pytest
 
 import cellkit
 from cellkit import _native
-from cellkit._native import PyPairSetup, pack_from_coords_py
+from cellkit._native import PyPairSetup as P, pack_from_coords_py, pack_packmol_py, pack_raspa_py
 from helpers import ticks_during, write_json
 
-P = PyPairSetup
 MISSING_FF = "no_such_dir/force_field.json"
-# Valid in shape; the force field does not exist, so a call that gets past
-# argument conversion fails with the loader's RuntimeError.
-BASE = dict(species=["a.json"], counts=[1], coords=[[0.0, 0.0, 0.0]], box_len=10.0, force_field=MISSING_FF)
+# Valid in shape; the force field does not exist, so a call that gets past argument conversion fails in the loader.
+BASE = {pack_from_coords_py: dict(coords=[[0.0, 0.0, 0.0]], box_len=10.0), pack_packmol_py: dict(density=1e3),
+        pack_raspa_py: dict(density=1e3)}
 
 
-def call(**override):
-    return pack_from_coords_py(**{**BASE, **override})
+def call(entry=pack_from_coords_py, **override):
+    return entry(**{"species": ["a.json"], "counts": [1], "force_field": MISSING_FF, **BASE[entry], **override})
 
 
-@pytest.mark.parametrize(
-    "value, expected",
-    [
-        (lambda: repr(P.Tip4p), "PyPairSetup.Tip4p"),
-        (lambda: repr(P.LjCut), "PyPairSetup.LjCut"),
-        (lambda: str(P.LjCutCoulLong), "PyPairSetup.LjCutCoulLong"),
-        (lambda: [int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong)], [0, 1, 2]),
-        (lambda: P.Tip4p == 0, True),
-        (lambda: 1 == P.LjCut, True),
-        (lambda: P.LjCut == np.int64(1), True),
-        (lambda: P.LjCut == True, True),  # noqa: E712  bool has __index__
-        (lambda: P.Tip4p == P.LjCut, False),
-        (lambda: P.Tip4p != P.LjCut, True),
-        (lambda: P.LjCut == P.LjCut, True),
-        (lambda: P.Tip4p != "Tip4p", True),
-        (lambda: P.LjCut == 1.0, False),
-        (lambda: P.LjCut == 2**64 + 1, False),
-        (lambda: P.LjCut != -(2**70), True),
-        (lambda: P.LjCut is P.LjCut, True),
-        (lambda: P.__doc__, "Python-exposed PairSetup enum"),
-        (lambda: (P.__module__, P.__qualname__), ("cellkit._native", "PyPairSetup")),
-    ],
-)
-def test_pair_setup_behaviour(value, expected):
-    assert value() == expected
+def test_pair_setup_behaviour():
+    assert [repr(P.Tip4p), repr(P.LjCut), str(P.LjCutCoulLong), int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong)] == [
+        "PyPairSetup.Tip4p", "PyPairSetup.LjCut", "PyPairSetup.LjCutCoulLong", 0, 1, 2]
+    assert [P.Tip4p == 0, 1 == P.LjCut, P.LjCut == np.int64(1), P.LjCut == True, P.LjCut == P.LjCut,  # noqa: E712
+            P.LjCut is P.LjCut, P.Tip4p == P.LjCut, P.Tip4p != P.LjCut, P.Tip4p != "Tip4p", P.LjCut == 1.0,
+            P.LjCut == 2**64 + 1, P.LjCut != -(2**70)] == [True] * 6 + [False, True, True, False, False, True]
+    assert (P.__doc__, P.__module__, P.__qualname__) == (
+        "Python-exposed PairSetup enum", "cellkit._native", "PyPairSetup")
 
 
-@pytest.mark.parametrize(
-    "action",
-    [
-        lambda: P.Tip4p < P.LjCut,
-        lambda: P.Tip4p <= 1,
-        lambda: P.LjCut > 0,
-        lambda: P.LjCut >= P.LjCut,
-        lambda: hash(P.Tip4p),
-        lambda: {P.LjCut},
-        lambda: P(),
-        lambda: type(P.LjCut)(1),
-        lambda: setattr(P, "LjCut", P.Tip4p),
-        lambda: type("Sub", (P,), {}),
-    ],
-)
+@pytest.mark.parametrize("action", [
+    lambda: P.Tip4p < P.LjCut, lambda: P.Tip4p <= 1, lambda: P.LjCut > 0, lambda: P.LjCut >= P.LjCut,
+    lambda: hash(P.Tip4p), lambda: {P.LjCut}, lambda: P(), lambda: type(P.LjCut)(1),
+    lambda: setattr(P, "LjCut", P.Tip4p), lambda: type("Sub", (P,), {})])
 def test_pair_setup_refusals(action):
     with pytest.raises(TypeError):
         action()
@@ -77,141 +47,114 @@ def test_pair_setup_refusals(action):
 def test_module_surface():
     assert _native.__doc__ == "Native extension module of cellkit, imported as `cellkit._native`."
     assert [n for n in vars(_native) if not n.startswith("_")] == [  # private helpers of the Python layer aside
-        "PyPairSetup", "pack_packmol_py", "pack_from_coords_py", "pack_raspa_py"
-    ]
+        "PyPairSetup", "pack_packmol_py", "pack_from_coords_py", "pack_raspa_py"]
     assert cellkit.__version__ == importlib.metadata.version("cellkit")
     assert (cellkit.PyPairSetup, cellkit.pack_from_coords_py) == (P, pack_from_coords_py)
-    assert pack_from_coords_py.__text_signature__ == (
-        "(species, counts, coords, box_len, pair_style=..., explicit_lb=False, force_field=..., out_dir=...)"
-    )
-    params = inspect.signature(pack_from_coords_py).parameters
-    assert {p.kind for p in params.values()} == {inspect.Parameter.POSITIONAL_OR_KEYWORD}
-    assert [p.default for p in params.values()][3:] == [inspect.Parameter.empty, ..., False, ..., ...]
-    assert pack_from_coords_py.__doc__.startswith(
-        "Write LAMMPS files from **pre-computed** coordinates (used by the raspa path).\n"
-    )
+
+
+COMMON = "pair_style=..., explicit_lb=False, force_field=..., out_dir=..."
+
+
+@pytest.mark.parametrize("entry, signature, doc", [
+    (pack_from_coords_py, f"species, counts, coords, box_len, {COMMON}",
+     "Write LAMMPS files from **pre-computed** coordinates (used by the raspa path).\n"),
+    (pack_packmol_py, f"species, counts, density, {COMMON}, tolerance=2.0",
+     "Pack with Packmol and write LAMMPS files.\n\nCalled by the package's Python function `cellkit.pack.packmol`.\n"),
+    (_native._pack_packmol_sub_boxes_py, f"species, counts, density, {COMMON}, tolerance=2.0, per_axis=0, jobs=0",
+     "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"),
+    (pack_raspa_py, f"species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
+     f"{COMMON}", "Pack with RASPA3 subprocess and write LAMMPS files.\n\nCalled by the \"pack raspa\" command of "
+     "the package's command-line tool.\nThis wraps the raspa3_pack_subprocess call for Python users.\n"),
+])
+def test_entry_signature_and_doc(entry, signature, doc):
+    assert entry.__text_signature__ == f"({signature})"
+    assert entry.__doc__.startswith(doc)
 
 
 # Missing, surplus, unknown and doubled arguments; the wording is CPython's, only the function is named.
-@pytest.mark.parametrize(
-    "args, kwargs",
-    [
-        ((["a.json"], [1], []), {}),
-        ((["a.json"], [1], [], 1.0, None, False, "f", "o", "extra"), {}),
-        ((["a.json"], [1], [], 1.0), {"outdir": "o"}),
-        ((["a.json"], [1], [], 1.0), {"species": ["b.json"]}),
-    ],
-)
+@pytest.mark.parametrize("args, kwargs", [
+    ((["a.json"], [1], []), {}), ((["a.json"], [1], [], 1.0, None, False, "f", "o", "extra"), {}),
+    ((["a.json"], [1], [], 1.0), {"outdir": "o"}), ((["a.json"], [1], [], 1.0), {"species": ["b.json"]})])
 def test_binding_errors(args, kwargs):
     with pytest.raises(TypeError, match=r"pack_from_coords_py\(\)"):
         pack_from_coords_py(*args, **kwargs)
 
 
-# Our own wordings are pinned; None marks a conversion whose wording is CPython's.
-@pytest.mark.parametrize(
-    "override, exc, message, param",
-    [
-        ({"species": "a.json"}, TypeError, "Can't extract `str` to `Vec`", "species"),
-        ({"species": ["a.json", 3]}, TypeError, "'int' object is not an instance of 'str'", "species"),
-        ({"species": [pathlib.Path("a.json")]}, TypeError, "'PosixPath' object is not an instance of 'str'", "species"),
-        ({"species": {"a.json"}}, TypeError, "'set' object is not an instance of 'Sequence'", "species"),
-        ({"counts": [-1]}, OverflowError, None, "counts"),
-        ({"counts": [1.0]}, TypeError, None, "counts"),
-        ({"coords": [[0, 0, "x"]]}, TypeError, None, "coords"),
-        ({"coords": [[1, 2], "xyz"]}, TypeError, "Can't extract `str` to `Vec`", "coords"),
-        # Bytes-like rows would read as small integers (b"abc" as 97, 98, 99).
-        ({"coords": [b"abc"]}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
-        ({"coords": [bytearray(b"abc")]}, TypeError, "Can't extract `bytearray` to `Vec`", "coords"),
-        ({"coords": [memoryview(b"abc")]}, TypeError, "Can't extract `memoryview` to `Vec`", "coords"),
-        ({"coords": b"abc"}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
-        ({"species": b"a.json"}, TypeError, "Can't extract `bytes` to `Vec`", "species"),
-        ({"coords": [0.0]}, TypeError, "'float' object is not an instance of 'Sequence'", "coords"),
-        ({"box_len": "10"}, TypeError, None, "box_len"),
-        ({"pair_style": 1}, TypeError, "'int' object is not an instance of 'PyPairSetup'", "pair_style"),
-        ({"explicit_lb": 1}, TypeError, "'int' object is not an instance of 'bool'", "explicit_lb"),
-        ({"force_field": pathlib.Path("f")}, TypeError, "'PosixPath' object is not an instance of 'str'", "force_field"),
-        ({"out_dir": "a\0b"}, ValueError, None, "out_dir"),
-        # The first failing parameter is the one reported.
-        ({"counts": [-1], "explicit_lb": 0}, OverflowError, None, "counts"),
-        # Conversion errors of later parameters come before the coordinate shape check.
-        ({"coords": [[1, 2]], "out_dir": 5}, TypeError, "'int' object is not an instance of 'str'", "out_dir"),
-        ({"coords": [[1, 2], [0, 0, "x"]]}, TypeError, None, "coords"),
-    ],
-)
-def test_conversion_failures(override, exc, message, param):
+NOT_STR = "'PosixPath' object is not an instance of 'str'"
+SHAPE = "coords[{}] has {} elements; expected [x, y, z]"
+ENTRIES = {"coords": pack_from_coords_py, "packmol": pack_packmol_py, "raspa": pack_raspa_py}
+
+
+# Our own wordings are pinned; None marks a conversion whose wording is CPython's. A failing conversion is
+# noted with its parameter; the coordinate shape error (param None) has no note.
+@pytest.mark.parametrize("entry, override, exc, message, param", [
+    ("coords", {"species": "a.json"}, TypeError, "Can't extract `str` to `Vec`", "species"),
+    ("coords", {"species": ["a.json", 3]}, TypeError, "'int' object is not an instance of 'str'", "species"),
+    ("coords", {"species": [pathlib.Path("a.json")]}, TypeError, NOT_STR, "species"),
+    ("coords", {"species": {"a.json"}}, TypeError, "'set' object is not an instance of 'Sequence'", "species"),
+    ("coords", {"counts": [-1]}, OverflowError, None, "counts"),
+    ("coords", {"counts": [1.0]}, TypeError, None, "counts"),
+    ("coords", {"coords": [[0, 0, "x"]]}, TypeError, None, "coords"),
+    ("coords", {"coords": [[1, 2], "xyz"]}, TypeError, "Can't extract `str` to `Vec`", "coords"),
+    # Bytes-like rows would read as small integers (b"abc" as 97, 98, 99).
+    ("coords", {"coords": [b"abc"]}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
+    ("coords", {"coords": [bytearray(b"abc")]}, TypeError, "Can't extract `bytearray` to `Vec`", "coords"),
+    ("coords", {"coords": [memoryview(b"abc")]}, TypeError, "Can't extract `memoryview` to `Vec`", "coords"),
+    ("coords", {"coords": b"abc"}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
+    ("coords", {"coords": [0.0]}, TypeError, "'float' object is not an instance of 'Sequence'", "coords"),
+    ("coords", {"box_len": "10"}, TypeError, None, "box_len"),
+    ("coords", {"pair_style": 1}, TypeError, "'int' object is not an instance of 'PyPairSetup'", "pair_style"),
+    ("coords", {"explicit_lb": 1}, TypeError, "'int' object is not an instance of 'bool'", "explicit_lb"),
+    ("coords", {"force_field": pathlib.Path("f")}, TypeError, NOT_STR, "force_field"),
+    ("coords", {"out_dir": "a\0b"}, ValueError, None, "out_dir"),
+    # The first failing parameter is the one reported.
+    ("coords", {"counts": [-1], "explicit_lb": 0}, OverflowError, None, "counts"),
+    # Conversion errors of later parameters come before the coordinate shape check.
+    ("coords", {"coords": [[1, 2]], "out_dir": 5}, TypeError, "'int' object is not an instance of 'str'", "out_dir"),
+    ("coords", {"coords": [[1, 2], [0, 0, "x"]]}, TypeError, None, "coords"),
+    ("coords", {"coords": [[0, 0, 0], [1, 2]]}, ValueError, SHAPE.format(1, 2), None),
+    ("coords", {"coords": [[]]}, ValueError, SHAPE.format(0, 0), None),
+    ("coords", {"coords": [(0, 0, 0, 0), [1]]}, ValueError, SHAPE.format(0, 4), None),
+    ("coords", {"coords": np.zeros((2, 4))}, ValueError, SHAPE.format(0, 4), None),
+    ("packmol", {"density": "1000"}, TypeError, "must be real number, not str", "density"),
+    ("packmol", {"tolerance": None}, TypeError, "must be real number, not NoneType", "tolerance"),
+    ("packmol", {"out_dir": pathlib.Path("o")}, TypeError, NOT_STR, "out_dir"),
+    ("raspa", {"init_cycles": -1}, OverflowError, None, "init_cycles"),
+    ("raspa", {"prod_cycles": 2.5}, TypeError, None, "prod_cycles"),
+])
+def test_conversion_failures(entry, override, exc, message, param):
     with pytest.raises(exc) as info:
-        call(**override)
+        call(ENTRIES[entry], **override)
     assert type(info.value) is exc
     assert message is None or str(info.value) == message
-    assert info.value.__notes__ == [f"while processing '{param}'"]
+    assert getattr(info.value, "__notes__", None) == (param and [f"while processing '{param}'"])
 
 
-@pytest.mark.parametrize(
-    "coords, message",
-    [
-        ([[0, 0, 0], [1, 2]], "coords[1] has 2 elements; expected [x, y, z]"),
-        ([[]], "coords[0] has 0 elements; expected [x, y, z]"),
-        ([(0, 0, 0, 0), [1]], "coords[0] has 4 elements; expected [x, y, z]"),
-        (np.zeros((2, 4)), "coords[0] has 4 elements; expected [x, y, z]"),
-    ],
-)
-def test_coordinate_shape_error_before_any_file(coords, message):
-    with pytest.raises(ValueError) as info:
-        call(coords=coords)
-    assert str(info.value) == message
-    assert not hasattr(info.value, "__notes__")
-
-
-@pytest.mark.parametrize(
-    "override",
-    [
-        {"species": ("a.json",), "counts": (1,)},
-        {"counts": np.array([1], dtype=np.uint64)},
-        {"coords": [(1, 2, 3)]},
-        {"coords": ((np.float32(1), 2.5, True),)},
-        {"coords": np.zeros((1, 3))},
-        {"coords": []},
-        {"box_len": 10},
-        {"box_len": np.float64(10)},
-        {"pair_style": None},
-        {"pair_style": P.Tip4p},
-        {"explicit_lb": True},
-        {"explicit_lb": np.bool_(False)},
-    ],
-)
+@pytest.mark.parametrize("override", [
+    {"species": ("a.json",), "counts": (1,)}, {"counts": np.array([1], dtype=np.uint64)}, {"coords": [(1, 2, 3)]},
+    {"coords": ((np.float32(1), 2.5, True),)}, {"coords": np.zeros((1, 3))}, {"coords": []}, {"box_len": 10},
+    {"box_len": np.float64(10)}, {"pair_style": None}, {"pair_style": P.Tip4p}, {"explicit_lb": True},
+    {"explicit_lb": np.bool_(False)}])
 def test_accepted_inputs_reach_the_loader(override):
-    with pytest.raises(RuntimeError, match=rf"^reading {MISSING_FF}: "):
+    with pytest.raises(RuntimeError, match=f"^reading {MISSING_FF}: No such file or directory$"):
         call(**override)
 
 
 def test_no_crash_when_conversion_mutates_the_arguments():
     coords = []
-
-    class Shrinker:
-        def __float__(self):
-            coords.clear()
-            return 1.0
-
-    coords.extend([[Shrinker(), 0.0, 0.0], [1.0, 2.0, 3.0]] * 3)
+    shrinker = type("Shrinker", (), {"__float__": lambda self: coords.clear() or 1.0})()
+    coords.extend([[shrinker, 0.0, 0.0], [1.0, 2.0, 3.0]] * 3)
     with pytest.raises(RuntimeError):
         call(coords=coords)
 
 
 def test_arguments_are_released():
-    class Row(list):
-        pass
-
-    class Num(float):
-        pass
-
-    row, num = Row([0.0, 0.0, 0.0]), Num(1.0)
-    refs = [weakref.ref(row), weakref.ref(num)]
-    name = "".join(["a", ".json"])
+    row, num = type("Row", (list,), {})([0.0, 0.0, 0.0]), type("Num", (float,), {})(1.0)
+    refs, name = [weakref.ref(row), weakref.ref(num)], "".join(["a", ".json"])
     before = sys.getrefcount(name)
-    for _ in range(3):
-        for override in ({"coords": [row], "box_len": num}, {"coords": [row, [num]]}, {"box_len": num, "out_dir": 1}):
-            with pytest.raises((RuntimeError, ValueError, TypeError)):
-                call(species=[name], **override)
+    for override in [{"coords": [row], "box_len": num}, {"coords": [row, [num]]}, {"box_len": num, "out_dir": 1}] * 3:
+        with pytest.raises((RuntimeError, ValueError, TypeError)):
+            call(species=[name], **override)
     assert sys.getrefcount(name) == before
     del row, num, override
     gc.collect()
@@ -222,11 +165,9 @@ def test_arguments_are_released():
 def inputs(tmp_path, monkeypatch):
     """Two one-atom species and their force field, in the current directory."""
     monkeypatch.chdir(tmp_path)
-    write_json(tmp_path / "force_field.json", {
-        "MixingRule": "Lorentz-Berthelot",
-        "PseudoAtoms": [{"name": "CH4", "mass": 16.04, "charge": 0.0}, {"name": "Ar", "mass": 39.948, "charge": 0.0}],
-        "SelfInteractions": [{"name": "CH4", "parameters": [148.0, 3.73]}, {"name": "Ar", "parameters": [119.8, 3.4]}],
-    })
+    write_json(tmp_path / "force_field.json", {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [
+        {"name": "CH4", "mass": 16.04, "charge": 0.0}, {"name": "Ar", "mass": 39.948, "charge": 0.0}],
+        "SelfInteractions": [{"name": "CH4", "parameters": [148.0, 3.73]}, {"name": "Ar", "parameters": [119.8, 3.4]}]})
     write_json(tmp_path / "methane.json", {"pseudoAtoms": [["CH4", [0, 0, 0]]]})
     write_json(tmp_path / "argon.json", {"pseudoAtoms": [["Ar", [0, 0, 0]]]})
     return tmp_path
@@ -236,58 +177,33 @@ SPECIES = ["methane.json", "argon.json"]
 COORDS = [[0, 0, 0], [1.5, 2, 3], [4, 5, 6]]
 
 
-def test_defaults_build_in_current_directory(inputs):
-    text = pack_from_coords_py(SPECIES, [2, 1], COORDS, 20)
-    assert text.splitlines() == [
-        "Wrote ./data.lmp",
-        "Wrote ./forcefield.lmp",
-        "box: 20.000 Å cube  |  atoms: 3 (2 types)  bonds: 0 (0 types)  angles: 0 (0 types)  dihedrals: 0 (0 types)",
-    ]
-    assert "# Pair setup : Some(LjCut)  |  Explicit LB: false\n" in (inputs / "forcefield.lmp").read_text()
+@pytest.mark.parametrize("extra, header", [
+    ({}, "Some(LjCut)  |  Explicit LB: false"),  # the defaults, in the current directory
+    ({"pair_style": None, "out_dir": "out/sub"}, "None  |  Explicit LB: false"),
+    ({"pair_style": P.Tip4p, "explicit_lb": True, "out_dir": "o"}, "Some(Tip4p)  |  Explicit LB: true"),
+    ({"pair_style": P.LjCutCoulLong, "explicit_lb": np.bool_(True), "force_field": "force_field.json",
+      "out_dir": "o"}, "Some(LjCutCoulLong)  |  Explicit LB: true"),
+])
+def test_preset_flag_and_defaults_reach_the_output(inputs, extra, header):
+    out = extra.get("out_dir", ".")
+    assert pack_from_coords_py(SPECIES, [2, 1], COORDS, 20, **extra).splitlines()[:3] == [
+        f"Wrote {out}/data.lmp", f"Wrote {out}/forcefield.lmp", "box: 20.000 Å cube  |  atoms: 3 (2 types)  bonds: 0 "
+        "(0 types)  angles: 0 (0 types)  dihedrals: 0 (0 types)"]
+    assert f"# Pair setup : {header}\n" in (inputs / out / "forcefield.lmp").read_text()
 
 
-@pytest.mark.parametrize(
-    "extra, header",
-    [
-        ({"pair_style": None}, "None  |  Explicit LB: false"),
-        ({"pair_style": P.Tip4p, "explicit_lb": True}, "Some(Tip4p)  |  Explicit LB: true"),
-        ({"pair_style": P.LjCutCoulLong, "explicit_lb": np.bool_(True)}, "Some(LjCutCoulLong)  |  Explicit LB: true"),
-    ],
-)
-def test_preset_and_flag_reach_the_output(inputs, extra, header):
-    pack_from_coords_py(SPECIES, [2, 1], COORDS, 20, out_dir="out/sub", force_field="force_field.json", **extra)
-    assert f"# Pair setup : {header}\n" in (inputs / "out/sub/forcefield.lmp").read_text()
-
-
-@pytest.mark.parametrize(
-    "species, message",
-    [
-        (["methane.json", "missing.json"], "reading missing.json: "),
-        ([os.fsdecode(b"methane.json"), os.fsdecode(b"gone\xff.json")], "reading gone\ufffd.json: "),
-    ],
-)
-def test_loader_failure_is_runtime_error(inputs, species, message):
+def test_loader_failure_is_runtime_error_and_writes_nothing(inputs):
     with pytest.raises(RuntimeError) as info:
-        pack_from_coords_py(species, [2, 1], COORDS, 20)
-    assert str(info.value).startswith(message)
-    assert not hasattr(info.value, "__notes__")
+        pack_from_coords_py([os.fsdecode(b"methane.json"), os.fsdecode(b"gone\xff.json")], [2, 1], COORDS, 20)
+    assert str(info.value).startswith("reading gone\ufffd.json: ") and not hasattr(info.value, "__notes__")
     assert not (inputs / "data.lmp").exists()
-
 
 
 # A C-contiguous float64 (N, 3) array, or a memoryview of one, is read in place; other layouts and
 # dtypes take the sequence way. The file is the same either way.
-@pytest.mark.parametrize(
-    "as_given",
-    [
-        lambda a: a,
-        memoryview,
-        np.asfortranarray,
-        lambda a: np.repeat(a, 2, axis=0)[::2],
-        lambda a: a.astype(">f8"),
-        lambda a: a.astype(np.float32),
-    ],
-)
+@pytest.mark.parametrize("as_given", [lambda a: a, memoryview, np.asfortranarray,
+                                      lambda a: np.repeat(a, 2, axis=0)[::2], lambda a: a.astype(">f8"),
+                                      lambda a: a.astype(np.float32)])
 def test_arrays_write_the_file_their_lists_write(inputs, as_given):
     given = as_given(np.random.default_rng(5).uniform(-50.0, 50.0, (30_000, 3)))
     pack_from_coords_py(SPECIES, [29_999, 1], given, 100.0, out_dir="array")
