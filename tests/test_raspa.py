@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import importlib.util
-import inspect
 import json
 import os
 import re
@@ -17,17 +16,16 @@ import time
 
 import pytest
 
-from cellkit import _native
+from cellkit._native import pack_raspa_py
 from helpers import EXAMPLES, lammps_script, process_gone, run_lammps
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
-pack_raspa_py = _native.pack_raspa_py
 FORCE_FIELD = str(EXAMPLES / "force_field.json")
 WATER, METHANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methane"))
 SIX = [[i, 2 * i, 3 * i] for i in range(6)]  # the atoms of two waters
 KEYWORDS = "counts, density, force_field_path, molecule_paths, n_equil_cycles, n_init_cycles, n_prod_cycles, temperature"
-RUN = 'exec "$PY" "$@"'
+RUN, OK = 'exec "$PY" "$@"', "return 30, SIX"
 
 
 @pytest.fixture
@@ -35,14 +33,12 @@ def fake_python(tmp_path, monkeypatch):
     """Commands `names` first on PATH (or alone on it) that run `shell`, where $PY is this interpreter with
     a stand-in cellkit.raspa_init first on its path; its pack_with_raspa3 takes exactly the eight keywords."""
 
-    def install(body="return 30, SIX", shell=RUN, names=("python",), alone=False, mode=0o755):
-        stub = tmp_path / "stub"
+    def install(body=OK, shell=RUN, names=("python",), alone=False, mode=0o755):
+        stub, bin_dir = tmp_path / "stub", tmp_path / "bin"
         (stub / "cellkit").mkdir(parents=True, exist_ok=True)
         (stub / "cellkit" / "__init__.py").write_text("")
-        (stub / "cellkit" / "raspa_init.py").write_text(
-            f"import json, os, sys, time\nSIX = {SIX}\n\ndef pack_with_raspa3(*, {KEYWORDS}):\n"
-            + textwrap.indent(body, "    ") + "\n")
-        bin_dir = tmp_path / "bin"
+        head = f"import json, os, shutil, sys, time\nSIX = {SIX}\n\ndef pack_with_raspa3(*, {KEYWORDS}):\n"
+        (stub / "cellkit" / "raspa_init.py").write_text(head + textwrap.indent(body, "    "))
         bin_dir.mkdir(exist_ok=True)
         for name in names:
             (bin_dir / name).write_text(f'#!/bin/sh\nexport PYTHONPATH="{stub}"\nPY="{sys.executable}"\n{shell}\n')
@@ -52,26 +48,27 @@ def fake_python(tmp_path, monkeypatch):
     return install
 
 
-def build_two_waters(out_dir, **kwargs):
-    return pack_raspa_py([WATER], [2], 1000.0, force_field=FORCE_FIELD, out_dir=str(out_dir), **kwargs)
+def build_two_waters(out_dir, species=(WATER,)):
+    return pack_raspa_py(list(species), [2] * len(species), 1000.0, force_field=FORCE_FIELD, out_dir=str(out_dir))
 
 
-@pytest.mark.parametrize(
-    "args, sent",
-    [
-        ((997,), '"density":997.0,{paths},"n_equil_cycles":1,"n_init_cycles":1,"n_prod_cycles":1,"temperature":300.0'),
-        ((997.5, 350, 3, 4, 5), '"density":997.5,{paths},"n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,'
-                                '"temperature":350.0'),
-        ((float("nan"), float("-inf")), '"density":null,{paths},"n_equil_cycles":1,"n_init_cycles":1,'
-                                        '"n_prod_cycles":1,"temperature":null'),
-    ],
-    ids=["defaults", "positional", "non-finite"],
-)
-def test_argument_file_and_keyword_call(fake_python, tmp_path, monkeypatch, args, sent):
-    rec = tmp_path / "rec"
-    rec.mkdir()
-    fake_python(f"json.dump(locals(), open({str(rec / 'kwargs')!r}, 'w'))\nreturn 30, SIX",
-                f'cp "$TMPDIR"/cellkit-*/raspa3_args.json "{rec}"\n{RUN}')
+DEFAULTS = '"density":997.0,{paths},"n_equil_cycles":1,"n_init_cycles":1,"n_prod_cycles":1,"temperature":300.0'
+
+
+@pytest.mark.parametrize("args, body, names, tmp_name, sent, note", [
+    ((997,), "print(' done\\n')", "python", "plain", DEFAULTS, "warning: raspa output: done\n"),
+    # Blank output is no note; paths are not code: a quote, a line break and a backslash in the temporary location.
+    ((997.5, 350, 3, 4, 5), "print('\\n \\u3000\\n')\nsys.stderr.write('ignored')", "python", "it's\nodd\\",
+     '"density":997.5,{paths},"n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"temperature":350.0', ""),
+    ((997,), "print('via python3')", "python3", "plain", DEFAULTS, "warning: raspa output: via python3\n"),
+], ids=["defaults-and-note", "positional-and-blank-output", "python3-fallback"])
+def test_arguments_sent_and_coordinates_and_note_received(fake_python, tmp_path, monkeypatch, args, body, names,
+                                                          tmp_name, sent, note):
+    rec, tmp = tmp_path / "rec", tmp_path / tmp_name
+    rec.mkdir(), tmp.mkdir()
+    monkeypatch.setenv("TMPDIR", str(tmp))
+    fake_python(f"json.dump(locals(), open({str(rec / 'kwargs')!r}, 'w'))\n"
+                f"shutil.copy(sys.argv[1], {str(rec)!r})\n{body}\n{OK}", names=(names,), alone=names == "python3")
     monkeypatch.chdir(tmp_path)
     os.symlink(FORCE_FIELD, "force_field.json")  # the default, relative and a link: sent resolved
     shutil.copy(METHANE, "methane.json")
@@ -79,96 +76,53 @@ def test_argument_file_and_keyword_call(fake_python, tmp_path, monkeypatch, args
     summary = pack_raspa_py(["methane.json", WATER], [0, 2], *args)
 
     assert summary.startswith("Wrote ./data.lmp\nWrote ./forcefield.lmp\nbox: 30.000 Å cube  |  atoms: 6 ")
+    assert summary.endswith("(set SHAKE or RIGID in your LAMMPS input)\n" + note)
+    atoms = (tmp_path / "data.lmp").read_text().split("Atoms")[1].split("Bonds")[0].split("\n")[2:8]
+    assert [[float(v) for v in line.split()[4:7]] for line in atoms] == SIX
     paths = json.dumps({"force_field_path": FORCE_FIELD, "molecule_paths": [os.path.realpath("methane.json"), WATER]},
                        separators=(",", ":"), ensure_ascii=False)
     expected = '{"counts":[0,2],' + sent.replace("{paths}", paths[1:-1]) + "}"
     assert (rec / "raspa3_args.json").read_bytes() == expected.encode()
     assert json.loads((rec / "kwargs").read_text()) == json.loads(expected)
-
-
-@pytest.mark.parametrize(
-    "body, names, tmp_name, note",
-    [
-        ("print(' done\\n')\nreturn 30, SIX", ("python",), "plain", "warning: raspa output: done\n"),
-        ("print('\\n \\u3000\\n')\nsys.stderr.write('ignored')\nreturn 30, SIX", ("python",), "plain", ""),
-        ("print('via python3')\nreturn 30, SIX", ("python3",), "plain", "warning: raspa output: via python3\n"),
-        # Paths are not code: a quote, a line break and a backslash in the temporary location.
-        ("return 30, SIX", ("python",), "it's\nodd\\", ""),
-    ],
-    ids=["note", "blank-output", "python3-fallback", "odd-temp-location"],
-)
-def test_success_gives_the_coordinates_and_the_note(fake_python, tmp_path, monkeypatch, body, names, tmp_name, note):
-    tmp = tmp_path / tmp_name
-    tmp.mkdir()
-    monkeypatch.setenv("TMPDIR", str(tmp))
-    fake_python(body, names=names, alone=names == ("python3",))
-    summary = build_two_waters(tmp_path / "out")
-    assert summary.endswith("(set SHAKE or RIGID in your LAMMPS input)\n" + note)
-    atoms = (tmp_path / "out" / "data.lmp").read_text().split("Atoms")[1].split("Bonds")[0].split("\n")[2:8]
-    assert [[float(v) for v in line.split()[4:7]] for line in atoms] == SIX
     assert list(tmp.iterdir()) == []
 
 
-BEFORE_START = {
-    "temp-dir": ("TMPDIR", "creating temp directory: No such file or directory"),
-    "args-file": ("RLIMIT_FSIZE", "writing raspa3 args file: File too large"),
-    "loading": ("species", "reading missing.json: No such file or directory"),
-    "no-python": ("PATH", "failed to launch python for raspa init (is python/python3 on PATH with cellkit installed?): "
-                          "No such file or directory"),
-    "python3-not-executable": ("python3", "failed to launch python for raspa init (is python/python3 on PATH with "
-                                          "cellkit installed?): Permission denied"),
+LAUNCH = re.escape("failed to launch python for raspa init (is python/python3 on PATH with cellkit installed?): ")
+FAULTS = {  # id: (stand-in body, shell, what is changed before the call, message pattern)
+    "args-file": (OK, RUN, "fsize", r"writing raspa3 args file: File too large"),
+    "loading": (OK, RUN, "species", r"reading missing.json: No such file or directory"),
+    "no-python": (OK, RUN, "path", LAUNCH + "No such file or directory"),
+    "python3-not-executable": (OK, RUN, "python3", LAUNCH + "Permission denied"),
+    "python-fails": (OK, 'case "$0" in */python) echo no cellkit >&2; exit 1;; esac\n' + RUN, None,
+                     r"raspa NVT init failed \(exit Some\(1\)\):\nstdout:\n\nstderr:\nno cellkit\n"),
+    "exit-3": ("print('trying'); sys.stderr.buffer.write(b'bad \\xff'); sys.exit(3)", RUN, None,
+               r"raspa NVT init failed \(exit Some\(3\)\):\nstdout:\ntrying\n\nstderr:\nbad \ufffd"),
+    "exit-2-after-result": (OK, '"$PY" "$@"; exit 2', None, r"raspa NVT init failed \(exit Some\(2\)\).*"),
+    "no-result": ("os._exit(0)", RUN, None, r"reading raspa result: No such file or directory"),
+    "nan": ("return float('nan'), SIX", RUN, None, r"parsing raspa result JSON: invalid value at line 1 column 13"),
+    "not-an-array": ("return 30, [[0, 0, 0], 5]", RUN, None, r"coords\[1\] is not an array"),
 }
 
 
-@pytest.mark.parametrize("change, message", BEFORE_START.values(), ids=BEFORE_START.keys())
-def test_faults_before_the_interpreter_runs(fake_python, tmp_path, monkeypatch, tmpdir_env, change, message):
-    started = tmp_path / "started"
-    fake_python(shell=f'touch "{started}"')
-    species, limit = [WATER], resource.getrlimit(resource.RLIMIT_FSIZE)
-    if change == "TMPDIR":
-        monkeypatch.setenv("TMPDIR", str(tmpdir_env / "missing"))
-    elif change == "species":
-        species = [WATER, "missing.json"]
-    elif change == "PATH":
+@pytest.mark.parametrize("body, shell, change, pattern", FAULTS.values(), ids=FAULTS.keys())
+def test_faults_leave_no_output(fake_python, tmp_path, monkeypatch, body, shell, change, pattern):
+    # python3 is never tried once python ran; alone on PATH, the search would go on past one not executable.
+    denied = change == "python3"
+    fake_python(body, shell, names=("python3",) if denied else ("python", "python3"), alone=denied,
+                mode=0o644 if denied else 0o755)
+    species, limit = ["missing.json"] if change == "species" else [WATER], resource.getrlimit(resource.RLIMIT_FSIZE)
+    if change == "path":
         monkeypatch.setenv("PATH", str(tmp_path))  # nothing called python or python3 there
-    elif change == "python3":
-        (tmp_path / "bin" / "python").unlink()
-        fake_python(names=("python3",), alone=True, mode=0o644)  # alone: the search would go on past it
-    elif change == "RLIMIT_FSIZE":
+    elif change == "fsize":
         resource.setrlimit(resource.RLIMIT_FSIZE, (100, limit[1]))  # Python ignores SIGXFSZ: the write fails
     try:
         with pytest.raises(RuntimeError) as info:
-            pack_raspa_py(species, [2] * len(species), 1000.0, force_field=FORCE_FIELD, out_dir=str(tmp_path / "out"))
+            build_two_waters(tmp_path / "out", species)
     finally:
         resource.setrlimit(resource.RLIMIT_FSIZE, limit)
-    assert str(info.value) == message
-    assert not started.exists() and not (tmp_path / "out").exists()
-
-
-INTERPRETER_FAULTS = {
-    "python-fails": ("return 30, SIX", 'case "$0" in */python) echo no cellkit >&2; exit 1;; esac\n' + RUN,
-                     r"raspa NVT init failed \(exit Some\(1\)\):\nstdout:\n\nstderr:\nno cellkit\n"),
-    "exit-3": ("print('trying'); sys.stderr.buffer.write(b'bad \\xff'); sys.exit(3)", RUN,
-               r"raspa NVT init failed \(exit Some\(3\)\):\nstdout:\ntrying\n\nstderr:\nbad \ufffd"),
-    "killed": ("os.kill(os.getpid(), 9)", RUN, r"raspa NVT init failed \(exit None\):\nstdout:\n\nstderr:\n"),
-    "exit-2-after-result": ("return 30, SIX", '"$PY" "$@"; exit 2', r"raspa NVT init failed \(exit Some\(2\)\).*"),
-    "no-result": ("os._exit(0)", RUN, r"reading raspa result: No such file or directory"),
-    "nan": ("return float('nan'), SIX", RUN, r"parsing raspa result JSON: invalid value at line 1 column 13"),
-    "box-string": ("return '30', SIX", RUN, r"raspa result missing 'box_len'"),
-    "coords-none": ("return 30, None", RUN, r"raspa result missing 'coords'"),
-    "not-an-array": ("return 30, [[0, 0, 0], 5]", RUN, r"coords\[1\] is not an array"),
-    "two-elements": ("return 30, [[1, 2]]", RUN, r"coords\[0\] has 2 elements, expected 3"),
-    "null": ("return 30, [[1, None, 3]] + SIX[1:]", RUN, r"coords\[0\]\[1\] is not a number"),
-}
-
-
-@pytest.mark.parametrize("body, shell, pattern", INTERPRETER_FAULTS.values(), ids=INTERPRETER_FAULTS.keys())
-def test_interpreter_faults_leave_no_output(fake_python, tmp_path, body, shell, pattern):
-    fake_python(body, shell, names=("python", "python3"))  # python3 is never tried once python ran
-    with pytest.raises(RuntimeError) as info:
-        build_two_waters(tmp_path / "out")
     assert re.fullmatch(pattern, str(info.value), re.S), str(info.value)
-    assert list((tmp_path / "out").glob("*")) == []  # the output step may have made the directory
+    # Faults before the interpreter runs come before the output step, which may have made the directory.
+    assert list((tmp_path / "out").glob("*")) == [] and (change is None or not (tmp_path / "out").exists())
 
 
 def test_ctrl_c_ends_the_interpreter_promptly(fake_python, tmp_path):
@@ -180,28 +134,12 @@ def test_ctrl_c_ends_the_interpreter_promptly(fake_python, tmp_path):
     try:
         with pytest.raises(KeyboardInterrupt):
             build_two_waters(tmp_path / "out")
-        stopped = time.monotonic()
     finally:
         timer.cancel()
     # Within a second of the signal, which comes from another thread: the lock was released meanwhile.
-    assert stopped - started < 1.5
+    assert time.monotonic() - started < 1.5
     assert process_gone(int(pid_file.read_text()))
     assert not (tmp_path / "out").exists()
-
-
-def test_signature_doc_and_conversions():
-    assert pack_raspa_py.__text_signature__ == (
-        "(species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
-        "pair_style=..., explicit_lb=False, force_field=..., out_dir=...)")
-    assert {p.kind for p in inspect.signature(pack_raspa_py).parameters.values()} == {
-        inspect.Parameter.POSITIONAL_OR_KEYWORD}
-    assert pack_raspa_py.__doc__.startswith("Pack with RASPA3 subprocess and write LAMMPS files.\n\n")
-    assert "This wraps the raspa3_pack_subprocess call for Python users.\n" in pack_raspa_py.__doc__
-    for override, exc, param in [({"init_cycles": -1}, OverflowError, "init_cycles"),
-                                 ({"prod_cycles": 2.5}, TypeError, "prod_cycles")]:
-        with pytest.raises(exc) as info:
-            pack_raspa_py([WATER], [2], 1000.0, force_field="missing.json", **override)
-        assert type(info.value) is exc and info.value.__notes__ == [f"while processing '{param}'"]
 
 
 @pytest.mark.skipif(importlib.util.find_spec("raspalib") is None, reason="raspalib is not installed")
