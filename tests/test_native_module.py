@@ -149,7 +149,7 @@ def test_no_crash_when_conversion_mutates_the_arguments():
 
 
 def test_arguments_are_released():
-    row, num = type("Row", (list,), {})([0.0, 0.0, 0.0]), type("Num", (float,), {})(1.0)
+    row, num = type("Row", (list,), {})([0.0, 0.0, 0.0]), type("Num", (), {"__float__": lambda self: 1.0})()
     refs, name = [weakref.ref(row), weakref.ref(num)], "".join(["a", ".json"])
     before = sys.getrefcount(name)
     for override in [{"coords": [row], "box_len": num}, {"coords": [row, [num]]}, {"box_len": num, "out_dir": 1}] * 3:
