@@ -86,7 +86,8 @@ def test_a_real_raspa_build(tmp_path):
 
 def test_net_charge_warning_and_check_of_a_box_without_pair_style(tmp_path, lmp):
     ff = write_json(tmp_path / "ff.json", {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [
-        ["Ow", 15.9994, -0.8476], ["Hw", 1.008, 0.5]], "SelfInteractions": [["Ow", "lennard-jones", [78.2, 3.166]]]})
+        ["Ow", 15.9994, -0.8476], ["Hw", 1.008, 0.5]], "SelfInteractions": [
+        ["Ow", "lennard-jones", [78.2, 3.166]], ["Hw", "lennard-jones", [20.0, 1.0]]]})  # unlike sizes: mixing shows
     run = command(*coords_build(tmp_path, ff), "--pair-style", "none")
     assert run.returncode == 0 and "warning: the box has a net charge of +0.304800 e" in run.stderr  # 2 × (1 - 0.8476)
     out, pair_style = tmp_path / "out", "pair_style lj/cut/coul/long 8.0"
