@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <limits>
+#include <random>
 
 #include "common/json_reader.hpp"
+#include "common/json_writer.hpp"
 #include "common/number_format.hpp"
+#include "common/utf8.hpp"
 #include "test_support.hpp"
 
 namespace cellkit::json {
@@ -95,27 +100,24 @@ TEST(JsonCursor, DeepNestingInAnUnknownKeyIsSkipped) {
               fmt::cat("ctx: missing a comma or ']' after an array element at line 1 column ", 2 * depth + 9));
 }
 
-TEST(JsonCursor, SyntaxFaultsOutrankSchemaFaults) {
-    EXPECT_EQ(fault("\"x\" ]", [](Cursor& c) { c.read_index(); }), "ctx: trailing characters at line 1 column 5");
-    EXPECT_EQ(fault("[\"x\", 1 2]", [](Cursor& c) { c.read_strings(); }),
-              "ctx: missing a comma or ']' after an array element at line 1 column 9");
-    EXPECT_EQ(fault("[\"x\", 1, 2]", [](Cursor& c) { c.read_strings(); }),
-              "ctx: invalid type: integer `1`, expected a string at line 1 column 7");
-}
-
-TEST(JsonCursor, IndexAcceptsOnlyNonNegativeIntegers) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"7", ""},
-        {"1.5", "invalid type: floating point `1.5`, expected a non-negative integer at line 1 column 3"},
-        {"1e2", "invalid type: floating point `100.0`, expected a non-negative integer at line 1 column 3"},
-        {"-1", "invalid value: integer `-1`, expected a non-negative integer at line 1 column 2"},
-        {"-0", "invalid type: floating point `-0.0`, expected a non-negative integer at line 1 column 2"},
-        {"\"3\"", "invalid type: string \"3\", expected a non-negative integer at line 1 column 3"},
-        {"[3]", "invalid type: sequence, expected a non-negative integer at line 1 column 1"},
+// Syntax faults outrank schema faults; an index is a non-negative integer.
+TEST(JsonCursor, ValueReadersNameTheValueTheyMeet) {
+    const auto index = [](Cursor& c) { c.read_index(); };
+    const auto strings = [](Cursor& c) { c.read_strings(); };
+    const std::tuple<std::string, std::function<void(Cursor&)>, std::string> cases[] = {
+        {"\"x\" ]", index, "trailing characters at line 1 column 5"},
+        {"[\"x\", 1 2]", strings, "missing a comma or ']' after an array element at line 1 column 9"},
+        {"[\"x\", 1, 2]", strings, "invalid type: integer `1`, expected a string at line 1 column 7"},
+        {"7", index, ""},
+        {"1.5", index, "invalid type: floating point `1.5`, expected a non-negative integer at line 1 column 3"},
+        {"1e2", index, "invalid type: floating point `100.0`, expected a non-negative integer at line 1 column 3"},
+        {"-1", index, "invalid value: integer `-1`, expected a non-negative integer at line 1 column 2"},
+        {"-0", index, "invalid type: floating point `-0.0`, expected a non-negative integer at line 1 column 2"},
+        {"\"3\"", index, "invalid type: string \"3\", expected a non-negative integer at line 1 column 3"},
+        {"[3]", index, "invalid type: sequence, expected a non-negative integer at line 1 column 1"},
     };
-    for (const auto& [text, message] : cases) {
-        EXPECT_EQ(fault(text, [](Cursor& c) { c.read_index(); }), message.empty() ? "" : "ctx: " + message) << text;
-    }
+    for (const auto& [text, read, message] : cases)
+        EXPECT_EQ(fault(text, read), message.empty() ? "" : "ctx: " + message) << text;
 }
 
 // The digits go whole to the conversion; what lies beyond a double's range is ours to decide.
@@ -132,6 +134,80 @@ TEST(JsonCursor, NumbersReadWhole) {
         EXPECT_EQ(std::bit_cast<std::uint64_t>(Cursor(text, "ctx").read_number()), std::bit_cast<std::uint64_t>(value))
             << text;
     }
+}
+
+TEST(JsonWriter, CompactTextByteForByte) {
+    using O = Value::Object;
+    using A = Value::Array;
+    const std::pair<Value, std::string> cases[] = {
+        // keys in unsigned byte order: capitals, small letters, then non-ASCII
+        {O{{"b", 1}, {"\xc3\xa9", 2}, {"a", 3}, {"B", 4}, {"ab", 5}}, R"({"B":4,"a":3,"ab":5,"b":1,"é":2})"},
+        {A{300.0, 0.35, -0.0, 1e-7, 2.5e16, 1e16 - 2, 0.0001, 123456789012345680.0, 5e-324},
+         "[300.0,0.35,-0.0,1e-7,2.5e16,9999999999999998.0,0.0001,1.2345678901234568e17,5e-324]"},
+        {A{std::numeric_limits<std::uint64_t>::max(), std::numeric_limits<std::int64_t>::min(), -1, true, false,
+           nullptr},
+         "[18446744073709551615,-9223372036854775808,-1,true,false,null]"},
+        // DEL and non-ASCII pass as they are
+        {"\"\\/\b\f\n\r\t\x01\x1f\x7f \xe2\x82\xac", "\"\\\"\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f \xe2\x82\xac\""},
+        {A{A{}, O{}, O{{"x", A{O{}}}}}, R"([[],{},{"x":[{}]}])"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(to_compact(value), text);
+}
+
+TEST(JsonWriter, RefusesWhatJsonCannotHold) {
+    const std::pair<Value, std::string> cases[] = {
+        {std::nan(""), "JSON has no number for NaN"},
+        {Value::Array{1.0, -std::numeric_limits<double>::infinity()}, "JSON has no number for -inf"},
+        {Value::Object{{"k", std::numeric_limits<double>::infinity()}}, "JSON has no number for inf"},
+        {Value::Object{{"a", 1}, {"b", 2}, {"a", 3}}, "JSON object key \"a\" given twice"},
+        {Value::Array{"ok", "\xff"}, "JSON text is UTF-8; a string that is not cannot be written"},
+    };
+    for (const auto& [value, message] : cases) EXPECT_EQ(testing::message_of([&] { to_compact(value); }), message);
+}
+
+// What is written reads back bit for bit, through the shortest form every number takes.
+TEST(JsonWriter, NumbersReadBackBitForBit) {
+    std::mt19937_64 random(2024);
+    std::vector<double> values{0.0, -0.0, 1e300, 5e-324, 0x1p-1022, 0.1 + 0.2, 3e-5, 1e16, 123456.0};
+    while (values.size() < 3000) {
+        const std::uint64_t bits = random();
+        if ((bits >> 52 & 0x7ff) != 0x7ff) values.push_back(std::bit_cast<double>(bits));
+    }
+    Cursor cursor(to_compact(Value::Array(values.begin(), values.end())), "ctx");
+    const std::vector<double> read = cursor.read_numbers();
+    ASSERT_EQ(read.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(read[i]), std::bit_cast<std::uint64_t>(values[i])) << values[i];
+    }
+}
+
+TEST(Utf8, RepairTrimAndPrefixWorkOnWholeCharacters) {
+    const std::string r = "\xef\xbf\xbd";  // U+FFFD
+    const auto lossy = [](std::string_view s) { return utf8_lossy(s); };
+    const auto trim = [](std::string_view s) { return std::string(trim_unicode_space(s)); };
+    const auto prefix4 = [](std::string_view s) { return fmt::cat(utf8_length(s), " ", utf8_prefix(s, 4)); };
+    const std::tuple<std::function<std::string(std::string_view)>, std::string, std::string> cases[] = {
+        // lossy repair replaces each ill-formed part once
+        {lossy, "plain \xc3\xa5 text", "plain \xc3\xa5 text"},
+        {lossy, "a\xff-", "a" + r + "-"},
+        {lossy, "\xe2\x82", r},  // cut short: one replacement
+        {lossy, "\xe2\x82x", r + "x"},
+        {lossy, "\xc0\xaf", r + r},                  // overlong lead, stray continuation
+        {lossy, "\xed\xa0\x80", r + r + r},          // surrogate
+        {lossy, "\xf4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+        {lossy, "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+        {lossy, "", ""},
+        // trimming drops Unicode white space (no-break, ideographic, paragraph separator, next line)
+        {trim, " \t\r\n done \n\n", "done"},
+        {trim, "\xc2\xa0\xe3\x80\x80 a b\xe2\x80\xa9\xc2\x85", "a b"},
+        {trim, "\xe2\x80\x8b\xc3\xa5\xe2\x80\x8b",
+         "\xe2\x80\x8b\xc3\xa5\xe2\x80\x8b"},  // zero-width space is not white
+        {trim, " \n\xe2\x80\x80", ""},
+        {prefix4, "\xc3\xb1xyz", "4 \xc3\xb1xyz"},
+        {prefix4, "\xc3\xb1xyz!", "5 \xc3\xb1xyz"},
+        {prefix4, "ab", "2 ab"},
+    };
+    for (const auto& [f, text, expected] : cases) EXPECT_EQ(f(text), expected) << text;
 }
 
 }  // namespace
