@@ -25,13 +25,8 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 struct Water {
     Molecule m = molecule("water", {{"Ow", {0, 0, 0}}, {"Hw", {1, 0, 0}}, {"Hw", {-0.333313, 0.942816, 0}}});
     Molecule methane = molecule("methane", {{"CH4", {0, 0, 0}}});
-    ForceField ff = [] {
-        ForceField f;
-        f.pseudo_atoms["Ow"] = params(15.9994, -0.8476);
-        f.pseudo_atoms["Hw"] = params(1.008, 0.4238);
-        f.pseudo_atoms["CH4"] = params(16.043, 0.0);
-        return f;
-    }();
+    ForceField ff{.pseudo_atoms = {
+                      {"Ow", params(15.9994, -0.8476)}, {"Hw", params(1.008, 0.4238)}, {"CH4", params(16.043, 0.0)}}};
 };
 
 TEST(PackmolBox, EdgeFromMassAndDensityAndTheMarginKeptFromTheFaces) {
@@ -50,19 +45,10 @@ TEST(PackmolBox, EdgeFromMassAndDensityAndTheMarginKeptFromTheFaces) {
 TEST(PackmolInput, ScriptNamesFilesRelativeToPackmolsDirectory) {
     const double edge = box_edge(180.154, 1000.0);
     EXPECT_EQ(packmol_script(2.0, edge, {{"species_0_water.pdb", 10}, {"species_2.pdb", 4}}),
-              "# created by boxloom\n"
-              "tolerance 2.00\n"
-              "filetype pdb\n"
-              "output simbox.pdb\n"
-              "\n"
-              "structure species_0_water.pdb\n"
-              "  number 10\n"
-              "  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
-              "end structure\n"
-              "\n"
-              "structure species_2.pdb\n"
-              "  number 4\n"
-              "  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
+              "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n\n"
+              "structure species_0_water.pdb\n  number 10\n  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
+              "end structure\n\n"
+              "structure species_2.pdb\n  number 4\n  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
               "end structure\n");
 }
 
@@ -83,10 +69,9 @@ TEST(PackmolInput, TemplateColumnsCutAndPadByCharacters) {
               "HETATM    3 Hw   wat     1      -0.333   0.943   0.000  1.00  0.00\n"
               "END\n");
     const Molecule odd = molecule("\xc3\xb1u\nx", {{"CH3long", {12345.6789, -1.0005, 0.0625}}});
-    EXPECT_EQ(species_template_pdb(odd),
-              "COMPND    \xc3\xb1u_x\n"
-              "HETATM    1 CH3l \xc3\xb1u_     1    12345.679  -1.000   0.062  1.00  0.00\n"
-              "END\n");
+    EXPECT_EQ(
+        species_template_pdb(odd),
+        "COMPND    \xc3\xb1u_x\nHETATM    1 CH3l \xc3\xb1u_     1    12345.679  -1.000   0.062  1.00  0.00\nEND\n");
     EXPECT_NE(species_template_pdb(molecule("ab", {{"C", {0, 0, 0}}})).find(" C    ab      1 "), std::string::npos);
 }
 
@@ -123,8 +108,7 @@ TEST(PackedPdb, ReadsAtomRecordsInOrderAndRefusesBrokenOnes) {
         bad('y', record("0", "", "0")),
         bad('z', record("0", "0", "nan")),
         bad('x', record("-inf", "0", "0")),
-        bad('y', record("0", "1e999", "0")),
-    };
+        bad('y', record("0", "1e999", "0"))};
     for (const auto& c : cases) {
         std::vector<Vec3> coords;
         EXPECT_EQ(testing::message_of([&] { coords = parse_packed_pdb_text(c.text, "out.pdb"); }), c.fault);
