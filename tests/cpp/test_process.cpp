@@ -22,35 +22,40 @@ ProcessRequest shell(const std::string& script, const fs::path& working_dir = {}
     return {.program = "sh", .arguments = {"-c", script}, .working_dir = working_dir, .stdin_file = stdin_file};
 }
 
-// The last row: the child leads a process group of its own and ignores no signal, though its
-// parent ignores SIGPIPE as Python does.
+// The child leads a process group of its own and ignores no signal, though its parent ignores
+// SIGPIPE as Python does. A relative PATH entry names a folder of the caller's directory, also for
+// a child that runs elsewhere.
 TEST_F(Process, CompletedRunsReportStatusAndBothStreams) {
     const fs::path input = write("line one\nline two\n", "input.txt");
+    fs::create_directories(dir_ / "bin");
+    fs::create_directories(dir_ / "work");
+    const fs::path work = fs::canonical(dir_ / "work");
+    fs::permissions(write("#!/bin/sh\npwd\n", "bin/cellkit-where"), fs::perms::owner_all);
     const std::string big = "head -c 3000000 /dev/zero; head -c 2000000 /dev/zero >&2";  // beyond the pipe buffers
-    const struct {
-        ProcessRequest request;
-        std::optional<int> exit_code;
-        int signal;
-        std::string out, err;
-    } cases[] = {
+    const std::tuple<ProcessRequest, std::optional<int>, int, std::string, std::string> cases[] = {
         {shell("cat; echo oops >&2; exit 3", {}, input), 3, 0, "line one\nline two\n", "oops\n"},
         {shell("cat; echo done"), 0, 0, "done\n", ""},  // no input file: standard input is empty
         {shell("kill -TERM $$"), std::nullopt, SIGTERM, "", ""},
-        {shell("pwd", dir_), 0, 0, dir_.string() + "\n", ""},
         {shell(big), 0, 0, std::string(3000000, '\0'), std::string(2000000, '\0')},
         {shell(R"(read -r pid comm state ppid group rest < /proc/$$/stat; )"
                R"(m=$(sed -n "s/^SigIgn:\t//p" /proc/$$/status); echo $((group - pid)) $(((0x$m >> 12) & 1)))"),
          0, 0, "0 0\n", ""},
+        {{.program = "cellkit-where", .working_dir = work}, 0, 0, work.string() + "\n", ""},
     };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir_);
+    const testing::ScopedEnv path("PATH", fmt::cat("bin:", std::getenv("PATH")));
     struct sigaction ignore{}, saved{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &saved);
-    for (const auto& c : cases) {
-        const ProcessResult r = run_process(c.request);
-        EXPECT_EQ(std::tie(r.exit_code, r.signal), std::tie(c.exit_code, c.signal)) << c.request.arguments[1];
-        EXPECT_TRUE(r.out == c.out && r.err == c.err) << c.request.arguments[1] << ": " << r.out.substr(0, 99) << r.err;
+    for (const auto& [request, exit_code, signal, out, err] : cases) {
+        const ProcessResult r = run_process(request);
+        const std::string shown = ::testing::PrintToString(request.arguments) + ": " + r.out.substr(0, 99) + r.err;
+        EXPECT_EQ(std::tie(r.exit_code, r.signal), std::tie(exit_code, signal)) << shown;
+        EXPECT_TRUE(r.out == out && r.err == err) << shown;
     }
     ::sigaction(SIGPIPE, &saved, nullptr);
+    fs::current_path(before);
 }
 
 TEST_F(Process, StartFailuresAreReportedBeforeAnythingRuns) {
@@ -58,20 +63,6 @@ TEST_F(Process, StartFailuresAreReportedBeforeAnythingRuns) {
               "launching cellkit-no-such-program: No such file or directory");
     EXPECT_EQ(fault_of([&] { run_process({.program = "cat", .stdin_file = dir_ / "missing.inp"}); }),
               "opening {d}/missing.inp: No such file or directory");
-}
-
-// A relative PATH entry names a folder of the caller's directory, also for a child that runs elsewhere.
-TEST_F(Process, RelativePathEntriesAreFoundFromTheCallersDirectory) {
-    fs::create_directories(dir_ / "bin");
-    fs::create_directories(dir_ / "work");
-    fs::permissions(write("#!/bin/sh\npwd\n", "bin/cellkit-where"), fs::perms::owner_all);
-    const fs::path before = fs::current_path();
-    fs::current_path(dir_);
-    const testing::ScopedEnv path("PATH", fmt::cat("bin:", std::getenv("PATH")));
-    const ProcessResult result = run_process({.program = "cellkit-where", .working_dir = dir_ / "work"});
-    fs::current_path(before);
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.out, fs::canonical(dir_ / "work").string() + "\n");
 }
 
 bool written(const fs::path& file) {
