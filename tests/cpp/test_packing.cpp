@@ -30,7 +30,8 @@ struct Water {
                       {"Ow", params(15.9994, -0.8476)}, {"Hw", params(1.008, 0.4238)}, {"CH4", params(16.043, 0.0)}}};
 };
 
-TEST(PackmolBox, EdgeFromMassAndDensityAndTheMarginKeptFromTheFaces) {
+// The box from mass and density, the margin kept from its faces, and the files Packmol reads.
+TEST(PackmolInput, BoxScriptAndTemplates) {
     Water w;
     const double mass = total_mass(testing::active({{&w.m, 10}, {&w.methane, 3}}), w.ff);
     EXPECT_DOUBLE_EQ(mass, 180.154 + 3 * 16.043);
@@ -41,28 +42,20 @@ TEST(PackmolBox, EdgeFromMassAndDensityAndTheMarginKeptFromTheFaces) {
     const std::tuple<double, double, double> cases[] = {
         {1.0, edge, 1.5}, {2.0, edge, edge / 4}, {nan, 100.0, 1.5}, {3.0, 100.0, 3.0}, {1.0, 4.0, 1.0}};
     for (const auto& [tolerance, e, margin] : cases) EXPECT_DOUBLE_EQ(box_margin(tolerance, e), margin) << tolerance;
-}
 
-TEST(PackmolInput, ScriptNamesFilesRelativeToPackmolsDirectory) {
-    const double edge = box_edge(180.154, 1000.0);
     EXPECT_EQ(packmol_script(2.0, edge, {{"species_0_water.pdb", 10}, {"species_2.pdb", 4}}),
               "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n\n"
               "structure species_0_water.pdb\n  number 10\n  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
               "end structure\n\n"
               "structure species_2.pdb\n  number 4\n  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
               "end structure\n");
-}
 
-TEST(PackmolInput, TemplateFileNamesKeepPlainNamesOnly) {
-    const std::tuple<std::size_t, std::string, std::string> cases[] = {
+    // Template files keep plain names only; their columns are cut and padded by characters.
+    const std::tuple<std::size_t, std::string, std::string> files[] = {
         {0, "water", "species_0_water.pdb"}, {3, "n-butane_2.1+", "species_3_n-butane_2.1+.pdb"},
         {1, "my water", "species_1.pdb"},    {2, "a#b", "species_2.pdb"},
         {4, "caf\xc3\xa9", "species_4.pdb"}, {5, "", "species_5.pdb"}};
-    for (const auto& [position, name, file] : cases) EXPECT_EQ(template_file_name(position, name), file);
-}
-
-TEST(PackmolInput, TemplateColumnsCutAndPadByCharacters) {
-    Water w;
+    for (const auto& [position, name, file] : files) EXPECT_EQ(template_file_name(position, name), file);
     EXPECT_EQ(species_template_pdb(w.m),
               "COMPND    water\n"
               "HETATM    1 Ow   wat     1       0.000   0.000   0.000  1.00  0.00\n"
@@ -191,7 +184,7 @@ TEST(SubBoxes, CountsAreSplitExactlyWithRemaindersCarriedAcrossSpecies) {
     }
 }
 
-TEST(SubBoxes, RefusedCutsAndTheNumberChosenFromTheCount) {
+TEST(SubBoxes, RefusedCutsTheNumberChosenFromTheCountAndTheLargestTemplate) {
     EXPECT_EQ(testing::message_of([] { plan_sub_boxes({5, 2}, 20.0, 2.0, 2); }),
               "cannot cut the box into 2x2x2 sub-boxes: more than the 7 molecules");
     EXPECT_EQ(
@@ -206,6 +199,10 @@ TEST(SubBoxes, RefusedCutsAndTheNumberChosenFromTheCount) {
     for (const auto& [molecules, extent, per_axis] : cases) {
         EXPECT_EQ(sub_boxes_per_axis(molecules, 400, 2.0, extent), per_axis) << molecules << " " << extent;
     }
+    const Molecule a = molecule("a", {{"C", {0, 0, 0}}, {"C", {3, 4, 0}}});
+    const Molecule b = molecule("b", {{"C", {1, 1, 1}}, {"C", {0, 2, 3}}, {"C", {2, 0, 1}}});
+    EXPECT_DOUBLE_EQ(largest_extent(testing::active({{&a, 1}, {&b, 1}})), 5.0);  // the largest diagonal
+    EXPECT_DOUBLE_EQ(largest_extent(testing::active({{&b, 1}})), std::sqrt(12.0));
 }
 
 TEST(SubBoxes, PiecesGoBackSpeciesBySpeciesThenSubBoxBySubBox) {
@@ -216,13 +213,6 @@ TEST(SubBoxes, PiecesGoBackSpeciesBySpeciesThenSubBoxBySubBox) {
     std::vector<double> xs;
     for (const Vec3& p : canonical_order(boxes, packed, {2, 1})) xs.push_back(p[0]);
     EXPECT_EQ(xs, (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
-}
-
-TEST(SubBoxes, ExtentIsTheLargestTemplateDiagonal) {
-    const Molecule a = molecule("a", {{"C", {0, 0, 0}}, {"C", {3, 4, 0}}});
-    const Molecule b = molecule("b", {{"C", {1, 1, 1}}, {"C", {0, 2, 3}}, {"C", {2, 0, 1}}});
-    EXPECT_DOUBLE_EQ(largest_extent(testing::active({{&a, 1}, {&b, 1}})), 5.0);
-    EXPECT_DOUBLE_EQ(largest_extent(testing::active({{&b, 1}})), std::sqrt(12.0));
 }
 
 TEST_F(PackSystem, Raspa3ArgsAreCompactSortedWithLinksResolvedAndNonFiniteAsNull) {

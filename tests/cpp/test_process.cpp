@@ -133,20 +133,17 @@ TEST_F(Process, ASetHandsOverChildrenAsTheyEndAndLeavesNoneRunning) {
 
 TEST_F(Process, TempDirIsFreshInTmpdirAndGoneOnEveryWayOut) {
     const testing::ScopedEnv tmpdir("TMPDIR", dir_);
-    fs::path first, second;
+    fs::path made[2];
     try {
         const TempDir a, b;
-        first = a.path();
-        second = b.path();
-        EXPECT_EQ(first.parent_path(), dir_);
-        EXPECT_NE(first, second);
-        EXPECT_TRUE(fs::is_directory(first) && fs::is_empty(first));
-        fs::create_directories(first / "sub");
-        std::ofstream(first / "sub" / "file") << "x";
+        made[0] = a.path(), made[1] = b.path();
+        EXPECT_TRUE(a.path().parent_path() == dir_ && a.path() != b.path() && fs::is_empty(a.path())) << a.path();
+        fs::create_directories(a.path() / "sub");
+        std::ofstream(a.path() / "sub" / "file") << "x";
         throw std::runtime_error("leaving early");
     } catch (const std::runtime_error&) {
     }
-    EXPECT_FALSE(fs::exists(first) || fs::exists(second));
+    EXPECT_FALSE(fs::exists(made[0]) || fs::exists(made[1]));
     ::setenv("TMPDIR", (dir_ / "missing").c_str(), 1);
     EXPECT_EQ(fault_of([] { TempDir t; }), "creating temp directory: No such file or directory");
     ::setenv("TMPDIR", "", 1);
