@@ -48,32 +48,23 @@ TEST(Registries, SharedBondTypeKeepsFirstRecordAndSkipsCountZero) {
     EXPECT_EQ(shared.entries()[0].second.names, (TypeNames<2>{"O", "C"}));
 }
 
-// The registry's verdict on two records of one type within one species: "" when they share it.
-template <auto records, auto build>
-std::string verdict(auto first, auto second) {
+// The registries' verdict on a species with these records: "" when records of one type share it.
+std::string verdict(ResolvedMolecule records) {
     static const Molecule m = molecule("m", {});
-    ActiveSpeciesList list(1);
-    list[0].count = 1;
-    list[0].resolved.molecule = &m;
-    list[0].resolved.*records = {first, second};
-    return message_of([&] { build(list); });
-}
-
-std::string bonds(const ResolvedBond& a, const ResolvedBond& b) {
-    return verdict<&ResolvedMolecule::bonds, build_bond_type_registry>(BondRecord{0, 1, a}, BondRecord{0, 1, b});
-}
-std::string angles(const ResolvedAngle& a, const ResolvedAngle& b) {
-    return verdict<&ResolvedMolecule::angles, build_angle_type_registry>(AngleRecord{0, 1, 2, a},
-                                                                         AngleRecord{0, 1, 2, b});
-}
-std::string dihedrals(const ResolvedDihedral& a, const ResolvedDihedral& b) {
-    return verdict<&ResolvedMolecule::dihedrals, build_dihedral_type_registry>(DihedralRecord{0, 1, 2, 3, a},
-                                                                               DihedralRecord{0, 1, 2, 3, b});
+    records.molecule = &m;
+    const ActiveSpeciesList list = {{records, 1}};
+    return message_of(
+        [&] { build_bond_type_registry(list), build_angle_type_registry(list), build_dihedral_type_registry(list); });
 }
 
 // Each compared field alone decides: a difference of 1e-6 or more, or a NaN on either side, is a
 // conflict; less is not, around 0 as around 1000 (the tolerance is absolute); so does the flag.
 TEST(Registries, EveryComparedFieldDecidesAConflict) {
+    auto bonds = [](ResolvedBond a, ResolvedBond b) { return verdict({.bonds = {{0, 1, a}, {0, 1, b}}}); };
+    auto angles = [](ResolvedAngle a, ResolvedAngle b) { return verdict({.angles = {{0, 1, 2, a}, {0, 1, 2, b}}}); };
+    auto dihedrals = [](ResolvedDihedral a, ResolvedDihedral b) {
+        return verdict({.dihedrals = {{0, 1, 2, 3, a}, {0, 1, 2, 3, b}}});
+    };
     auto each_field = [](auto judge, const auto& base, auto... fields) {
         for (int n = 0; auto field : {fields...}) {
             const double exactly_1e6 = base.*field == 0.0 ? 1e-6 : 2e-6;  // 1000 + 1e-6 is not exact
