@@ -91,7 +91,8 @@ TEST(Resolve, RigidPlaceholdersFromGeometry) {
 
     // Collinear ends give 180 degrees even when rounding pushes the cosine past -1.
     const Molecule co2 =
-        molecule("co2", {{"O", {0, 0, 1.149}}, {"C", {0, 0, 0}}, {"O", {0, 0, -1.149}}}, {{0, 1}, {1, 2}}, true);
+        molecule("co2", {{"O", {1.606, -1.878, -1.898}}, {"C", {0, 0, 0}}, {"O", {-1.606, 1.878, 1.898}}},
+                 {{0, 1}, {1, 2}}, true);
     EXPECT_EQ(resolve_molecule(co2).angles[0].angle.angle0, 180.0);
 }
 

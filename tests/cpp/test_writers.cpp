@@ -287,14 +287,14 @@ TEST(ForceFieldFile, NonFiniteNumbersNameTheirEntry) {
 TEST(BuildSummary, WaterExampleText) {
     const std::string rigid = " entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)";
     BuildSummary s;
-    s.data_path = "out/data.lmp", s.forcefield_path = "out/forcefield.lmp", s.skipped = {"methane"};
+    s.data_path = "out/data.lmp", s.forcefield_path = "out/forcefield.lmp", s.skipped = {"methane", "argon"};
     s.warnings = {"bond O-H has no Bonds" + rigid, "angle H-O-H has no Bends" + rigid};
     s.box_len = 24.8338, s.long_range_coulomb = true;
     s.n_atoms = 1500, s.n_bonds = 1000, s.n_angles = 500, s.n_atom_types = 2, s.n_bond_types = 1, s.n_angle_types = 1;
     EXPECT_EQ(to_text(s),
               "Wrote out/data.lmp\nWrote out/forcefield.lmp\nbox: 24.834 \u00c5 cube  |  atoms: 1500 (2 types)  "
               "bonds: 1000 (1 types)  angles: 500 (1 types)  dihedrals: 0 (0 types)\n"
-              "skipped (count 0): methane\nwarning: bond O-H has no Bonds" +
+              "skipped (count 0): methane, argon\nwarning: bond O-H has no Bonds" +
                   rigid + "\nwarning: angle H-O-H has no Bends" + rigid +
                   "\nwarning: Long-range Coulomb interaction solver in forcefield file might be adjusted to "
                   "user preference.\n");
