@@ -98,17 +98,15 @@ TEST(Resolve, RigidPlaceholdersFromGeometry) {
 
 // Bond, angle, dihedral and binary-pair keys: the direction whose names compare smaller as bytes.
 TEST(Resolve, CanonicalDirectionComparesBytes) {
-    using P = std::array<std::string, 2>;
-    using Q = std::array<std::string, 4>;
-    EXPECT_EQ(canonical_direction(P{"O", "C"}), (P{"C", "O"}));
-    EXPECT_EQ(canonical_direction(P{"CH3", "C"}), (P{"C", "CH3"}));
-    EXPECT_EQ(canonical_direction(P{"a", "B"}), (P{"B", "a"}));
-    EXPECT_EQ(canonical_direction(P{"\xc3\x85", "Z"}), (P{"Z", "\xc3\x85"}));  // bytes, not chars
-    EXPECT_EQ(canonical_direction(std::array<std::string, 3>{"O", "H", "C"}),
-              (std::array<std::string, 3>{"C", "H", "O"}));
-    EXPECT_EQ(canonical_direction(Q{"A", "C", "B", "A"}), (Q{"A", "B", "C", "A"}));
-    EXPECT_EQ(canonical_direction(Q{"A", "B", "C", "A"}), (Q{"A", "B", "C", "A"}));
-    EXPECT_EQ(canonical_direction(Q{"a", "x", "x", "a"}), (Q{"a", "x", "x", "a"}));
+    auto names = [](auto... n) { return std::array<std::string, sizeof...(n)>{n...}; };
+    EXPECT_EQ(canonical_direction(names("O", "C")), names("C", "O"));
+    EXPECT_EQ(canonical_direction(names("CH3", "C")), names("C", "CH3"));
+    EXPECT_EQ(canonical_direction(names("a", "B")), names("B", "a"));
+    EXPECT_EQ(canonical_direction(names("\xc3\x85", "Z")), names("Z", "\xc3\x85"));  // bytes, not chars
+    EXPECT_EQ(canonical_direction(names("O", "H", "C")), names("C", "H", "O"));
+    EXPECT_EQ(canonical_direction(names("A", "C", "B", "A")), names("A", "B", "C", "A"));
+    EXPECT_EQ(canonical_direction(names("A", "B", "C", "A")), names("A", "B", "C", "A"));
+    EXPECT_EQ(canonical_direction(names("a", "x", "x", "a")), names("a", "x", "x", "a"));
 }
 
 }  // namespace
