@@ -21,7 +21,8 @@ std::string form(auto... args) {
 }
 
 // clang-format off
-TEST(NumberFormat, ShortestIsPositionalAndRoundTrips) {
+TEST(NumberFormat, EachFormByExamples) {
+    // The shortest form is positional and reads back to the same double.
     const std::pair<double, const char*> cases[] = {
         {16.0, "16"},          {-0.8476, "-0.8476"},   {1e-7, "0.0000001"},  {15.035, "15.035"},
         {1e23, "100000000000000000000000"},            {0.1 + 0.2, "0.30000000000000004"},
@@ -32,12 +33,9 @@ TEST(NumberFormat, ShortestIsPositionalAndRoundTrips) {
         EXPECT_EQ(std::stod(text), value) << text;
         EXPECT_EQ(text.find('e'), std::string::npos) << text;
     }
-}
-
-// Fixed point rounds from the binary value, halfway cases to even; data.lmp pads IDs to 7 columns,
-// and an 8-digit ID must widen the column, not lose digits; the exponent has no plus sign or
-// leading zeros.
-TEST(NumberFormat, FixedUnsignedAndExponentForms) {
+    // Fixed point rounds from the binary value, halfway cases to even; data.lmp pads IDs to 7
+    // columns, and an 8-digit ID must widen the column, not lose digits; the exponent has no plus
+    // sign or leading zeros.
     const std::tuple<double, int, int, const char*> fixed[] = {
         {0.125, 2, 0, "0.12"},       {0.375, 2, 0, "0.38"},   {2.5, 0, 0, "2"},          {0.1, 7, 0, "0.1000000"},
         {24.8338, 3, 0, "24.834"},   {31.0406, 3, 0, "31.041"}, {0.0, 6, 10, "  0.000000"},

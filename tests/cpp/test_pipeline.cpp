@@ -52,16 +52,14 @@ protected:
 
 TEST_F(Pipeline, LoadingFaultsInOrderOfChecks) {
     const fs::path ff = dir_ / "force_field.json", broken = dir_ / "broken.json";
-    const std::string eof = "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1";
+    const std::string eof = "parsing {d}/broken.json: EOF while parsing a value at line 1 column 1",
+                      unique = "file stems must be unique";
     const std::tuple<fs::path, std::vector<fs::path>, std::vector<std::uint64_t>, std::string> cases[] = {
         {broken, {}, {1, 2}, "at least one --species is required"},
         {broken, paths({"c.json"}), {1, 2}, "--species has 1 entries but --counts has 2 (they must match 1:1)"},
         {broken, paths({"broken.json"}), {1}, eof},
         {ff, paths({"c.json", "broken.json", "missing.json"}), {1, 0, 1}, eof},
-        {ff,
-         paths({"c.json", "b/c.json"}),
-         {0, 1},
-         "duplicate species name 'c' (from {d}/b/c.json); file stems must be unique"},
+        {ff, paths({"c.json", "b/c.json"}), {0, 1}, "duplicate species name 'c' (from {d}/b/c.json); " + unique},
         {ff, paths({"c.json", "C.json"}), {0, 0}, ""},
     };
     for (const auto& [force_field, species, counts, message] : cases) {
