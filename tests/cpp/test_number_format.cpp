@@ -50,6 +50,11 @@ TEST(NumberFormat, EachFormByExamples) {
         {12.5, "   1.250000e1"},   {-0.3, " -3.000000e-1"},  {0.0, "   0.000000e0"}, {-123.456789, "  -1.234568e2"},
         {0.001, "  1.000000e-3"}, {1e100, " 1.000000e100"}, {9.9999999, "   1.000000e1"}};
     for (const auto& [value, expected] : exponent) EXPECT_EQ(form<append_exponent>(value, 6, 13), expected) << value;
+    // The form of parameter lists in messages; every message is joined by cat.
+    EXPECT_EQ(list_form(std::vector<double>{0.0, -1e-5, 1e-4, 9999999999999998.0, 2.5e16}),
+              "[0.0, -1e-5, 0.0001, 9999999999999998.0, 2.5e16]");
+    EXPECT_EQ(list_form(std::vector<std::string>{"O", "a\"b\\c", "t\tn\n\x01"}), R"(["O", "a\"b\\c", "t\tn\n\u{1}"])");
+    EXPECT_EQ(cat(std::numeric_limits<std::uint64_t>::max(), " ", -7L), "18446744073709551615 -7");
 }
 // clang-format on
 
@@ -86,14 +91,6 @@ TEST(NumberFormat, ExponentFormAgreesWithTheCLibrary) {
                 << value << " with " << decimals << " decimals";
         }
     }
-}
-
-// The form of parameter lists in messages; every message is joined by cat.
-TEST(NumberFormat, ListFormOfNumbersAndStrings) {
-    EXPECT_EQ(list_form(std::vector<double>{0.0, -1e-5, 1e-4, 9999999999999998.0, 2.5e16}),
-              "[0.0, -1e-5, 0.0001, 9999999999999998.0, 2.5e16]");
-    EXPECT_EQ(list_form(std::vector<std::string>{"O", "a\"b\\c", "t\tn\n\x01"}), R"(["O", "a\"b\\c", "t\tn\n\u{1}"])");
-    EXPECT_EQ(cat(std::numeric_limits<std::uint64_t>::max(), " ", -7L), "18446744073709551615 -7");
 }
 
 }  // namespace
