@@ -10,9 +10,7 @@
 namespace cellkit {
 namespace {
 
-using testing::message_of;
-using testing::molecule;
-using testing::params;
+using namespace testing;
 
 Molecule co(std::string name, double k, bool reversed = false) {
     Molecule m = molecule(name, {{reversed ? "O" : "C", {0, 0, 0}}, {reversed ? "C" : "O", {1.1, 0, 0}}}, {{0, 1}});

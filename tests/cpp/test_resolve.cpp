@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "ff/type_names.hpp"
 #include "lammps/resolve.hpp"
 #include "test_support.hpp"

@@ -15,9 +15,7 @@
 namespace cellkit {
 namespace {
 
-using testing::message_of;
-using testing::molecule;
-using testing::params;
+using namespace testing;
 
 Molecule bonded(Molecule m, std::vector<BondEntry> bonds, std::vector<BendEntry> bends = {},
                 std::vector<TorsionEntry> torsions = {}) {
