@@ -23,10 +23,6 @@ Molecule bonded(Molecule m, std::vector<BondEntry> bonds, std::vector<BendEntry>
     return m;
 }
 
-Molecule rigid_water() {
-    return molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
-}
-
 TypeRegistries atom_types(std::initializer_list<const char*> names) {
     TypeRegistries r;
     for (const char* name : names) r.atoms.insert_or_get(name, {});
@@ -75,7 +71,8 @@ TEST(DataFile, EthaneExampleAndWhatItRefuses) {
 // Rigid water (placeholder bond and angle) then a flexible C-O species with the
 // bond written O-C: IDs shift by earlier copies, placeholders get suffixes.
 TEST(DataFile, SectionsAcrossSpeciesWithPlaceholders) {
-    const Molecule water = rigid_water();
+    const Molecule water =
+        molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
     const Molecule co = bonded(molecule("co", {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}}),
                                {{{"C", "O"}, "harmonic", {1000.0, 1.1}}});
     const ForceField ff{.pseudo_atoms = {{"O", params(16, -0.8)}, {"H", params(1, 0.4)}, {"C", params(12, 0.8)}}};
@@ -96,18 +93,14 @@ TEST(DataFile, SectionsAcrossSpeciesWithPlaceholders) {
                   "1\n      2    1       5       4       6" + angle + "2\n");
 }
 
-// Rigid water, a single-atom species and a flexible butane, numerous enough for several blocks of
-// lines in every section.
+// The examples' rigid water, one-atom methane and flexible butane, numerous enough for several
+// blocks of lines in every section.
 class BigBox : public testing::ScratchTest {
 protected:
-    Molecule water = rigid_water(), methane = molecule("methane", {{"C4", {0, 0, 0}}});
-    Molecule butane = bonded(
-        molecule("butane", {{"C3", {0, 0, 0}}, {"C2", {1, 1, 0}}, {"C2", {2, 0, 0}}, {"C3", {3, 1, 0}}},
-                 {{0, 1}, {2, 1}, {2, 3}}),
-        {{{"C3", "C2"}, "HARMONIC", {96500, 1.54}}, {{"C2", "C2"}, "HARMONIC", {96500, 1.54}}},
-        {{{"C3", "C2", "C2"}, "HARMONIC", {62500, 114}}}, {{{"C3", "C2", "C2", "C3"}, "TRAPPE", {0, 355, -68, 791}}});
-    PseudoAtomParams any = params(12, 0.25);
-    ForceField ff{.pseudo_atoms = {{"O", any}, {"H", any}, {"C4", any}, {"C3", any}, {"C2", any}}};
+    const std::filesystem::path examples = std::filesystem::path(__FILE__).parent_path() / "../../examples";
+    Molecule water = Molecule::load(examples / "water.json"), methane = Molecule::load(examples / "methane.json"),
+             butane = Molecule::load(examples / "butane.json");
+    ForceField ff = ForceField::load(examples / "force_field.json");
     ActiveSpeciesList box = testing::active({{&water, 5000}, {&methane, 3001}, {&butane, 4000}});
     TypeRegistries registries = build_type_registries(box, ff);
     std::vector<Vec3> coords = [] {
