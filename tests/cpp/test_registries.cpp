@@ -10,29 +10,24 @@
 namespace cellkit {
 namespace {
 
-using testing::message_of;
-using testing::molecule;
-using testing::params;
+using namespace testing;
 
 Molecule co(std::string name, double k, bool reversed = false) {
-    Molecule m = reversed ? molecule(name, {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}})
-                          : molecule(name, {{"C", {0, 0, 0}}, {"O", {1.1, 0, 0}}}, {{0, 1}});
+    Molecule m = molecule(name, {{reversed ? "O" : "C", {0, 0, 0}}, {reversed ? "C" : "O", {1.1, 0, 0}}}, {{0, 1}});
     m.bond_entries.push_back({{"C", "O"}, "HARMONIC", {k, 1.1}});
     return m;
 }
 
+const Molecule water = molecule("water", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
+
 TEST(Registries, AtomTypesInOrderOfFirstAppearance) {
-    const Molecule water = molecule("water", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
-    const Molecule carbon_oxide = co("co", 1000);
-    const Molecule argon = molecule("argon", {{"Ar", {}}});
-    ForceField ff;
-    for (const char* n : {"O", "H", "C", "Ar"}) ff.pseudo_atoms[n] = params(1, 0);
+    const Molecule carbon_oxide = co("co", 1000), argon = molecule("argon", {{"Ar", {}}});
+    ForceField ff{
+        .pseudo_atoms = {{"O", params(1, 0)}, {"H", params(1, 0)}, {"C", params(1, 0)}, {"Ar", params(1, 0)}}};
     const ActiveSpeciesList list = testing::active({{&argon, 0}, {&water, 3}, {&carbon_oxide, 1}});
     const AtomTypeRegistry atoms = build_atom_type_registry(list, ff);
     ASSERT_EQ(atoms.size(), 3u);
-    EXPECT_EQ(atoms.position("O"), 0u);
-    EXPECT_EQ(atoms.position("H"), 1u);
-    EXPECT_EQ(atoms.position("C"), 2u);
+    for (std::size_t i = 0; const char* name : {"O", "H", "C"}) EXPECT_EQ(atoms.position(name), i++) << name;
     EXPECT_FALSE(atoms.position("Ar"));
 
     ff.pseudo_atoms.erase("C");
@@ -51,57 +46,43 @@ TEST(Registries, SharedBondTypeKeepsFirstRecordAndSkipsCountZero) {
     EXPECT_EQ(shared.entries()[0].second.names, (TypeNames<2>{"O", "C"}));
 }
 
-// The registry's verdict on two records of one type within one species: "" when they share it.
-template <typename Records, typename Record>
-std::string verdict(Records ResolvedMolecule::* records, auto build, Record first, Record second) {
+// The registries' verdict on a species with these records: "" when records of one type share it.
+std::string verdict(ResolvedMolecule records) {
     static const Molecule m = molecule("m", {});
-    ActiveSpeciesList list(1);
-    list[0].count = 1;
-    list[0].resolved.molecule = &m;
-    list[0].resolved.*records = {first, second};
-    return message_of([&] { build(list); });
+    records.molecule = &m;
+    const ActiveSpeciesList list = {{records, 1}};
+    return message_of(
+        [&] { build_bond_type_registry(list), build_angle_type_registry(list), build_dihedral_type_registry(list); });
 }
 
 // Each compared field alone decides: a difference of 1e-6 or more, or a NaN on either side, is a
 // conflict; less is not, around 0 as around 1000 (the tolerance is absolute); so does the flag.
 TEST(Registries, EveryComparedFieldDecidesAConflict) {
-    auto bonds = [](const ResolvedBond& a, const ResolvedBond& b) {
-        return verdict(&ResolvedMolecule::bonds, build_bond_type_registry, BondRecord{0, 1, a}, BondRecord{0, 1, b});
+    auto bonds = [](ResolvedBond a, ResolvedBond b) { return verdict({.bonds = {{0, 1, a}, {0, 1, b}}}); };
+    auto angles = [](ResolvedAngle a, ResolvedAngle b) { return verdict({.angles = {{0, 1, 2, a}, {0, 1, 2, b}}}); };
+    auto dihedrals = [](ResolvedDihedral a, ResolvedDihedral b) {
+        return verdict({.dihedrals = {{0, 1, 2, 3, a}, {0, 1, 2, 3, b}}});
     };
-    auto angles = [](const ResolvedAngle& a, const ResolvedAngle& b) {
-        return verdict(&ResolvedMolecule::angles, build_angle_type_registry, AngleRecord{0, 1, 2, a},
-                       AngleRecord{0, 1, 2, b});
-    };
-    auto dihedrals = [](const ResolvedDihedral& a, const ResolvedDihedral& b) {
-        return verdict(&ResolvedMolecule::dihedrals, build_dihedral_type_registry, DihedralRecord{0, 1, 2, 3, a},
-                       DihedralRecord{0, 1, 2, 3, b});
-    };
-    auto each_field = [](const auto& base, auto fields, auto judge) {
-        for (const auto& [name, field] : fields) {
+    auto each_field = [](auto judge, const auto& base, auto... fields) {
+        for (int n = 0; auto field : {fields...}) {
             const double exactly_1e6 = base.*field == 0.0 ? 1e-6 : 2e-6;  // 1000 + 1e-6 is not exact
             for (const double delta : {5e-7, -5e-7, 2e-6, -2e-6, exactly_1e6, std::nan("")}) {
                 auto other = base;
                 other.*field += delta;
-                const bool conflict = !(std::fabs(delta) < 1e-6);
-                EXPECT_EQ(judge(base, other).empty(), !conflict) << name << " " << base.*field << " + " << delta;
-                EXPECT_EQ(judge(other, base).empty(), !conflict) << name << " " << base.*field << " + " << delta;
+                const bool shared = std::fabs(delta) < 1e-6;
+                EXPECT_EQ(judge(base, other).empty(), shared) << "field " << n << ": " << base.*field << " + " << delta;
+                EXPECT_EQ(judge(other, base).empty(), shared) << "field " << n << ": " << base.*field << " + " << delta;
             }
+            ++n;
         }
     };
     for (const double v : {0.0, 1000.0}) {
         const ResolvedBond bond{{"C", "O"}, v, v, false};
         const ResolvedAngle angle{{"H", "O", "H"}, v, v, true};
-        const ResolvedDihedral dihedral{{"A", "B", "B", "A"}, v, v, v, v};
-        using B = ResolvedBond;
-        using A = ResolvedAngle;
+        each_field(bonds, bond, &ResolvedBond::k, &ResolvedBond::r0);
+        each_field(angles, angle, &ResolvedAngle::k, &ResolvedAngle::angle0);
         using D = ResolvedDihedral;
-        each_field(bond, std::to_array<std::pair<const char*, double B::*>>({{"k", &B::k}, {"r0", &B::r0}}), bonds);
-        each_field(angle, std::to_array<std::pair<const char*, double A::*>>({{"k", &A::k}, {"angle0", &A::angle0}}),
-                   angles);
-        each_field(dihedral,
-                   std::to_array<std::pair<const char*, double D::*>>(
-                       {{"K1", &D::K1}, {"K2", &D::K2}, {"K3", &D::K3}, {"K4", &D::K4}}),
-                   dihedrals);
+        each_field(dihedrals, D{{"A", "B", "B", "A"}, v, v, v, v}, &D::K1, &D::K2, &D::K3, &D::K4);
         EXPECT_NE(bonds(bond, {{"O", "C"}, v, v, true}), "");
         EXPECT_NE(angles(angle, {{"H", "O", "H"}, v, v, false}), "");
         EXPECT_EQ(bonds(bond, {{"O", "C"}, v, v, false}), "");  // either direction is one type
@@ -119,24 +100,20 @@ TEST(Registries, EveryComparedFieldDecidesAConflict) {
 }
 
 TEST(ActiveSpecies, WarningsOnePerPlaceholderTypeAndCountZeroSkipped) {
-    const Molecule water = molecule("water", {{"O", {}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
     Molecule water2 = molecule("water2", {{"H", {1, 0, 0}}, {"O", {}}, {"H", {0, 1, 0}}}, {{1, 0}, {2, 1}}, true);
     const Molecule unresolvable = molecule("broken", {{"X", {}}, {"Y", {1, 0, 0}}}, {{0, 1}});
     const ActiveSelection s = resolve_active({unresolvable, water, water2}, {0, 500, 2});
     ASSERT_EQ(s.active.size(), 2u);
     EXPECT_EQ(s.active[0].count, 500u);
-    EXPECT_EQ(s.warnings, (std::vector<std::string>{
-                              "bond O-H has no Bonds entry; defaulted to rigid placeholder (set SHAKE or RIGID in "
-                              "your LAMMPS input)",
-                              "angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in "
-                              "your LAMMPS input)"}));
+    const std::string rigid = " entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)";
+    EXPECT_EQ(s.warnings,
+              (std::vector<std::string>{"bond O-H has no Bonds" + rigid, "angle H-O-H has no Bends" + rigid}));
     EXPECT_EQ(message_of([&] { resolve_active({unresolvable, water}, {0, 0}); }),
               "all species have count 0; nothing to build");
     // Resolution of every species comes before any conflict check.
-    EXPECT_NE(message_of([&] {
-                  resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1});
-              }).find("molecule 'broken': no Bonds entry for X-Y"),
-              std::string::npos);
+    const std::string first =
+        message_of([&] { resolve_active({water, co("c1", 1), co("c2", 9), unresolvable}, {1, 1, 1, 1}); });
+    EXPECT_EQ(first.rfind("molecule 'broken': no Bonds entry for X-Y", 0), 0u) << first;
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <sstream>
 
 #include "lammps/data_file.hpp"
@@ -16,77 +15,57 @@
 namespace cellkit {
 namespace {
 
-using testing::message_of;
-using testing::molecule;
-using testing::params;
+using namespace testing;
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+Molecule bonded(Molecule m, std::vector<BondEntry> bonds, std::vector<BendEntry> bends = {},
+                std::vector<TorsionEntry> torsions = {}) {
+    m.bond_entries = std::move(bonds), m.bend_entries = std::move(bends), m.torsion_entries = std::move(torsions);
+    return m;
 }
 
-struct Ethane {
-    Molecule m = [] {
-        Molecule e = molecule("ethane", {{"CH3", {0, 0, 0}}, {"CH3", {1.54, 0, 0}}}, {{0, 1}});
-        e.bond_entries.push_back({{"CH3", "CH3"}, "HARMONIC", {96500.0, 1.54}});
-        return e;
-    }();
-    ForceField ff = [] {
-        ForceField f;
-        f.pseudo_atoms["CH3"] = params(15.035, 0.0, 98.0, 3.75);
-        return f;
-    }();
-};
-
-TEST(DataFile, EthaneExampleByteForByte) {
-    Ethane e;
-    const ActiveSpeciesList active = testing::active({{&e.m, 2}});
-    const TypeRegistries registries = build_type_registries(active, e.ff);
-    const std::vector<Vec3> coords = {{1.0, 2.5, -0.25}, {2.54, 2.5, -0.25}, {10.125, 11, 12}, {11.665, 11, 12}};
-    EXPECT_EQ(compose_data_file(active, coords, registries, e.ff, 25.0),
-              "created by boxloom\n\n4 atoms\n2 bonds\n1 atom types\n1 bond types\n\n"
-              "0.0 25.000000 xlo xhi\n0.0 25.000000 ylo yhi\n0.0 25.000000 zlo zhi\n\nAtoms\n\n"
-              "      1       1    1   0.000000    1.000000e0    2.500000e0  -2.500000e-1  # CH3 ethane\n"
-              "      2       1    1   0.000000    2.540000e0    2.500000e0  -2.500000e-1  # CH3 ethane\n"
-              "      3       2    1   0.000000    1.012500e1    1.100000e1    1.200000e1  # CH3 ethane\n"
-              "      4       2    1   0.000000    1.166500e1    1.100000e1    1.200000e1  # CH3 ethane\n"
-              "\nBonds\n\n"
-              "      1    1       1       2  # CH3-CH3\n"
-              "      2    1       3       4  # CH3-CH3\n");
+TypeRegistries atom_types(std::initializer_list<const char*> names) {
+    TypeRegistries r;
+    for (const char* name : names) r.atoms.insert_or_get(name, {});
+    return r;
 }
 
-// A wrong coordinate count, and values LAMMPS cannot use, are refused instead of written (the
-// pipeline test shows that nothing reaches the disk).
-TEST(DataFile, RefusesWhatItCannotWrite) {
-    Ethane e;
-    const ActiveSpeciesList active = testing::active({{&e.m, 2}});
-    const TypeRegistries registries = build_type_registries(active, e.ff);
+// The example text, and a wrong coordinate count or values LAMMPS cannot use refused instead of
+// written (the pipeline test shows that nothing reaches the disk).
+TEST(DataFile, EthaneExampleAndWhatItRefuses) {
+    const Molecule ethane = bonded(molecule("ethane", {{"CH3", {0, 0, 0}}, {"CH3", {1.54, 0, 0}}}, {{0, 1}}),
+                                   {{{"CH3", "CH3"}, "HARMONIC", {96500.0, 1.54}}});
+    const ForceField ff{.pseudo_atoms = {{"CH3", params(15.035, 0.0, 98.0, 3.75)}}};
+    const ActiveSpeciesList active = testing::active({{&ethane, 2}});
+    const TypeRegistries registries = build_type_registries(active, ff);
     const double nan = std::nan("");
-    const std::vector<Vec3> good(4);
-    std::vector<Vec3> bad = good;
-    bad[2][1] = nan;
-    const std::pair<std::pair<std::vector<Vec3>, double>, std::string> cases[] = {
-        {{std::vector<Vec3>(3), 25.0}, "internal error: expected 4 packed atom coordinates, got 3"},
-        {{good, 0.0}, "the box edge must be a positive finite length in \u00c5, got 0"},
-        {{good, -3.5}, "the box edge must be a positive finite length in \u00c5, got -3.5"},
-        {{good, nan}, "the box edge must be a positive finite length in \u00c5, got NaN"},
-        {{bad, 25.0}, "the position of atom 3 is not finite: (0, NaN, 0)"},
-        {{good, 5e-7},
-         "the box edge must be a positive finite length in \u00c5, got 0.0000005, which data.lmp (6 decimals) would "
-         "write as 0.000000"},
-        {{good, std::nextafter(5e-7, 1.0)}, ""},
+    const std::vector<Vec3> zeros(4),
+        bad = {{}, {}, {0, nan, 0}, {}},
+        coords = {{1.0, 2.5, -0.25}, {2.54, 2.5, -0.25}, {10.125, 11, 12}, {11.665, 11, 12}};
+    const std::string edge = "the box edge must be a positive finite length in \u00c5, got ";
+    const std::tuple<std::vector<Vec3>, double, std::string> cases[] = {
+        {coords, 25.0,
+         "created by boxloom\n\n4 atoms\n2 bonds\n1 atom types\n1 bond types\n\n"
+         "0.0 25.000000 xlo xhi\n0.0 25.000000 ylo yhi\n0.0 25.000000 zlo zhi\n\nAtoms\n\n"
+         "      1       1    1   0.000000    1.000000e0    2.500000e0  -2.500000e-1  # CH3 ethane\n"
+         "      2       1    1   0.000000    2.540000e0    2.500000e0  -2.500000e-1  # CH3 ethane\n"
+         "      3       2    1   0.000000    1.012500e1    1.100000e1    1.200000e1  # CH3 ethane\n"
+         "      4       2    1   0.000000    1.166500e1    1.100000e1    1.200000e1  # CH3 ethane\n"
+         "\nBonds\n\n      1    1       1       2  # CH3-CH3\n      2    1       3       4  # CH3-CH3\n"},
+        {std::vector<Vec3>(3), 25.0, "internal error: expected 4 packed atom coordinates, got 3"},
+        {zeros, 0.0, edge + "0"},
+        {zeros, -3.5, edge + "-3.5"},
+        {zeros, nan, edge + "NaN"},
+        {bad, 25.0, "the position of atom 3 is not finite: (0, NaN, 0)"},
+        {zeros, 5e-7, edge + "0.0000005, which data.lmp (6 decimals) would write as 0.000000"},
     };
-    for (const auto& [input, message] : cases) {
-        try {
-            const std::string text = compose_data_file(active, input.first, registries, e.ff, input.second);
-            EXPECT_EQ(message, "");
-            EXPECT_NE(text.find("\n0.0 0.000001 xlo xhi\n"), std::string::npos);
-        } catch (const Error& error) {
-            EXPECT_EQ(error.what(), message);
-        }
+    for (const auto& [xyz, box, expected] : cases) {
+        std::string text;
+        const std::string message = message_of([&] { text = compose_data_file(active, xyz, registries, ff, box); });
+        EXPECT_EQ(message.empty() ? text : message, expected);
     }
+    EXPECT_NE(
+        compose_data_file(active, zeros, registries, ff, std::nextafter(5e-7, 1.0)).find("\n0.0 0.000001 xlo xhi\n"),
+        std::string::npos);
 }
 
 // Rigid water (placeholder bond and angle) then a flexible C-O species with the
@@ -94,60 +73,34 @@ TEST(DataFile, RefusesWhatItCannotWrite) {
 TEST(DataFile, SectionsAcrossSpeciesWithPlaceholders) {
     const Molecule water =
         molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
-    Molecule co = molecule("co", {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}});
-    co.bond_entries.push_back({{"C", "O"}, "harmonic", {1000.0, 1.1}});
-    ForceField ff;
-    ff.pseudo_atoms["O"] = params(16, -0.8);
-    ff.pseudo_atoms["H"] = params(1, 0.4);
-    ff.pseudo_atoms["C"] = params(12, 0.8);
+    const Molecule co = bonded(molecule("co", {{"O", {0, 0, 0}}, {"C", {1.1, 0, 0}}}, {{0, 1}}),
+                               {{{"C", "O"}, "harmonic", {1000.0, 1.1}}});
+    const ForceField ff{.pseudo_atoms = {{"O", params(16, -0.8)}, {"H", params(1, 0.4)}, {"C", params(12, 0.8)}}};
     const ActiveSpeciesList active = testing::active({{&water, 2}, {&co, 1}});
-    const TypeRegistries registries = build_type_registries(active, ff);
-    const auto lines = split_lines(compose_data_file(active, std::vector<Vec3>(8), registries, ff, 10.0));
-    auto section = [&](const std::string& title) {
-        auto it = std::find(lines.begin(), lines.end(), title);
-        std::vector<std::string> out;
-        for (it += 2; it != lines.end() && !it->empty(); ++it) out.push_back(*it);
-        return out;
-    };
-    const std::string rigid = "  # This bond shall be rigid, set SHAKE or RIGID in lammps simulation for bond ";
-    EXPECT_EQ(section("Bonds"), (std::vector<std::string>{
-                                    "      1    1       1       2  # O-H" + rigid + "1",
-                                    "      2    1       1       3  # O-H" + rigid + "2",
-                                    "      3    1       4       5  # O-H" + rigid + "3",
-                                    "      4    1       4       6  # O-H" + rigid + "4",
-                                    "      5    2       7       8  # O-C",
-                                }));
-    EXPECT_EQ(section("Angles"),
-              (std::vector<std::string>{
-                  "      1    1       2       1       3  # H-O-H  # This angle shall be rigid, set SHAKE or RIGID in "
-                  "lammps simulation for angle 1",
-                  "      2    1       5       4       6  # H-O-H  # This angle shall be rigid, set SHAKE or RIGID in "
-                  "lammps simulation for angle 2",
-              }));
-    EXPECT_EQ(section("Atoms")[6], "      7       3    1  -0.800000    0.000000e0    0.000000e0    0.000000e0  # O co");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Dihedrals"), 0);
-    EXPECT_EQ(lines[3], "5 bonds");
+    const std::string text =
+        compose_data_file(active, std::vector<Vec3>(8), build_type_registries(active, ff), ff, 10.0);
+    EXPECT_NE(text.find("\n8 atoms\n5 bonds\n2 angles\n3 atom types\n2 bond types\n1 angle types\n\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\n      7       3    1  -0.800000    0.000000e0    0.000000e0    0.000000e0  # O co\n"),
+              std::string::npos);
+    const std::string bond = "  # O-H  # This bond shall be rigid, set SHAKE or RIGID in lammps simulation for bond ";
+    const std::string angle =
+        "  # H-O-H  # This angle shall be rigid, set SHAKE or RIGID in lammps simulation for angle ";
+    EXPECT_EQ(text.substr(text.find("\nBonds\n")),
+              "\nBonds\n\n      1    1       1       2" + bond + "1\n      2    1       1       3" + bond +
+                  "2\n      3    1       4       5" + bond + "3\n      4    1       4       6" + bond +
+                  "4\n      5    2       7       8  # O-C\n\nAngles\n\n      1    1       2       1       3" + angle +
+                  "1\n      2    1       5       4       6" + angle + "2\n");
 }
 
-// Rigid water, a single-atom species and a flexible butane, numerous enough for several blocks of
-// lines in every section.
+// The examples' rigid water, one-atom methane and flexible butane, numerous enough for several
+// blocks of lines in every section.
 class BigBox : public testing::ScratchTest {
 protected:
-    Molecule water = molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {0, 1, 0}}}, {{0, 1}, {0, 2}}, true);
-    Molecule methane = molecule("methane", {{"C4", {0, 0, 0}}});
-    Molecule butane = [] {
-        Molecule m = molecule("butane", {{"C3", {0, 0, 0}}, {"C2", {1, 1, 0}}, {"C2", {2, 0, 0}}, {"C3", {3, 1, 0}}},
-                              {{0, 1}, {2, 1}, {2, 3}});
-        m.bond_entries = {{{"C3", "C2"}, "HARMONIC", {96500, 1.54}}, {{"C2", "C2"}, "HARMONIC", {96500, 1.54}}};
-        m.bend_entries = {{{"C3", "C2", "C2"}, "HARMONIC", {62500, 114}}};
-        m.torsion_entries = {{{"C3", "C2", "C2", "C3"}, "TRAPPE", {0, 355.03, -68.19, 791.32}}};
-        return m;
-    }();
-    ForceField ff = [] {
-        ForceField f;
-        for (const char* type : {"O", "H", "C4", "C3", "C2"}) f.pseudo_atoms[type] = params(12, 0.25);
-        return f;
-    }();
+    const std::filesystem::path examples = std::filesystem::path(__FILE__).parent_path() / "../../examples";
+    Molecule water = Molecule::load(examples / "water.json"), methane = Molecule::load(examples / "methane.json"),
+             butane = Molecule::load(examples / "butane.json");
+    ForceField ff = ForceField::load(examples / "force_field.json");
     ActiveSpeciesList box = testing::active({{&water, 5000}, {&methane, 3001}, {&butane, 4000}});
     TypeRegistries registries = build_type_registries(box, ff);
     std::vector<Vec3> coords = [] {
@@ -165,43 +118,43 @@ TEST_F(BigBox, EveryLineCarriesItsIdsAndAllWaysWriteTheSameBytes) {
     std::ifstream file(dir_ / "data.lmp", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), text);
 
-    // The IDs the walk species -> copies -> records gives, spelled out plainly.
-    std::vector<std::vector<std::uint64_t>> atoms, bonds, angles, dihedrals;
-    std::uint64_t offset = 0, molecule_id = 0;
+    // Per line, the IDs after its own: an atom's molecule, a bond's (angle's, ...) atoms.
+    std::map<std::string, std::vector<std::vector<std::uint64_t>>> expected;
+    std::uint64_t first = 1, molecule_id = 0;  // the first atom ID of a copy
     for (const ActiveSpecies& s : box) {
-        for (std::uint64_t copy = 0; copy < s.count; ++copy, offset += s.resolved.molecule->pseudo_atoms.size()) {
-            ++molecule_id;
-            for (std::size_t a = 0; a < s.resolved.molecule->pseudo_atoms.size(); ++a) {
-                atoms.push_back({offset + a + 1, molecule_id});
-            }
-            for (const auto& b : s.resolved.bonds) bonds.push_back({b.i + offset + 1, b.j + offset + 1});
+        for (std::uint64_t copy = 0; copy < s.count; ++copy, first += s.resolved.molecule->pseudo_atoms.size()) {
+            expected["Atoms"].resize(expected["Atoms"].size() + s.resolved.molecule->pseudo_atoms.size(),
+                                     {++molecule_id});
+            for (const auto& b : s.resolved.bonds) expected["Bonds"].push_back({b.i + first, b.j + first});
             for (const auto& a : s.resolved.angles)
-                angles.push_back({a.i + offset + 1, a.j + offset + 1, a.k + offset + 1});
-            for (const auto& d : s.resolved.dihedrals) {
-                dihedrals.push_back({d.i + offset + 1, d.j + offset + 1, d.k + offset + 1, d.l + offset + 1});
-            }
+                expected["Angles"].push_back({a.i + first, a.j + first, a.k + first});
+            for (const auto& d : s.resolved.dihedrals)
+                expected["Dihedrals"].push_back({d.i + first, d.j + first, d.k + first, d.l + first});
         }
     }
-    const auto lines = split_lines(text);
-    auto check = [&](const std::string& title, const std::vector<std::vector<std::uint64_t>>& expected,
-                     std::size_t at) {
-        auto it = std::find(lines.begin(), lines.end(), title) + 2;
-        for (std::size_t n = 0; n < expected.size(); ++n, ++it) {
-            std::istringstream fields(*it);
-            std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
-            std::vector<std::uint64_t> ids;
-            for (std::size_t k = at; k < at + expected[n].size(); ++k) ids.push_back(std::stoull(f[k]));
-            ASSERT_EQ(f[0], std::to_string(n + 1)) << *it;
-            ASSERT_EQ(ids, expected[n]) << *it;
-            if (title == "Atoms") ASSERT_NEAR(std::stod(f[5]), coords[n][1], 1e-6 * n) << *it;
-            if (f.back() != f[0] && it->find("rigid") != std::string::npos) FAIL() << *it;
+    std::map<std::string, std::vector<std::string>> sections;  // the lines under each title, up to a blank line
+    std::istringstream in(text);
+    for (std::string line, title; std::getline(in, line);) {
+        if (line.empty())
+            title.clear();
+        else if (expected.contains(line))
+            title = line, std::getline(in, line);  // and the blank line under it
+        else if (!title.empty())
+            sections[title].push_back(line);
+    }
+    for (const auto& [title, want] : expected) {
+        const std::vector<std::string>& got = sections[title];
+        ASSERT_EQ(got.size(), want.size()) << title;
+        for (std::size_t n = 0; n < got.size(); ++n) {
+            std::istringstream in(got[n]);
+            const std::vector<std::string> f{std::istream_iterator<std::string>(in), {}};
+            ASSERT_EQ(f[0], std::to_string(n + 1)) << got[n];
+            for (std::size_t k = 0; k < want[n].size(); ++k)
+                ASSERT_EQ(f[k + (title == "Atoms" ? 1 : 2)], std::to_string(want[n][k])) << got[n];
+            if (title == "Atoms") ASSERT_NEAR(std::stod(f[5]), coords[n][1], 1e-6 * n) << got[n];
+            if (got[n].find("rigid") != std::string::npos) ASSERT_EQ(f.back(), f[0]) << got[n];
         }
-        EXPECT_TRUE(it == lines.end() || it->empty());
-    };
-    check("Atoms", atoms, 0);
-    check("Bonds", bonds, 2);
-    check("Angles", angles, 2);
-    check("Dihedrals", dihedrals, 2);
+    }
 }
 
 // A sink that fails or a stop request ends the write on either path, workers and all.
@@ -216,73 +169,61 @@ TEST_F(BigBox, FailuresAndStopsEndTheWrite) {
         FullDisk sink;
         EXPECT_EQ(message_of([&] { write_data_file(sink, box, coords, registries, ff, 100.0, {threads, {}}); }),
                   "disk full");
-        StringSink stopped;
-        EXPECT_THROW(write_data_file(stopped, box, coords, registries, ff, 100.0, {threads, [] { return true; }}),
-                     Interrupted);
-        EXPECT_THROW(
-            write_data_file(dir_ / "data.lmp", box, coords, registries, ff, 100.0, {threads, [] { return true; }}),
-            Interrupted);
+        const DataFileOptions stop{threads, [] { return true; }};
+        EXPECT_THROW(write_data_file(dir_ / "data.lmp", box, coords, registries, ff, 100.0, stop), Interrupted);
         EXPECT_TRUE(std::filesystem::is_empty(dir_));
     }
 }
 
 TEST(ForceFieldFile, WaterExampleLineByLine) {
-    ForceField ff;
-    ff.pseudo_atoms["O"] = params(15.9994, -0.8476, 78.2, 3.166, {"water model reference"});
-    ff.pseudo_atoms["H"] = params(1.008, 0.4238);
-    TypeRegistries r;
-    r.atoms.insert_or_get("O", {});
-    r.atoms.insert_or_get("H", {});
+    const ForceField ff{.pseudo_atoms = {{"O", params(15.9994, -0.8476, 78.2, 3.166, {"water model reference"})},
+                                         {"H", params(1.008, 0.4238)}}};
+    TypeRegistries r = atom_types({"O", "H"});
     r.bonds.insert_or_get({"H", "O"}, ResolvedBond{{"O", "H"}, 1000.0, 1.0, true});
     r.angles.insert_or_get({"H", "O", "H"}, ResolvedAngle{{"H", "O", "H"}, 100.0, 109.47, true});
-    const std::string text = generate_forcefield_file(ff, r, PairSetup::LjCutCoulLong, false);
+    std::string text = generate_forcefield_file(ff, r, PairSetup::LjCutCoulLong, false);
+    const std::size_t when = text.find("# Generated by boxloom") + 22;
+    text.erase(when, text.find('\n', when) - when);  // only the start of this line is fixed
     std::string rule = "# ";
     for (int i = 0; i < 79; ++i) rule += "\u2501";
-    const std::vector<std::string> expected = {
-        rule, "", "# Atom types : O, H", "# Pair setup : Some(LjCutCoulLong)  |  Explicit LB: false", rule, "",
-        rule, "# SOURCES", "#", "#   water model reference", "#", rule, "", "# Masses", "mass 1 15.9994  # O",
-        "mass 2 1.008  # H", "", "", "# Setting up pair style", "", "pair_style lj/cut/coul/long 10.0 10.0", "",
-        "kspace_style pppm 1.0e-4", "pair_modify tail yes mix arithmetic # ATC + LB mixing", "", "",
-        "# LJ Pair Coefficients", "pair_coeff 1 1 0.1553994 3.1660000 # O-O", "pair_coeff 2 2 0.0000000 0.0000000 # H-H",
-        "", "", "# Chemical bond 2 particles", "bond_style harmonic",
-        "# WARNING: no Bonds entry for O-H -> DEFAULT placeholder constant used.",
-        "# This bond MUST be constrained rigid (LAMMPS `fix shake` or `fix rigid`).",
-        "bond_coeff 1 1000.0000 1.000000 # O-H", "", "", "# Angle 3 particles", "angle_style harmonic",
-        "# WARNING: no Bends entry for H-O-H -> DEFAULT placeholder constant used.",
-        "# This angle MUST be constrained rigid (LAMMPS `fix shake` or `fix rigid`).",
-        "angle_coeff 1 100.0000 109.4700 # H-O-H", "", "", "# Dihedral 4 particles", "# none", "", "", "# Charges",
-        "set type 1 charge -0.8476 # O", "set type 2 charge 0.4238 # H"};
-    auto lines = split_lines(text);
-    ASSERT_EQ(lines.size(), 52u);
-    EXPECT_EQ(lines[1].rfind("# Generated by boxloom", 0), 0u);
-    lines[1].clear();
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(text, rule +
+                        "\n# Generated by boxloom\n# Atom types : O, H\n"
+                        "# Pair setup : Some(LjCutCoulLong)  |  Explicit LB: false\n" +
+                        rule + "\n\n" + rule + "\n# SOURCES\n#\n#   water model reference\n#\n" + rule +
+                        "\n\n# Masses\nmass 1 15.9994  # O\nmass 2 1.008  # H\n\n\n# Setting up pair style\n\n"
+                        "pair_style lj/cut/coul/long 10.0 10.0\n\nkspace_style pppm 1.0e-4\n"
+                        "pair_modify tail yes mix arithmetic # ATC + LB mixing\n\n\n# LJ Pair Coefficients\n"
+                        "pair_coeff 1 1 0.1553994 3.1660000 # O-O\npair_coeff 2 2 0.0000000 0.0000000 # H-H\n\n\n"
+                        "# Chemical bond 2 particles\nbond_style harmonic\n"
+                        "# WARNING: no Bonds entry for O-H -> DEFAULT placeholder constant used.\n"
+                        "# This bond MUST be constrained rigid (LAMMPS `fix shake` or `fix rigid`).\n"
+                        "bond_coeff 1 1000.0000 1.000000 # O-H\n\n\n# Angle 3 particles\nangle_style harmonic\n"
+                        "# WARNING: no Bends entry for H-O-H -> DEFAULT placeholder constant used.\n"
+                        "# This angle MUST be constrained rigid (LAMMPS `fix shake` or `fix rigid`).\n"
+                        "angle_coeff 1 100.0000 109.4700 # H-O-H\n\n\n# Dihedral 4 particles\n# none\n\n\n"
+                        "# Charges\nset type 1 charge -0.8476 # O\nset type 2 charge 0.4238 # H\n");
+    EXPECT_EQ(gen_pair_style_setup(PairSetup::Tip4p, true),
+              "\n# Setting up pair style\n\npair_style lj/cut/tip4p/long 1 2 1 1 0.1546 10.0\n\n"
+              "kspace_style pppm/tip4p 1.0e-4\npair_modify tail yes\n\n");
 }
 
 TEST(ForceFieldFile, CrossPairsOverridesAndSources) {
-    ForceField ff;
-    ff.pseudo_atoms["B"] = params(1, 0, 100.0, 3.5, {"alpha\r\nbeta\n"});
-    ff.pseudo_atoms["A"] = params(1, 0, 50.0, 3.0, {"alpha\r\nbeta\n", ""});
-    ff.pseudo_atoms["Hq"] = params(1, 0.5, 0.0, 1.0);
-    ff.binary_pairs[norm_pair_key("A", "B")] = BinaryPairParams{10.0, 3.2, "pair source"};
-    TypeRegistries r;
-    for (const char* name : {"B", "A", "Hq"}) r.atoms.insert_or_get(name, {});
-
+    const ForceField ff{.pseudo_atoms = {{"B", params(1, 0, 100.0, 3.5, {"alpha\r\nbeta\n"})},
+                                         {"A", params(1, 0, 50.0, 3.0, {"alpha\r\nbeta\n", ""})},
+                                         {"Hq", params(1, 0.5, 0.0, 1.0)}},
+                        .binary_pairs = {{norm_pair_key("A", "B"), {10.0, 3.2, "pair source"}}}};
+    const TypeRegistries r = atom_types({"B", "A", "Hq"});
     const std::string mixed = generate_forcefield_file(ff, r, std::nullopt, true);
-    EXPECT_NE(mixed.find("pair_coeff 1 1 0.1987204 3.5000000 # B-B\n"
-                         "pair_coeff 1 2 0.0198720 3.2000000 # B-A  (non-ideal mixing override)\n"
-                         "pair_coeff 1 3 0.0000000 0.0000000 # B-Hq\n"
-                         "pair_coeff 2 2 0.0993602 3.0000000 # A-A\n"
-                         "pair_coeff 2 3 0.0000000 0.0000000 # A-Hq\n"
-                         "pair_coeff 3 3 0.0000000 1.0000000 # Hq-Hq\n\n"),
-              std::string::npos)
-        << mixed;
-    EXPECT_NE(mixed.find("# SOURCES\n#\n#   alpha\n#   beta\n#\n#   pair source\n#\n#\n"), std::string::npos) << mixed;
-    EXPECT_NE(mixed.find("# Pair setup : None  |  Explicit LB: true\n"), std::string::npos);
-    EXPECT_NE(mixed.find("\n# Setting up pair style\n\n# INSERT YOUR CUSTOM PAIR STYLE HERE\n\n"
-                         "# DO NOT FORGET TO SET KSPACE STYLE IF NEEDED\n\n\n# LJ Pair"),
-              std::string::npos);
+    for (const char* part :
+         {"pair_coeff 1 1 0.1987204 3.5000000 # B-B\npair_coeff 1 2 0.0198720 3.2000000 # B-A  (non-ideal mixing "
+          "override)\npair_coeff 1 3 0.0000000 0.0000000 # B-Hq\npair_coeff 2 2 0.0993602 3.0000000 # A-A\n"
+          "pair_coeff 2 3 0.0000000 0.0000000 # A-Hq\npair_coeff 3 3 0.0000000 1.0000000 # Hq-Hq\n\n",
+          "# SOURCES\n#\n#   alpha\n#   beta\n#\n#   pair source\n#\n#\n",
+          "# Pair setup : None  |  Explicit LB: true\n",
+          "\n# Setting up pair style\n\n# INSERT YOUR CUSTOM PAIR STYLE HERE\n\n"
+          "# DO NOT FORGET TO SET KSPACE STYLE IF NEEDED\n\n\n# LJ Pair"}) {
+        EXPECT_NE(mixed.find(part), std::string::npos) << part << "\nnot in\n" << mixed;
+    }
     EXPECT_EQ(mixed.find("pair_modify"), std::string::npos);
 
     const std::string lammps_mixed = generate_forcefield_file(ff, r, PairSetup::LjCut, false);
@@ -296,92 +237,50 @@ TEST(ForceFieldFile, CrossPairsOverridesAndSources) {
 
 // LAMMPS reads no inf or NaN; whatever overflows on the way names its entry instead of being written.
 TEST(ForceFieldFile, NonFiniteNumbersNameTheirEntry) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const double nan = std::nan("");
-    struct Case {
-        double eps_a, sigma_a, mass_a;
-        ResolvedBond bond;
-        ResolvedAngle angle;
-        ResolvedDihedral dihedral;
-        std::string message;
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    const std::string head = "cannot write forcefield.lmp: the ", tail = ", which LAMMPS cannot read; check ";
+    const std::string mix = tail + "the SelfInteractions entries of A and B, whose Lorentz-Berthelot mix overflows";
+    const std::string placeholder = " or, for this rigid placeholder, the molecule's coordinates";
+    // epsilon, sigma (of A and B alike), mass of A, r0 of A-B, angle0 of A-B-B, K3 of A-B-B-A
+    const std::tuple<double, double, double, double, double, double, std::string> cases[] = {
+        {1e200, 3.0, 12.0, 1.5, 109.5, 3.0, head + "epsilon of pair_coeff 1 2 (A-B) is inf" + mix},
+        {50.0, 1.7e308, 12.0, 1.5, 109.5, 3.0, head + "sigma of pair_coeff 1 2 (A-B) is inf" + mix},
+        {inf, 3.0, 12.0, 1.5, 109.5, 3.0,
+         head + "epsilon of pair_coeff 1 1 (A-A) is inf" + tail + "the SelfInteractions entry of A"},
+        {50.0, 3.0, nan, 1.5, 109.5, 3.0, head + "mass of type 1 (A) is NaN" + tail + "the PseudoAtoms entry of A"},
+        {50.0, 3.0, 12.0, inf, 109.5, 3.0,
+         head + "r0 of bond_coeff 1 (A-B) is inf" + tail + "the Bonds entry for A-B" + placeholder},
+        {50.0, 3.0, 12.0, 1.5, nan, 3.0,
+         head + "angle0 of angle_coeff 1 (A-B-B) is NaN" + tail + "the Bends entry for A-B-B" + placeholder},
+        {50.0, 3.0, 12.0, 1.5, 109.5, -inf,
+         head + "K3 of dihedral_coeff 1 (A-B-B-A) is -inf" + tail + "the Torsions entry for A-B-B-A"},
+        {1e150, 1e150, 12.0, 1.5, 109.5, 3.0, ""},
     };
-    const ResolvedBond bond{{"A", "B"}, 1.0, 1.5, false};
-    const ResolvedAngle angle{{"A", "B", "B"}, 1.0, 109.5, false};
-    const ResolvedDihedral dihedral{{"A", "B", "B", "A"}, 1.0, 2.0, 3.0, 0.0};
-    const std::string tail = ", which LAMMPS cannot read; check ";
-    const Case cases[] = {
-        {1e200, 3.0, 12.0, bond, angle, dihedral,
-         "cannot write forcefield.lmp: the epsilon of pair_coeff 1 2 (A-B) is inf" + tail +
-             "the SelfInteractions entries of A and B, whose Lorentz-Berthelot mix overflows"},
-        {50.0, 1.7e308, 12.0, bond, angle, dihedral,
-         "cannot write forcefield.lmp: the sigma of pair_coeff 1 2 (A-B) is inf" + tail +
-             "the SelfInteractions entries of A and B, whose Lorentz-Berthelot mix overflows"},
-        {inf, 3.0, 12.0, bond, angle, dihedral,
-         "cannot write forcefield.lmp: the epsilon of pair_coeff 1 1 (A-A) is inf" + tail +
-             "the SelfInteractions entry of A"},
-        {50.0, 3.0, nan, bond, angle, dihedral,
-         "cannot write forcefield.lmp: the mass of type 1 (A) is NaN" + tail + "the PseudoAtoms entry of A"},
-        {50.0, 3.0, 12.0, ResolvedBond{{"A", "B"}, 1000.0, inf, true}, angle, dihedral,
-         "cannot write forcefield.lmp: the r0 of bond_coeff 1 (A-B) is inf" + tail +
-             "the Bonds entry for A-B or, for this rigid placeholder, the molecule's coordinates"},
-        {50.0, 3.0, 12.0, bond, ResolvedAngle{{"A", "B", "B"}, 100.0, nan, true}, dihedral,
-         "cannot write forcefield.lmp: the angle0 of angle_coeff 1 (A-B-B) is NaN" + tail +
-             "the Bends entry for A-B-B or, for this rigid placeholder, the molecule's coordinates"},
-        {50.0, 3.0, 12.0, bond, angle, ResolvedDihedral{{"A", "B", "B", "A"}, 1.0, 2.0, -inf, 0.0},
-         "cannot write forcefield.lmp: the K3 of dihedral_coeff 1 (A-B-B-A) is -inf" + tail +
-             "the Torsions entry for A-B-B-A"},
-        {1e150, 1e150, 12.0, bond, angle, dihedral, ""},
-    };
-    for (const Case& c : cases) {
-        ForceField ff;
-        ff.pseudo_atoms["A"] = params(c.mass_a, 0.5, c.eps_a, c.sigma_a);
-        ff.pseudo_atoms["B"] = params(14.0, -0.5, 1e200, 1.7e308);
-        TypeRegistries r;
-        r.atoms.insert_or_get("A", {});
-        r.atoms.insert_or_get("B", {});
-        r.bonds.insert_or_get(type_key(c.bond), c.bond);
-        r.angles.insert_or_get(type_key(c.angle), c.angle);
-        r.dihedrals.insert_or_get(type_key(c.dihedral), c.dihedral);
-        ff.pseudo_atoms["B"].epsilon = c.eps_a == inf ? 50.0 : c.eps_a;
-        ff.pseudo_atoms["B"].sigma = c.sigma_a;
-        try {
-            generate_forcefield_file(ff, r, PairSetup::LjCut, true);
-            EXPECT_EQ("", c.message);
-        } catch (const Error& e) {
-            EXPECT_EQ(e.what(), c.message);
-        }
+    for (const auto& [epsilon, sigma, mass, r0, angle0, k3, message] : cases) {
+        const ForceField ff{
+            .pseudo_atoms = {{"A", params(mass, 0.5, epsilon, sigma)}, {"B", params(14.0, -0.5, epsilon, sigma)}}};
+        TypeRegistries r = atom_types({"A", "B"});
+        r.bonds.insert_or_get({"A", "B"}, {{"A", "B"}, 1000.0, r0, true});
+        r.angles.insert_or_get({"A", "B", "B"}, {{"A", "B", "B"}, 100.0, angle0, true});
+        r.dihedrals.insert_or_get({"A", "B", "B", "A"}, {{"A", "B", "B", "A"}, 1.0, 2.0, k3, 0.0});
+        EXPECT_EQ(message_of([&] { generate_forcefield_file(ff, r, PairSetup::LjCut, true); }), message);
     }
 }
 
-TEST(ForceFieldFile, PairStyleBlocks) {
-    EXPECT_EQ(gen_pair_style_setup(PairSetup::Tip4p, true),
-              "\n# Setting up pair style\n\npair_style lj/cut/tip4p/long 1 2 1 1 0.1546 10.0\n\n"
-              "kspace_style pppm/tip4p 1.0e-4\npair_modify tail yes\n\n");
-}
-
 TEST(BuildSummary, WaterExampleText) {
+    const std::string rigid = " entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)";
     BuildSummary s;
-    s.data_path = std::filesystem::path("out") / "data.lmp";
-    s.forcefield_path = std::filesystem::path("out") / "forcefield.lmp";
-    s.skipped = {"methane"};
-    s.warnings = {
-        "bond O-H has no Bonds entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)",
-        "angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in your LAMMPS input)"};
-    s.box_len = 24.8338;
-    s.n_atoms = 1500, s.n_bonds = 1000, s.n_angles = 500;
-    s.n_atom_types = 2, s.n_bond_types = 1, s.n_angle_types = 1;
-    s.long_range_coulomb = true;
+    s.data_path = "out/data.lmp", s.forcefield_path = "out/forcefield.lmp", s.skipped = {"methane", "argon"};
+    s.warnings = {"bond O-H has no Bonds" + rigid, "angle H-O-H has no Bends" + rigid};
+    s.box_len = 24.8338, s.long_range_coulomb = true;
+    s.n_atoms = 1500, s.n_bonds = 1000, s.n_angles = 500, s.n_atom_types = 2, s.n_bond_types = 1, s.n_angle_types = 1;
     EXPECT_EQ(to_text(s),
-              "Wrote out/data.lmp\nWrote out/forcefield.lmp\n"
-              "box: 24.834 \u00c5 cube  |  atoms: 1500 (2 types)  bonds: 1000 (1 types)  angles: 500 (1 types)  "
-              "dihedrals: 0 (0 types)\n"
-              "skipped (count 0): methane\n"
-              "warning: bond O-H has no Bonds entry; defaulted to rigid placeholder (set SHAKE or RIGID in your "
-              "LAMMPS input)\n"
-              "warning: angle H-O-H has no Bends entry; defaulted to rigid placeholder (set SHAKE or RIGID in your "
-              "LAMMPS input)\n"
-              "warning: Long-range Coulomb interaction solver in forcefield file might be adjusted to user "
-              "preference.\n");
+              "Wrote out/data.lmp\nWrote out/forcefield.lmp\nbox: 24.834 \u00c5 cube  |  atoms: 1500 (2 types)  "
+              "bonds: 1000 (1 types)  angles: 500 (1 types)  dihedrals: 0 (0 types)\n"
+              "skipped (count 0): methane, argon\nwarning: bond O-H has no Bonds" +
+                  rigid + "\nwarning: angle H-O-H has no Bends" + rigid +
+                  "\nwarning: Long-range Coulomb interaction solver in forcefield file might be adjusted to "
+                  "user preference.\n");
 }
 
 }  // namespace
