@@ -229,12 +229,6 @@ void append_fixed(std::string& out, double value, int decimals, int width) {
     append_padded(out, std::string_view(buf.data(), static_cast<std::size_t>(res.ptr - buf.data())), width);
 }
 
-void append_exponent(std::string& out, double value, int decimals, int width) {
-    std::array<char, 64> buf{};
-    const char* end = write_exponent(buf.data(), value, decimals, 0);
-    append_padded(out, std::string_view(buf.data(), static_cast<std::size_t>(end - buf.data())), width);
-}
-
 void append_uint(std::string& out, std::uint64_t value, int width) {
     std::array<char, 24> buf;
     char* end = write_uint(buf.data(), value, 0);

@@ -17,17 +17,15 @@ void append_shortest(std::string& out, double value);
 // (halfway cases to even), right-aligned in at least `width` columns.
 void append_fixed(std::string& out, double value, int decimals, int width = 0);
 
-// One digit, point, `decimals` digits, 'e', exponent without plus sign or
-// leading zeros (1.250000e1, -3.000000e-1), right-aligned in `width` columns.
-void append_exponent(std::string& out, double value, int decimals, int width = 0);
-
 // Unsigned integer in decimal, right-aligned in at least `width` columns.
 void append_uint(std::string& out, std::uint64_t value, int width = 0);
 
-// The same two forms written at `out` instead of appended, for writers that compose straight into
-// a buffer; each returns the end of what it wrote. The caller provides room for
-// max(width, kMaxNumberChars) bytes (exponent form with up to 16 decimals).
+// Written at `out` instead of appended, for writers that compose straight into a buffer; each
+// returns the end of what it wrote. The caller provides room for max(width, kMaxNumberChars)
+// bytes (exponent form with up to 16 decimals).
 inline constexpr int kMaxNumberChars = 24;
+// One digit, point, `decimals` digits, 'e', exponent without plus sign or leading zeros
+// (1.250000e1, -3.000000e-1), right-aligned in `width` columns.
 char* write_exponent(char* out, double value, int decimals, int width = 0);
 char* write_uint(char* out, std::uint64_t value, int width = 0);
 

@@ -49,7 +49,10 @@ TEST(NumberFormat, EachFormByExamples) {
     const std::pair<double, const char*> exponent[] = {
         {12.5, "   1.250000e1"},   {-0.3, " -3.000000e-1"},  {0.0, "   0.000000e0"}, {-123.456789, "  -1.234568e2"},
         {0.001, "  1.000000e-3"}, {1e100, " 1.000000e100"}, {9.9999999, "   1.000000e1"}};
-    for (const auto& [value, expected] : exponent) EXPECT_EQ(form<append_exponent>(value, 6, 13), expected) << value;
+    for (const auto& [value, expected] : exponent) {
+        char buf[kMaxNumberChars];
+        EXPECT_EQ(std::string(buf, write_exponent(buf, value, 6, 13)), expected) << value;
+    }
     // The form of parameter lists in messages; every message is joined by cat.
     EXPECT_EQ(list_form(std::vector<double>{0.0, -1e-5, 1e-4, 9999999999999998.0, 2.5e16}),
               "[0.0, -1e-5, 0.0001, 9999999999999998.0, 2.5e16]");
