@@ -154,9 +154,11 @@ def test_any_arguments_end_in_a_result_or_a_documented_exception(call):
 # --- Random sound systems --------------------------------------------------------------------------
 
 # Letters plus characters that mean something to LAMMPS or JSON elsewhere, but not in a comment.
-NAME_CHARS = "ABCHNOSPabcxyz0123456789_-+*&'\"#$%{}()[]=.,;:!?@^~|<>\u00c5\u00e9"
-# A final '&' and a triple quote are what the build refuses in a name.
-type_names = st.text(NAME_CHARS, min_size=1, max_size=5).filter(lambda n: not n.endswith("&") and '"""' not in n)
+NAME_CHARS = "ABCHNOSPabcxyz0123456789_-+*&'\"#$%{}()[]=.,;:!?@^~|<> \u00c5\u00e9"
+# A final '&' (blanks after it aside) and a triple quote are what the build refuses in a name.
+type_names = st.text(NAME_CHARS, min_size=1, max_size=5).filter(
+    lambda n: not n.rstrip(" ").endswith("&") and '"""' not in n)
+sources = st.sampled_from([None, "TraPPE &\nsomeone's #1", "\u00c5ngstr\u00f6m \"\"x", "line one\r\nline two &\t"])
 # The warnings that say LAMMPS will refuse the pair style of the preset, and the one that says it will
 # refuse it or place the M site wrongly (it takes the two atoms after each type-1 atom, bonded or not).
 REFUSED = re.compile(r"^warning: (every atom type has charge 0|the Tip4p preset needs the water hydrogen)", re.M)
@@ -164,8 +166,6 @@ MISPLACED = re.compile(r"^warning: the Tip4p preset takes atom types 1 and 2", r
 WATER = {"Type": "rigid", "pseudoAtoms": [["Ow", [0.0, 0.0, 0.0]], ["Hw", [1.0, 0.0, 0.0]],
                                           ["Hw", [-0.333313247568237, 0.942816142731718, 0.0]]],
          "Connectivity": [[0, 1], [0, 2]]}
-
-
 DIRECTIONS = np.array([[1, 0, 0], [0, 1, 0], [0, 0, 1], np.array([1, 2, 4]) / 21**0.5])
 
 
@@ -181,12 +181,15 @@ def canonical(names_: tuple) -> tuple:
 @st.composite
 def molecules(draw, rigid_types, flexible_types):
     rigid = draw(st.booleans())
-    types = rigid_types if rigid else flexible_types
     n = draw(st.integers(1, 5))
     parents = [draw(st.integers(0, a - 1)) for a in range(1, n)]
     pairs = [(p, a) if draw(st.booleans()) else (a, p) for a, p in zip(range(1, n), parents)]
-    kinds = [draw(st.sampled_from(types)) for _ in range(n)]
-    # Every bond 1.5 Å long, each atom off its parent along a direction of its own: no two atoms
+    if not rigid and n >= 3 and draw(st.booleans()):  # close a ring, its bond listed anywhere
+        ring = draw(st.sampled_from([(a, b) for b in range(n) for a in range(b) if (a, b) not in pairs
+                                     and (b, a) not in pairs]))
+        pairs.insert(draw(st.integers(0, len(pairs))), ring)
+    kinds = [draw(st.sampled_from(rigid_types if rigid else flexible_types)) for _ in range(n)]
+    # Every tree bond 1.5 Å long, each atom off its parent along a direction of its own: no two atoms
     # closer than 0.75 Å, and a rigid species' placeholder lengths agree with every other's.
     pos = [np.zeros(3)]
     for a, p in enumerate(parents, 1):
@@ -194,22 +197,24 @@ def molecules(draw, rigid_types, flexible_types):
     doc = {"pseudoAtoms": [[t, x.tolist()] for t, x in zip(kinds, pos)], "Connectivity": [list(p) for p in pairs]}
     angles, dihedrals = bonded_terms(n, pairs)
     if rigid:
-        doc["Type"] = "rigid"  # its bonds get placeholder constants from the geometry
-    else:
-        bonds = {canonical((kinds[a], kinds[b])) for a, b in pairs}
-        doc["Bonds"] = [[list(k), "HARMONIC", [value(k, 3e5, 9e5), value(k, 1.3, 1.7)]] for k in bonds]
+        doc["Type"] = draw(st.sampled_from(["rigid", "RIGID"]))
+    # A rigid species takes some bond types' constants from the file, the others' from its geometry.
+    bonds = {canonical((kinds[a], kinds[b])) for a, b in pairs}
+    doc["Bonds"] = [[list(k), "HARMONIC", [value(k, 3e5, 9e5), value(k, 1.3, 1.7)]] for k in bonds
+                    if not rigid or value(k, 0, 1) < 0.5]
     # Angles of one type differ in this geometry, so their constants are given, rigid or not.
     bends = {canonical(tuple(kinds[x] for x in a)) for a in angles}
     doc["Bends"] = [[list(k), "HARMONIC", [value(k, 3e4, 8e4), value(k, 100, 125)]] for k in bends]
     quads = sorted({canonical(tuple(kinds[x] for x in d)) for d in dihedrals})
-    doc["Torsions"] = [[list(k), "TRAPPE", [0.0, value(k, -500, 900), value(k + (1,), -500, 900), 50.0]]
-                       for k in quads if draw(st.booleans())]
+    doc["Torsions"] = [[list(k), "TRAPPE", [0.0, value(k, -500, 900), value(k + (1,), -500, 900),
+                                            value(k + (2,), -500, 900)]] for k in quads if draw(st.booleans())]
     return doc
 
 
 # Below about 1e-159 (and above 1e-162, whose square is 0) a charge leaves LAMMPS's PPPM unable to
 # compute its Ewald parameter, which no summary foretells.
 charges = st.one_of(st.just(0.0), st.floats(1e-100, 1), st.floats(-1, -1e-100))
+pair_parameters = st.tuples(st.floats(10, 200), st.floats(2.5, 4.0)).map(list)
 
 
 @st.composite
@@ -220,13 +225,15 @@ def systems(draw):
     split = draw(st.integers(1, len(types) - 1))
     charged = draw(st.booleans())
     atoms = [{"name": t, "mass": draw(st.floats(1.0, 40.0)), "charge": draw(charges) if charged else 0.0,
-              "source": draw(st.sampled_from([None, "TraPPE &\nsomeone's #1", "\u00c5ngstr\u00f6m \"\"x"]))}
-             for t in types]
+              "source": draw(sources)} for t in types]
     atoms += [{"name": "Ow", "mass": 15.9994, "charge": -0.8476 if charged else 0.0},
               {"name": "Hw", "mass": 1.008, "charge": 0.4238 if charged else 0.0}]
-    selfs = [{"name": t, "parameters": [draw(st.floats(10, 200)), draw(st.floats(2.5, 4.0))]}
+    selfs = [{"name": t, "parameters": draw(pair_parameters), "source": draw(sources)}
              for t in types if draw(st.booleans())] + [{"name": "Ow", "parameters": [78.197, 3.166]}]
-    force_field = {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": atoms, "SelfInteractions": selfs}
+    binaries = [{"names": draw(st.permutations(types + ["Ow"]))[:2], "parameters": draw(pair_parameters),
+                 "source": draw(sources)} for _ in range(draw(st.integers(0, 1)))]
+    force_field = {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": atoms, "SelfInteractions": selfs,
+                   "BinaryInteractions": binaries}
     stems = draw(st.lists(type_names.map(lambda s: s.lstrip(".") or "m").filter(lambda s: s != "water"),
                           min_size=1, max_size=3, unique=True))
     species = [(stem, draw(molecules(types[:split], types[split:]))) for stem in stems]
@@ -238,7 +245,7 @@ def systems(draw):
     return force_field, species, counts, preset, draw(st.booleans())
 
 
-@settings(max_examples=12, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=40, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 @given(systems())
 def test_sound_systems_build_and_lammps_reads_them(lmp, system):
     force_field, species, counts, preset, explicit_lb = system
@@ -248,10 +255,9 @@ def test_sound_systems_build_and_lammps_reads_them(lmp, system):
         for stem, doc in species:
             (d / f"{stem}.json").write_text(json.dumps(doc))
         templates = [np.array([p for _, p in doc["pseudoAtoms"]]) for _, doc in species]
-        molecules_ = [t for t, c in zip(templates, counts) for _ in range(c)]
-        coords, box = lattice(molecules_, spacing=12.0) if molecules_ else ([], 12.0)
+        coords, box = lattice([t for t, c in zip(templates, counts) for _ in range(c)], spacing=12.0)
         summary = _native.pack_from_coords_py(
-            [str(d / f"{stem}.json") for stem, _ in species], counts, coords, max(box, 12.0),
+            [str(d / f"{stem}.json") for stem, _ in species], counts, coords, box,
             pair_style=getattr(P, preset) if preset else None, explicit_lb=explicit_lb,
             force_field=str(d / "force_field.json"), out_dir=str(d / "out"))
         pair_style = "pair_style lj/cut 10.0\n" if preset is None else ""
