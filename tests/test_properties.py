@@ -1,9 +1,9 @@
-"""Property tests of the entry functions: any arguments end in a result or a documented exception, and
-every random sound system that builds is read by LAMMPS."""
+"""Property tests: any arguments end in a result or a documented exception; LAMMPS reads random sound systems."""
 
 from __future__ import annotations
 
 import contextlib
+import dataclasses
 import inspect
 import json
 import pathlib
@@ -16,9 +16,10 @@ from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
 
 from cellkit import _native
-from helpers import EXAMPLES, bonded_terms, lammps_verdict, lattice
+from helpers import EXAMPLES, bonded_terms, lammps_verdict, lattice, write_json
 
 P = _native.PyPairSetup
+PRESETS = [P.Tip4p, P.LjCut, P.LjCutCoulLong, None]
 ENTRIES = [_native.pack_from_coords_py, _native.pack_packmol_py, _native.pack_raspa_py]
 DOCUMENTED = (TypeError, ValueError, OverflowError, RuntimeError)
 # A C++ exception that is not the build's own message would reach Python with a text like these
@@ -30,75 +31,54 @@ class Boom(Exception):
     """Raised by the caller's own objects: passing it on unchanged is right."""
 
 
+def boom_or(value):
+    if value is Boom:
+        raise Boom
+    return value
+
+
+@dataclasses.dataclass
 class Misbehaving:
     """An object whose conversions go wrong in the ways a caller's class can."""
-
-    def __init__(self, index, floating):
-        self.index, self.floating = index, floating
-
-    def __index__(self):
-        if self.index is Boom:
-            raise Boom
-        return self.index
-
-    def __float__(self):
-        if self.floating is Boom:
-            raise Boom
-        return self.floating
+    index: object
+    floating: object
+    __index__ = lambda self: boom_or(self.index)  # noqa: E731
+    __float__ = lambda self: boom_or(self.floating)  # noqa: E731
 
 
+@dataclasses.dataclass
 class Sequence:
     """A sequence that is no list or tuple, read through __len__ and __getitem__; its length may lie."""
-
-    def __init__(self, items, claimed):
-        self.items, self.claimed = items, claimed
-
-    def __len__(self):
-        return self.claimed
-
-    def __getitem__(self, i):
-        return self.items[i]
+    items: list
+    claimed: int
+    __len__ = lambda self: self.claimed  # noqa: E731
+    __getitem__ = lambda self, i: self.items[i]  # noqa: E731
 
 
 def self_emptying(items):
     """A list whose first conversion empties it, as a careless __index__ or __float__ could."""
     out = list(items)
-
-    class Emptier:
-        def __index__(self):
-            out.clear()
-            return 1
-
-        __float__ = lambda self: float(self.__index__())  # noqa: E731
-
-    out.insert(0, Emptier())
-    return out
+    emptier = type("Emptier", (), {"__index__": lambda _: out.clear() or 1, "__float__": lambda _: out.clear() or 1.0})
+    return out.insert(0, emptier()) or out
 
 
 def object_array(items):
-    try:
+    with contextlib.suppress(ValueError):  # NumPy refuses some nestings; a tuple stands in
         return np.array(items, dtype=object)
-    except ValueError:  # NumPy refuses some nestings; a tuple stands in
-        return tuple(items)
+    return tuple(items)
 
 
 scalars = st.one_of(
-    st.none(), st.booleans(), st.integers(), st.integers(min_value=-(2**70), max_value=2**70),
-    st.floats(), st.text(max_size=8), st.binary(max_size=4), st.sampled_from([P.Tip4p, P.LjCut, P.LjCutCoulLong]),
+    st.none(), st.booleans(), st.integers(), st.integers(min_value=-(2**70), max_value=2**70), st.floats(),
+    st.text(max_size=8), st.binary(max_size=4), st.sampled_from(PRESETS[:3]),
     st.builds(Misbehaving, st.sampled_from([1, -1, 2**64, 1.5, "1", None, Boom]),
               st.sampled_from([1.0, float("nan"), 1, "1.0", None, Boom])),
-    st.sampled_from([np.float64(1.5), np.int64(-3), np.uint64(2**64 - 1), np.bool_(True), pathlib.Path("x")]),
-)
-values = st.recursive(
-    scalars,
-    lambda inner: st.one_of(
-        st.lists(inner, max_size=4), st.lists(inner, max_size=4).map(tuple),
-        st.lists(inner, max_size=4).map(self_emptying), st.dictionaries(st.text(max_size=3), inner, max_size=2),
-        st.builds(Sequence, st.lists(inner, max_size=4), st.integers(0, 6)), st.frozensets(st.integers(), max_size=2),
-        st.lists(inner, max_size=3).map(object_array),
-    ),
-    max_leaves=12,
-)
+    st.sampled_from([np.float64(1.5), np.int64(-3), np.uint64(2**64 - 1), np.bool_(True), pathlib.Path("x")]))
+values = st.recursive(scalars, lambda inner: st.one_of(
+    st.lists(inner, max_size=4), st.lists(inner, max_size=4).map(tuple),
+    st.lists(inner, max_size=4).map(self_emptying), st.dictionaries(st.text(max_size=3), inner, max_size=2),
+    st.builds(Sequence, st.lists(inner, max_size=4), st.integers(0, 6)), st.frozensets(st.integers(), max_size=2),
+    st.lists(inner, max_size=3).map(object_array)), max_leaves=12)
 
 
 # A value each parameter accepts, so that a hostile value in a later parameter is reached too.
@@ -107,7 +87,7 @@ usual = {
     "coords": st.lists(st.lists(st.floats(), min_size=3, max_size=3), max_size=3), "box_len": st.floats(),
     "density": st.floats(), "tolerance": st.floats(), "temperature": st.floats(),
     "init_cycles": st.integers(0, 3), "equil_cycles": st.integers(0, 3), "prod_cycles": st.integers(0, 3),
-    "pair_style": st.sampled_from([None, P.Tip4p, P.LjCut, P.LjCutCoulLong]), "explicit_lb": st.booleans(),
+    "pair_style": st.sampled_from(PRESETS), "explicit_lb": st.booleans(),
     "force_field": st.text(max_size=6), "out_dir": st.text(max_size=6),
 }
 
@@ -163,9 +143,7 @@ sources = st.sampled_from([None, "TraPPE &\nsomeone's #1", "\u00c5ngstr\u00f6m \
 # refuse it or place the M site wrongly (it takes the two atoms after each type-1 atom, bonded or not).
 REFUSED = re.compile(r"^warning: (every atom type has charge 0|the Tip4p preset needs the water hydrogen)", re.M)
 MISPLACED = re.compile(r"^warning: the Tip4p preset takes atom types 1 and 2", re.M)
-WATER = {"Type": "rigid", "pseudoAtoms": [["Ow", [0.0, 0.0, 0.0]], ["Hw", [1.0, 0.0, 0.0]],
-                                          ["Hw", [-0.333313247568237, 0.942816142731718, 0.0]]],
-         "Connectivity": [[0, 1], [0, 2]]}
+WATER = json.loads((EXAMPLES / "water.json").read_text())
 DIRECTIONS = np.array([[1, 0, 0], [0, 1, 0], [0, 0, 1], np.array([1, 2, 4]) / 21**0.5])
 
 
@@ -174,8 +152,7 @@ def value(key: tuple, lo: float, hi: float) -> float:
     return lo + (hi - lo) * (zlib.crc32(repr(key).encode()) / 2**32)
 
 
-def canonical(names_: tuple) -> tuple:
-    return min(names_, names_[::-1])
+canonical = lambda names_: min(names_, names_[::-1])  # noqa: E731 - a type key, read either way
 
 
 @st.composite
@@ -185,8 +162,7 @@ def molecules(draw, rigid_types, flexible_types):
     parents = [draw(st.integers(0, a - 1)) for a in range(1, n)]
     pairs = [(p, a) if draw(st.booleans()) else (a, p) for a, p in zip(range(1, n), parents)]
     if not rigid and n >= 3 and draw(st.booleans()):  # close a ring, its bond listed anywhere
-        ring = draw(st.sampled_from([(a, b) for b in range(n) for a in range(b) if (a, b) not in pairs
-                                     and (b, a) not in pairs]))
+        ring = draw(st.sampled_from([(a, b) for b in range(1, n) for a in range(b) if a != parents[b - 1]]))
         pairs.insert(draw(st.integers(0, len(pairs))), ring)
     kinds = [draw(st.sampled_from(rigid_types if rigid else flexible_types)) for _ in range(n)]
     # Every tree bond 1.5 Å long, each atom off its parent along a direction of its own: no two atoms
@@ -241,8 +217,7 @@ def systems(draw):
         species.insert(draw(st.integers(0, len(species))), ("water", WATER))
     counts = [draw(st.integers(0, 3)) for _ in species]
     counts[draw(st.integers(0, len(species) - 1))] += 1  # a build of nothing is refused
-    preset = draw(st.sampled_from(["Tip4p", "LjCut", "LjCutCoulLong", None]))
-    return force_field, species, counts, preset, draw(st.booleans())
+    return force_field, species, counts, draw(st.sampled_from(PRESETS)), draw(st.booleans())
 
 
 @settings(max_examples=40, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
@@ -251,15 +226,11 @@ def test_sound_systems_build_and_lammps_reads_them(lmp, system):
     force_field, species, counts, preset, explicit_lb = system
     with tempfile.TemporaryDirectory() as tmp:
         d = pathlib.Path(tmp)
-        (d / "force_field.json").write_text(json.dumps(force_field))
-        for stem, doc in species:
-            (d / f"{stem}.json").write_text(json.dumps(doc))
-        templates = [np.array([p for _, p in doc["pseudoAtoms"]]) for _, doc in species]
-        coords, box = lattice([t for t, c in zip(templates, counts) for _ in range(c)], spacing=12.0)
+        coords, box = lattice([np.array([p for _, p in doc["pseudoAtoms"]]) for (_, doc), c in zip(species, counts)
+                               for _ in range(c)], spacing=12.0)
         summary = _native.pack_from_coords_py(
-            [str(d / f"{stem}.json") for stem, _ in species], counts, coords, box,
-            pair_style=getattr(P, preset) if preset else None, explicit_lb=explicit_lb,
-            force_field=str(d / "force_field.json"), out_dir=str(d / "out"))
+            [write_json(d / f"{stem}.json", doc) for stem, doc in species], counts, coords, box, pair_style=preset,
+            explicit_lb=explicit_lb, force_field=write_json(d / "ff.json", force_field), out_dir=str(d / "out"))
         pair_style = "pair_style lj/cut 10.0\n" if preset is None else ""
         accepted, out = lammps_verdict(lmp, d / "out", "units real\natom_style full\nread_data data.lmp\n"
                                        f"{pair_style}include forcefield.lmp\nrun 0\n")
@@ -305,14 +276,10 @@ def test_hostile_numbers_end_in_a_build_or_a_message_and_no_partial_output(build
     with tempfile.TemporaryDirectory() as tmp:
         out = pathlib.Path(tmp) / "out"
         try:
-            summary = _native.pack_from_coords_py([str(EXAMPLES / f"{s}.json") for s in species], counts, coords,
-                                                  box, force_field=str(EXAMPLES / "force_field.json"),
-                                                  out_dir=str(out))
-        except (*DOCUMENTED, MemoryError) as e:
-            event(str(e)[:25])
-            assert not isinstance(e, MemoryError), "a count reached an allocation unchecked"
-            assert not FOREIGN.match(str(e)), repr(e)
+            summary = _native.pack_from_coords_py([str(EXAMPLES / f"{s}.json") for s in species], counts, coords, box,
+                                                  force_field=str(EXAMPLES / "force_field.json"), out_dir=str(out))
+        except (*DOCUMENTED, MemoryError) as e:  # a MemoryError: a count reached an allocation unchecked
+            assert not isinstance(e, MemoryError) and not FOREIGN.match(str(e)), repr(e)
             assert not out.exists() or list(out.iterdir()) == [], str(e)
         else:
-            event("built")
             assert sorted(p.name for p in out.iterdir()) == ["data.lmp", "forcefield.lmp"], summary
