@@ -27,8 +27,7 @@ def pack(species, counts, density, force_field=FF, cycles=2):
                                n_equil_cycles=cycles, n_init_cycles=cycles, n_prod_cycles=cycles, temperature=300.0)
 
 
-def distances(pos):
-    return np.linalg.norm(pos[:, None, :] - pos[None, :, :], axis=-1)
+distances = lambda pos: np.linalg.norm(pos[:, None, :] - pos[None, :, :], axis=-1)  # noqa: E731
 
 
 @pytest.mark.skipif(importlib.util.find_spec("raspalib") is None, reason="no raspalib (pip install 'cellkit[raspa]')")
@@ -42,7 +41,6 @@ def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path):
     assert box_len == pytest.approx(math.cbrt(total_mass / 6.02214076e23 / (density / 1000.0) * 1e24), rel=1e-14)
     xyz = np.array(coords, dtype=float)
     assert xyz.shape == (sum(len(template(s)) * c for s, c in zip(species, counts)), 3)
-    assert np.isfinite(xyz).all()
     start = 0
     for s, c in zip(species, counts):
         shape = template(s)
@@ -55,12 +53,11 @@ def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path):
     _native.pack_from_coords_py(species, counts, coords, box_len, pair_style=_native.PyPairSetup.LjCutCoulLong,
                                 force_field=FF, out_dir=str(tmp_path))
     run = run_lammps(lmp, tmp_path, lammps_script())
-    assert run.counts["atoms"] == len(coords)
-    assert run.warnings == []  # atoms outside the box are mapped in, with image flags that keep molecules whole
-    assert all(math.isfinite(v) for v in run.thermo.values()), run.thermo
+    # Atoms outside the box are mapped in, with image flags that keep molecules whole.
+    assert run.counts["atoms"] == len(coords) and run.warnings == [], run.warnings
     # Templates sit at the minimum of their bonds, bends and torsions: any broken molecule shows.
-    for term in ("E_bond", "E_angle", "E_dihed"):
-        assert abs(run.thermo[term]) < 1e-4, (term, run.thermo)
+    assert all(math.isfinite(v) for v in run.thermo.values()), run.thermo
+    assert all(abs(run.thermo[term]) < 1e-4 for term in ("E_bond", "E_angle", "E_dihed")), run.thermo
 
 
 # (species, counts, density, cutoff: half the box edge or the file's 12 Å, Coulomb on)
@@ -75,75 +72,58 @@ def test_raspa3_is_given_the_file_charges_and_a_cutoff_that_fits(species, counts
         assert (count, atoms) == (counts[k], expected)
 
 
-@pytest.fixture
-def no_raspa3_run(monkeypatch):
-    """Refusals must come before RASPA3 is imported or started."""
-    monkeypatch.setattr(ri, "_import_raspalib", lambda: None)
-    monkeypatch.setattr(ri, "_run_in_child", lambda plan: pytest.fail("RASPA3 was started"))
-
-
-def file(name, content=None):
-    """A file of the test's own (text, or a document as JSON; None: missing), by its path."""
-    def make(tmp):
-        if content is not None:
-            (tmp / name).write_text(content if isinstance(content, str) else json.dumps(content))
-        return str(tmp / name)
-    return make
-
-
 FF_DOC = json.loads((EXAMPLES / "force_field.json").read_text())
 EICOSANE = {"Type": "rigid", "pseudoAtoms": [["CH3" if i in (0, 19) else "CH2", p.tolist()]
                                              for i, p in enumerate(zigzag(20))]}
-# (what differs from 50 waters at 500 kg/m³, the refusal)
+# (what differs from 50 waters at 500 kg/m³, the refusal); ff, mol: the text or document (None: missing) of a
+# file ff.json or mol.json in place of the example force field or the molecule files
 REFUSED = {
     "cores-fill-the-box": (dict(molecule_paths=[WATER, METHANE], counts=[8, 12], density=5000.0),
                            r"hard cores would fill 107 % .* here up to 934 kg/m³"),
-    "long-chains-crowd": (dict(molecule_paths=[file("eicosane.json", EICOSANE)], counts=[170], density=600.0),
+    "long-chains-crowd": (dict(mol=EICOSANE, counts=[170], density=600.0),
                           r"cover it 4\.0 times \(at most 3\); here up to 449 kg/m³"),
-    "box-below-two-spans": (dict(counts=[1], density=1000.0), r"box of 3\.104 Å is too small for water .* 1\.633 Å"),
-    "template-not-placed": (dict(molecule_paths=[file("hexane.json", {"pseudoAtoms": [["CH3", [0, 0, 0]]] * 2})]),
-                            r"hexane.json: pseudoAtoms 0 and 1 are 0 Å apart"),
+    "box-below-two-spans": (dict(counts=[1], density=1000.0), r"box of 3\.104 Å is too small for water .* 1\.633"),
+    "template-not-placed": (dict(mol={"pseudoAtoms": [["CH3", [0, 0, 0]]] * 2}),
+                            r"mol.json: pseudoAtoms 0 and 1 are 0 Å apart"),
     "all-counts-zero": (dict(molecule_paths=[WATER, METHANE], counts=[0, 0]), "all species have count 0"),
     "counts-short": (dict(molecule_paths=[WATER, METHANE]), "molecule_paths has 2 entries but counts has 1"),
-    "count-negative": (dict(molecule_paths=[WATER, METHANE], counts=[1, -1]),
-                       r"counts\[1\] must be a non-negative integer"),
+    "count-negative": (dict(molecule_paths=[WATER, METHANE], counts=[1, -1]), r"counts\[1\] must be a non-negative"),
     "density-bool": (dict(density=True), "density must be a positive finite number"),
     "temperature-nan": (dict(temperature=math.nan), "temperature must be a positive finite number"),
     "cycles-float": (dict(n_prod_cycles=2.0), "n_prod_cycles must be a non-negative integer"),
-    "duplicate-key": (dict(force_field_path=file("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}')),
-                      "ff.json: duplicate field `MixingRule`"),
-    "nan-literal": (dict(molecule_paths=[file("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}')]),
-                    "water.json: NaN is not a JSON number"),
-    "not-json": (dict(molecule_paths=[file("water.json", '{"pseudoAtoms": [')]), r"parsing .*water.json: "),  # CPython's
-    "missing-file": (dict(force_field_path=file("ff.json")), r"reading .*ff.json: "),  # then the system's words
-    "mixing-rule": (dict(force_field_path=file("ff.json", dict(FF_DOC, MixingRule="Jorgensen"))),
-                    "unsupported MixingRule 'Jorgensen' in .*ff.json"),
-    "no-pseudo-atoms": (dict(force_field_path=file("ff.json", {"MixingRule": "Lorentz-Berthelot"})),
-                        "ff.json: the top level: missing field `PseudoAtoms`"),
-    "mass-string": (dict(force_field_path=file("ff.json", dict(FF_DOC, PseudoAtoms=[["Ow", "16", 0]]))),
-                    r"ff.json: PseudoAtoms\[0\].mass: expected a number"),
-    "self-params": (dict(force_field_path=file("ff.json", dict(FF_DOC, SelfInteractions=[["Ow", "lennard-jones", [78.2]]]))),
+    "duplicate-key": (dict(ff='{"MixingRule": "x", "MixingRule": "x"}'), "ff.json: duplicate field `MixingRule`"),
+    "nan-literal": (dict(mol='{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'), "mol.json: NaN is not a JSON number"),
+    "not-json": (dict(mol='{"pseudoAtoms": ['), r"parsing .*mol.json: "),  # then CPython's words
+    "missing-file": (dict(ff=None), r"reading .*ff.json: "),  # then the system's
+    "mixing-rule": (dict(ff=dict(FF_DOC, MixingRule="Jorgensen")), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
+    "no-pseudo-atoms": (dict(ff={"MixingRule": "Lorentz-Berthelot"}), "ff.json: the top level: missing field `Pseudo"),
+    "mass-string": (dict(ff=dict(FF_DOC, PseudoAtoms=[["Ow", "16", 0]])), r"ff.json: PseudoAtoms\[0\].mass: expected"),
+    "self-params": (dict(ff=dict(FF_DOC, SelfInteractions=[["Ow", "lennard-jones", [78.2]]])),
                     r"SelfInteractions for 'Ow' must have \[epsilon_K, sigma_Ang\], got \[78.2\]"),
-    "self-type": (dict(force_field_path=file("ff.json", dict(FF_DOC, SelfInteractions=[["Ow", "buckingham", []]]))),
+    "self-type": (dict(ff=dict(FF_DOC, SelfInteractions=[["Ow", "buckingham", []]])),
                   "unsupported SelfInteractions type 'buckingham' for 'Ow'"),
-    "atom-shape": (dict(molecule_paths=[file("water.json", {"pseudoAtoms": [["Ow", [0, 0]]]})]),
-                   r"pseudoAtoms\[0\] position: expected 3"),
-    "no-atoms": (dict(molecule_paths=[file("water.json", {"pseudoAtoms": []})]), "water.json defines no pseudoAtoms"),
-    "unknown-type": (dict(molecule_paths=[file("water.json", {"pseudoAtoms": [["Xx", [0, 0, 0]]]})]),
-                     "pseudo-atom type 'Xx' of .*water.json is not in .*force_field.json"),
+    "atom-shape": (dict(mol={"pseudoAtoms": [["Ow", [0, 0]]]}), r"pseudoAtoms\[0\] position: expected 3"),
+    "no-atoms": (dict(mol={"pseudoAtoms": []}), "mol.json defines no pseudoAtoms"),
+    "unknown-type": (dict(mol={"pseudoAtoms": [["Xx", [0, 0, 0]]]}), "type 'Xx' of .*mol.json is not in .*field.json"),
 }
 
 
 @pytest.mark.parametrize("case", REFUSED.values(), ids=REFUSED.keys())
-def test_refused_before_raspa3_runs_naming_file_entry_or_limit(no_raspa3_run, tmp_path, case):
+def test_refused_before_raspa3_runs_naming_file_entry_or_limit(monkeypatch, tmp_path, case):
     override, message = case
-
-    def made(v):  # the files of the case written
-        return [made(x) for x in v] if isinstance(v, list) else v(tmp_path) if callable(v) else v
+    monkeypatch.setattr(ri, "_import_raspalib", lambda: None)  # refusals come before RASPA3 is imported or started
+    monkeypatch.setattr(ri, "_run_in_child", lambda plan: pytest.fail("RASPA3 was started"))
     args = dict(molecule_paths=[WATER], counts=[50], density=500.0, force_field_path=FF, n_equil_cycles=1,
-                n_init_cycles=1, n_prod_cycles=1, temperature=300.0) | override
+                n_init_cycles=1, n_prod_cycles=1, temperature=300.0)
+    for key, value in override.items():
+        if key in ("ff", "mol"):
+            path = tmp_path / f"{key}.json"
+            if value is not None:
+                path.write_text(value if isinstance(value, str) else json.dumps(value))
+            key, value = ("force_field_path", str(path)) if key == "ff" else ("molecule_paths", [str(path)])
+        args[key] = value
     with pytest.raises(ValueError, match=message):
-        ri.pack_with_raspa3(**{k: made(v) for k, v in args.items()})
+        ri.pack_with_raspa3(**args)
 
 
 def test_missing_raspalib_names_the_install_command(monkeypatch):
@@ -153,13 +133,11 @@ def test_missing_raspalib_names_the_install_command(monkeypatch):
 
 
 def test_array_forms_read_like_objects_and_types_without_self_entry_have_no_lj(tmp_path):
-    as_arrays = dict(FF_DOC, PseudoAtoms=[[a["name"], a["mass"], a["charge"]] for a in FF_DOC["PseudoAtoms"]],
-                     SelfInteractions=[[s["name"], "Lennard-Jones", s["parameters"]] for s in FF_DOC["SelfInteractions"]])
-    as_objects = ri._load_force_field(FF)
-    assert ri._load_force_field(write_json(tmp_path / "ff.json", as_arrays)).pseudo_atoms == as_objects.pseudo_atoms
-    assert as_objects.pseudo_atoms["Ow"] == ri._PseudoAtom(15.9994, -0.8476, 78.197, 3.166)
-    assert as_objects.pseudo_atoms["Hw"] == ri._PseudoAtom(1.008, 0.4238, 0.0, 1.0)
-    assert as_objects.cutoff == 12.0
-    water = json.loads((EXAMPLES / "water.json").read_text())
-    array_water = ri._load_molecule(write_json(tmp_path / "water.json", ["rigid", water["pseudoAtoms"]]))
-    assert (array_water.name, array_water.atoms) == ("water", ri._load_molecule(WATER).atoms)
+    as_arrays = dict(FF_DOC, PseudoAtoms=[list(a.values()) for a in FF_DOC["PseudoAtoms"]], SelfInteractions=[
+        [s["name"], "Lennard-Jones", s["parameters"]] for s in FF_DOC["SelfInteractions"]])
+    ff = ri._load_force_field(FF)
+    assert ri._load_force_field(write_json(tmp_path / "ff.json", as_arrays)).pseudo_atoms == ff.pseudo_atoms
+    assert (ff.pseudo_atoms["Ow"], ff.pseudo_atoms["Hw"], ff.cutoff) == (
+        ri._PseudoAtom(15.9994, -0.8476, 78.197, 3.166), ri._PseudoAtom(1.008, 0.4238, 0.0, 1.0), 12.0)
+    as_array = ri._load_molecule(write_json(tmp_path / "water.json", ["rigid", ri._load_molecule(WATER).atoms]))
+    assert (as_array.name, as_array.atoms) == ("water", ri._load_molecule(WATER).atoms)
