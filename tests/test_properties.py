@@ -115,6 +115,7 @@ def calls(draw):
 
 @settings(max_examples=200, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 @given(calls())
+@example((_native.pack_from_coords_py, [["a", "b"], self_emptying([1, 1]), [], 1.0], {}))  # a list emptied midway
 def test_any_arguments_end_in_a_result_or_a_documented_exception(call):
     entry, args, kwargs = call
     names = list(inspect.signature(entry).parameters)
