@@ -196,8 +196,7 @@ pair_parameters = st.tuples(st.floats(10, 200), st.floats(2.5, 4.0)).map(list)
 
 @st.composite
 def systems(draw):
-    # Rigid and flexible species draw on types of their own: a rigid one's placeholder constants
-    # would conflict with a flexible one's for a shared bond type, which the build rightly refuses.
+    # Rigid and flexible species have types of their own: a shared bond type's constants would conflict.
     types = draw(st.lists(type_names.filter(lambda n: n not in ("Ow", "Hw")), min_size=2, max_size=4, unique=True))
     split = draw(st.integers(1, len(types) - 1))
     charged = draw(st.booleans())
@@ -207,10 +206,6 @@ def systems(draw):
               {"name": "Hw", "mass": 1.008, "charge": 0.4238 if charged else 0.0}]
     selfs = [{"name": t, "parameters": draw(pair_parameters), "source": draw(sources)}
              for t in types if draw(st.booleans())] + [{"name": "Ow", "parameters": [78.197, 3.166]}]
-    binaries = [{"names": draw(st.permutations(types + ["Ow"]))[:2], "parameters": draw(pair_parameters),
-                 "source": draw(sources)} for _ in range(draw(st.integers(0, 1)))]
-    force_field = {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": atoms, "SelfInteractions": selfs,
-                   "BinaryInteractions": binaries}
     stems = draw(st.lists(type_names.map(lambda s: s.lstrip(".") or "m").filter(lambda s: s != "water"),
                           min_size=1, max_size=3, unique=True))
     species = [(stem, draw(molecules(types[:split], types[split:]))) for stem in stems]
@@ -218,6 +213,12 @@ def systems(draw):
         species.insert(draw(st.integers(0, len(species))), ("water", WATER))
     counts = [draw(st.integers(0, 3)) for _ in species]
     counts[draw(st.integers(0, len(species) - 1))] += 1  # a build of nothing is refused
+    # A binary entry for two types of the box (not the water hydrogen, whose well the Tip4p preset forbids).
+    used = sorted({t for (_, doc), c in zip(species, counts) if c for t, _ in doc["pseudoAtoms"]} - {"Hw"})
+    binaries = [{"names": draw(st.permutations(used))[:2], "parameters": draw(pair_parameters),
+                 "source": draw(sources)}] if len(used) > 1 else []
+    force_field = {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": atoms, "SelfInteractions": selfs,
+                   "BinaryInteractions": binaries}
     return force_field, species, counts, draw(st.sampled_from(PRESETS)), draw(st.booleans())
 
 
