@@ -55,8 +55,8 @@ def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path):
     run = run_lammps(lmp, tmp_path, lammps_script())
     # Atoms outside the box are mapped in, with image flags that keep molecules whole.
     assert run.counts["atoms"] == len(coords) and run.warnings == [], run.warnings
-    # Templates sit at the minimum of their bonds, bends and torsions: any broken molecule shows.
     assert all(math.isfinite(v) for v in run.thermo.values()), run.thermo
+    # Templates sit at the minimum of their bonds, bends and torsions: any broken molecule shows.
     assert all(abs(run.thermo[term]) < 1e-4 for term in ("E_bond", "E_angle", "E_dihed")), run.thermo
 
 
