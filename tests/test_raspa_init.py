@@ -17,9 +17,9 @@ from helpers import EXAMPLES, lammps_script, run_lammps, template, write_json, z
 
 FF = str(EXAMPLES / "force_field.json")
 WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methane", "butane"))
+PENTANE = str(EXAMPLES / "alkanes" / "pentane.json")
 MASS = {WATER: 15.9994 + 2 * 1.008, METHANE: 16.043, BUTANE: 2 * 15.035 + 2 * 14.027}
 CHARGES = {WATER: [-0.8476, 0.4238, 0.4238], METHANE: [0.0]}
-
 
 
 def pack(species, counts, density, force_field=FF, cycles=2):
@@ -27,27 +27,20 @@ def pack(species, counts, density, force_field=FF, cycles=2):
                                n_equil_cycles=cycles, n_init_cycles=cycles, n_prod_cycles=cycles, temperature=300.0)
 
 
-def distances(pos):
-    return np.linalg.norm(pos[:, None, :] - pos[None, :, :], axis=-1)
-
-
-# The bulkier methane is inserted first, so RASPA3's order differs from the one given, past a count-0
-# species; butane's flexible template moves as a rigid body.
-CASES = {"water+methane": ([WATER, BUTANE, METHANE], [8, 0, 12]), "butane+water": ([BUTANE, WATER], [6, 10])}
+distances = lambda pos: np.linalg.norm(pos[:, None, :] - pos[None, :, :], axis=-1)  # noqa: E731
 
 
 @pytest.mark.skipif(importlib.util.find_spec("raspalib") is None, reason="no raspalib (pip install 'cellkit[raspa]')")
-@pytest.mark.parametrize("case", CASES.values(), ids=CASES.keys())
-def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path, case):
-    species, counts = case
-    density = 500.0
+def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path):
+    # RASPA3 inserts the bulkier species first (butane, methane, water), so its order differs from the one
+    # given, past a count-0 species; butane's flexible template moves as a rigid body.
+    species, counts, density = [WATER, PENTANE, METHANE, BUTANE], [8, 0, 12, 6], 500.0
     box_len, coords = pack(species, counts, density)
 
-    total_mass = sum(MASS[s] * c for s, c in zip(species, counts))
+    total_mass = sum(MASS[s] * c for s, c in zip(species, counts) if c)
     assert box_len == pytest.approx(math.cbrt(total_mass / 6.02214076e23 / (density / 1000.0) * 1e24), rel=1e-14)
     xyz = np.array(coords, dtype=float)
     assert xyz.shape == (sum(len(template(s)) * c for s, c in zip(species, counts)), 3)
-    assert np.isfinite(xyz).all()
     start = 0
     for s, c in zip(species, counts):
         shape = template(s)
@@ -60,86 +53,75 @@ def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path, cas
     _native.pack_from_coords_py(species, counts, coords, box_len, pair_style=_native.PyPairSetup.LjCutCoulLong,
                                 force_field=FF, out_dir=str(tmp_path))
     run = run_lammps(lmp, tmp_path, lammps_script())
-    assert run.counts["atoms"] == len(coords)
-    assert run.warnings == []  # atoms outside the box are mapped in, with image flags that keep molecules whole
+    # Atoms outside the box are mapped in, with image flags that keep molecules whole.
+    assert run.counts["atoms"] == len(coords) and run.warnings == [], run.warnings
     assert all(math.isfinite(v) for v in run.thermo.values()), run.thermo
     # Templates sit at the minimum of their bonds, bends and torsions: any broken molecule shows.
-    for term in ("E_bond", "E_angle", "E_dihed"):
-        assert abs(run.thermo[term]) < 1e-4, (term, run.thermo)
+    assert all(abs(run.thermo[term]) < 1e-4 for term in ("E_bond", "E_angle", "E_dihed")), run.thermo
 
 
-# (species, counts, density, cutoff: the file's 12 Å or half the box edge, Coulomb on)
-GIVEN_TO_RASPA3 = {
-    "small-box": ([WATER, METHANE], [8, 12], 500.0, "half", True),
-    "large-box": ([METHANE], [2000], 400.0, 12.0, False),
-}
-
-
-@pytest.mark.parametrize("case", GIVEN_TO_RASPA3.values(), ids=GIVEN_TO_RASPA3.keys())
-def test_raspa3_is_given_the_file_charges_and_a_cutoff_that_fits(case):
-    species, counts, density, cutoff, coulomb = case
-    ff = ri._load_force_field(FF)
+# (species, counts, density, cutoff: half the box edge or the file's 12 Å, Coulomb on)
+@pytest.mark.parametrize("species, counts, density, half, coulomb", [
+    ([WATER, METHANE], [8, 12], 500.0, True, True), ([METHANE], [2000], 400.0, False, False)])
+def test_raspa3_is_given_the_file_charges_and_a_cutoff_that_fits(species, counts, density, half, coulomb):
     active = [(i, ri._load_molecule(s), c) for i, (s, c) in enumerate(zip(species, counts))]
-    plan = ri._plan(active, ff, density, 300.0, {})
-    assert plan["cutoff"] == (plan["box_len"] / 2 if cutoff == "half" else cutoff) <= 12.0
-    assert plan["use_charge"] is coulomb
+    plan = ri._plan(active, ri._load_force_field(FF), density, 300.0, {})
+    assert plan["cutoff"] == (plan["box_len"] / 2 if half else 12.0) and plan["use_charge"] is coulomb
     for k, _, count, atoms in plan["species"]:
-        assert count == counts[k]
-        assert [(kind, pos) for kind, pos, _ in atoms] == ri._load_molecule(species[k]).atoms
-        assert [q for _, _, q in atoms] == CHARGES[species[k]]
+        expected = [(*atom, q) for atom, q in zip(ri._load_molecule(species[k]).atoms, CHARGES[species[k]])]
+        assert (count, atoms) == (counts[k], expected)
 
 
-@pytest.fixture
-def no_raspa3_run(monkeypatch):
-    """Refusals must come before RASPA3 is imported or started."""
-    monkeypatch.setattr(ri, "_import_raspalib", lambda: None)
-    monkeypatch.setattr(ri, "_run_in_child", lambda plan: pytest.fail("RASPA3 was started"))
-
-
-def _eicosane(tmp_path):
-    atoms = [["CH3" if i in (0, 19) else "CH2", p.tolist()] for i, p in enumerate(zigzag(20))]
-    return write_json(tmp_path / "eicosane.json", {"Type": "rigid", "pseudoAtoms": atoms,
-                                                   "Connectivity": [[i, i + 1] for i in range(19)]})
-
-
-def _unplaced(tmp_path):
-    return write_json(tmp_path / "hexane.json", {"pseudoAtoms": [["CH3", [0, 0, 0]]] * 2, "Connectivity": [[0, 1]]})
-
-
+FF_DOC = json.loads((EXAMPLES / "force_field.json").read_text())
+EICOSANE = {"Type": "rigid", "pseudoAtoms": [["CH3" if i in (0, 19) else "CH2", p.tolist()]
+                                             for i, p in enumerate(zigzag(20))]}
+# (what differs from 50 waters at 500 kg/m³, the refusal); ff, mol: the text or document (None: missing) of a
+# file ff.json or mol.json in place of the example force field or the molecule files
 REFUSED = {
-    "cores-fill-the-box": (lambda tmp: [WATER, METHANE], [8, 12], 5000.0,
+    "cores-fill-the-box": (dict(molecule_paths=[WATER, METHANE], counts=[8, 12], density=5000.0),
                            r"hard cores would fill 107 % .* here up to 934 kg/m³"),
-    "long-chains-crowd": (lambda tmp: [_eicosane(tmp)], [170], 600.0,
+    "long-chains-crowd": (dict(mol=EICOSANE, counts=[170], density=600.0),
                           r"cover it 4\.0 times \(at most 3\); here up to 449 kg/m³"),
-    "box-below-two-spans": (lambda tmp: [WATER], [1], 1000.0,
-                            r"box of 3\.104 Å is too small for water .* span 1\.633 Å"),
-    "template-not-placed": (lambda tmp: [_unplaced(tmp)], [100], 500.0,
-                            r"hexane.json: pseudoAtoms 0 and 1 are 0 Å apart"),
-    "all-counts-zero": (lambda tmp: [WATER, METHANE], [0, 0], 1000.0, "all species have count 0"),
+    "box-below-two-spans": (dict(counts=[1], density=1000.0), r"box of 3\.104 Å is too small for water .* 1\.633"),
+    "template-not-placed": (dict(mol={"pseudoAtoms": [["CH3", [0, 0, 0]]] * 2}),
+                            r"mol.json: pseudoAtoms 0 and 1 are 0 Å apart"),
+    "all-counts-zero": (dict(molecule_paths=[WATER, METHANE], counts=[0, 0]), "all species have count 0"),
+    "counts-short": (dict(molecule_paths=[WATER, METHANE]), "molecule_paths has 2 entries but counts has 1"),
+    "count-negative": (dict(molecule_paths=[WATER, METHANE], counts=[1, -1]), r"counts\[1\] must be a non-negative"),
+    "density-bool": (dict(density=True), "density must be a positive finite number"),
+    "temperature-nan": (dict(temperature=math.nan), "temperature must be a positive finite number"),
+    "cycles-float": (dict(n_prod_cycles=2.0), "n_prod_cycles must be a non-negative integer"),
+    "duplicate-key": (dict(ff='{"MixingRule": "x", "MixingRule": "x"}'), "ff.json: duplicate field `MixingRule`"),
+    "nan-literal": (dict(mol='{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}'), "mol.json: NaN is not a JSON number"),
+    "not-json": (dict(mol='{"pseudoAtoms": ['), r"parsing .*mol.json: "),  # then CPython's words
+    "missing-file": (dict(ff=None), r"reading .*ff.json: "),  # then the system's
+    "mixing-rule": (dict(ff=dict(FF_DOC, MixingRule="Jorgensen")), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
+    "no-pseudo-atoms": (dict(ff={"MixingRule": "Lorentz-Berthelot"}), "ff.json: the top level: missing field `Pseudo"),
+    "mass-string": (dict(ff=dict(FF_DOC, PseudoAtoms=[["Ow", "16", 0]])), r"ff.json: PseudoAtoms\[0\].mass: expected"),
+    "self-params": (dict(ff=dict(FF_DOC, SelfInteractions=[["Ow", "lennard-jones", [78.2]]])),
+                    r"SelfInteractions for 'Ow' must have \[epsilon_K, sigma_Ang\], got \[78.2\]"),
+    "self-type": (dict(ff=dict(FF_DOC, SelfInteractions=[["Ow", "buckingham", []]])),
+                  "unsupported SelfInteractions type 'buckingham' for 'Ow'"),
+    "atom-shape": (dict(mol={"pseudoAtoms": [["Ow", [0, 0]]]}), r"pseudoAtoms\[0\] position: expected 3"),
+    "no-atoms": (dict(mol={"pseudoAtoms": []}), "mol.json defines no pseudoAtoms"),
+    "unknown-type": (dict(mol={"pseudoAtoms": [["Xx", [0, 0, 0]]]}), "type 'Xx' of .*mol.json is not in .*field.json"),
 }
 
 
 @pytest.mark.parametrize("case", REFUSED.values(), ids=REFUSED.keys())
-def test_requests_raspa3_cannot_fill_are_refused_before_it_runs(no_raspa3_run, tmp_path, case):
-    make_species, counts, density, message = case
-    with pytest.raises(ValueError, match=message):
-        pack(make_species(tmp_path), counts, density)
-
-
-BAD_ARGUMENTS = {
-    "counts-short": (dict(counts=[1]), "molecule_paths has 2 entries but counts has 1"),
-    "count-negative": (dict(counts=[1, -1]), r"counts\[1\] must be a non-negative integer"),
-    "density-bool": (dict(density=True), "density must be a positive finite number"),
-    "temperature-nan": (dict(temperature=math.nan), "temperature must be a positive finite number"),
-    "cycles-float": (dict(n_prod_cycles=2.0), "n_prod_cycles must be a non-negative integer"),
-}
-
-
-@pytest.mark.parametrize("case", BAD_ARGUMENTS.values(), ids=BAD_ARGUMENTS.keys())
-def test_bad_arguments_are_named(no_raspa3_run, case):
+def test_refused_before_raspa3_runs_naming_file_entry_or_limit(monkeypatch, tmp_path, case):
     override, message = case
-    args = dict(counts=[1, 1], density=500.0, force_field_path=FF, molecule_paths=[WATER, METHANE],
-                n_equil_cycles=1, n_init_cycles=1, n_prod_cycles=1, temperature=300.0) | override
+    monkeypatch.setattr(ri, "_import_raspalib", lambda: None)  # refusals come before RASPA3 is imported or started
+    monkeypatch.setattr(ri, "_run_in_child", lambda plan: pytest.fail("RASPA3 was started"))
+    args = dict(molecule_paths=[WATER], counts=[50], density=500.0, force_field_path=FF, n_equil_cycles=1,
+                n_init_cycles=1, n_prod_cycles=1, temperature=300.0)
+    for key, value in override.items():
+        if key in ("ff", "mol"):
+            path = tmp_path / f"{key}.json"
+            if value is not None:
+                path.write_text(value if isinstance(value, str) else json.dumps(value))
+            key, value = ("force_field_path", str(path)) if key == "ff" else ("molecule_paths", [str(path)])
+        args[key] = value
     with pytest.raises(ValueError, match=message):
         ri.pack_with_raspa3(**args)
 
@@ -150,54 +132,12 @@ def test_missing_raspalib_names_the_install_command(monkeypatch):
         pack([WATER], [10], 1000.0)
 
 
-# --- The JSON reader ----------------------------------------------------------------------------
-
-FF_DOC = json.loads((EXAMPLES / "force_field.json").read_text())
-FF_AS_ARRAYS = dict(FF_DOC, PseudoAtoms=[[a["name"], a["mass"], a["charge"]] for a in FF_DOC["PseudoAtoms"]],
-                    SelfInteractions=[[s["name"], "Lennard-Jones", s["parameters"]]
-                                      for s in FF_DOC["SelfInteractions"]])
-WATER_DOC = json.loads((EXAMPLES / "water.json").read_text())
-
-
 def test_array_forms_read_like_objects_and_types_without_self_entry_have_no_lj(tmp_path):
-    as_objects = ri._load_force_field(FF)
-    as_arrays = ri._load_force_field(write_json(tmp_path / "ff.json", FF_AS_ARRAYS))
-    assert as_arrays.pseudo_atoms == as_objects.pseudo_atoms
-    assert as_objects.pseudo_atoms["Ow"] == ri._PseudoAtom(15.9994, -0.8476, 78.197, 3.166)
-    assert as_objects.pseudo_atoms["Hw"] == ri._PseudoAtom(1.008, 0.4238, 0.0, 1.0)
-    assert as_objects.cutoff == 12.0
-    array_water = ri._load_molecule(write_json(tmp_path / "water.json", ["rigid", WATER_DOC["pseudoAtoms"]]))
-    assert (array_water.name, array_water.atoms) == ("water", ri._load_molecule(WATER).atoms)
-
-
-# (the file given in place of the example's, as text, as a document or missing; what the refusal says)
-BAD_FILES = {
-    "duplicate-key": ("ff.json", '{"MixingRule": "Lorentz-Berthelot", "MixingRule": "x"}',
-                      "ff.json: duplicate field `MixingRule`"),
-    "nan-literal": ("water.json", '{"pseudoAtoms": [["Ow", [NaN, 0, 0]]]}', "water.json: NaN is not a JSON number"),
-    "not-json": ("water.json", '{"pseudoAtoms": [', r"parsing .*water.json: "),  # then CPython's words
-    "missing-file": ("ff.json", None, r"reading .*ff.json: "),  # then the system's
-    "mixing-rule": ("ff.json", dict(FF_DOC, MixingRule="Jorgensen"), "unsupported MixingRule 'Jorgensen' in .*ff.json"),
-    "no-pseudo-atoms": ("ff.json", {"MixingRule": "Lorentz-Berthelot"},
-                        "ff.json: the top level: missing field `PseudoAtoms`"),
-    "mass-string": ("ff.json", dict(FF_DOC, PseudoAtoms=[{"name": "Ow", "mass": "16", "charge": 0}]),
-                    r"ff.json: PseudoAtoms\[0\].mass: expected a number"),
-    "self-params": ("ff.json", dict(FF_DOC, SelfInteractions=[["Ow", "lennard-jones", [78.2]]]),
-                    r"SelfInteractions for 'Ow' must have \[epsilon_K, sigma_Ang\], got \[78.2\]"),
-    "self-type": ("ff.json", dict(FF_DOC, SelfInteractions=[{"name": "Ow", "type": "buckingham", "parameters": []}]),
-                  "unsupported SelfInteractions type 'buckingham' for 'Ow'"),
-    "atom-shape": ("water.json", {"pseudoAtoms": [["Ow", [0, 0]]]}, r"pseudoAtoms\[0\] position: expected 3"),
-    "no-atoms": ("water.json", {"pseudoAtoms": []}, "water.json defines no pseudoAtoms"),
-    "unknown-type": ("water.json", {"pseudoAtoms": [["Xx", [0, 0, 0]]]},
-                     "pseudo-atom type 'Xx' of .*water.json is not in .*force_field.json"),
-}
-
-
-@pytest.mark.parametrize("case", BAD_FILES.values(), ids=BAD_FILES.keys())
-def test_bad_files_are_refused_naming_file_and_entry(no_raspa3_run, tmp_path, case):
-    name, content, message = case
-    if content is not None:
-        (tmp_path / name).write_text(content if isinstance(content, str) else json.dumps(content))
-    files = {"ff.json": FF, "water.json": WATER} | {name: str(tmp_path / name)}
-    with pytest.raises(ValueError, match=message):
-        pack([files["water.json"]], [50], 500.0, force_field=files["ff.json"])
+    as_arrays = dict(FF_DOC, PseudoAtoms=[list(a.values()) for a in FF_DOC["PseudoAtoms"]], SelfInteractions=[
+        [s["name"], "Lennard-Jones", s["parameters"]] for s in FF_DOC["SelfInteractions"]])
+    ff = ri._load_force_field(FF)
+    assert ri._load_force_field(write_json(tmp_path / "ff.json", as_arrays)).pseudo_atoms == ff.pseudo_atoms
+    assert (ff.pseudo_atoms["Ow"], ff.pseudo_atoms["Hw"], ff.cutoff) == (
+        ri._PseudoAtom(15.9994, -0.8476, 78.197, 3.166), ri._PseudoAtom(1.008, 0.4238, 0.0, 1.0), 12.0)
+    as_array = ri._load_molecule(write_json(tmp_path / "water.json", ["rigid", ri._load_molecule(WATER).atoms]))
+    assert (as_array.name, as_array.atoms) == ("water", ri._load_molecule(WATER).atoms)
