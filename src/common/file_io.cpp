@@ -150,6 +150,9 @@ FileReplacement::FileReplacement(const std::filesystem::path& path, std::string 
     struct stat old{};
     keep_mode_ = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     mode_ = old.st_mode & 0777;
+    // rename would refuse it only after the other files of a build had been replaced.
+    struct stat target{};
+    if (::lstat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) sys_fail(context_, EISDIR);
 
     // An unnamed file (O_TMPFILE) cannot outlive a killed build; it gets a name only for the
     // instant between linking it beside the target and renaming it over the target. File systems
@@ -189,7 +192,8 @@ void FileReplacement::emit(std::string_view text) {
     }
 }
 
-void FileReplacement::commit() {
+void FileReplacement::stage() {
+    if (staged_) return;
     flush();
     if (keep_mode_ && ::fchmod(fd_, mode_) != 0) fail_removing_temp(errno);
     if (!named_) {
@@ -208,6 +212,11 @@ void FileReplacement::commit() {
     const int rc = ::close(fd_);
     fd_ = -1;
     if (rc != 0) fail_removing_temp(errno);
+    staged_ = true;
+}
+
+void FileReplacement::commit() {
+    stage();
     if (::rename(temp_.c_str(), path_.c_str()) != 0) fail_removing_temp(errno);
     named_ = false;  // the name is the target's now
 }

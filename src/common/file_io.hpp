@@ -40,7 +40,10 @@ public:
     // `context` starts every failure message; by default "writing {path}".
     explicit FileReplacement(const std::filesystem::path& path, std::string context = {});
     ~FileReplacement() override;
-    // Writes what is buffered and renames the file over `path`.
+    // Writes what is buffered and gives the file a temporary name beside `path`; what can still
+    // fail after this is only the rename. Callers replacing several files stage all of them first.
+    void stage();
+    // Stages the file if need be and renames it over `path`.
     void commit();
 
 private:
@@ -54,6 +57,7 @@ private:
     std::filesystem::path temp_;  // the name while it has one
     int fd_ = -1;
     bool named_ = false;
+    bool staged_ = false;
     bool keep_mode_ = false;
     unsigned mode_ = 0;
 };

@@ -54,10 +54,13 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
         // pair of files always comes from one build.
         const DirectoryLock lock(request.out_dir.empty() ? std::filesystem::path(".") : request.out_dir);
         FileReplacement data(summary.data_path);
+        FileReplacement forcefield_file(summary.forcefield_path);
         write_data_file(data, request.active, request.coords, registries, request.force_field, request.box_len,
                         {.threads = 0, .should_stop = request.should_stop});
-        FileReplacement forcefield_file(summary.forcefield_path);
         forcefield_file.write(forcefield);
+        // Both files are complete under temporary names before either replaces its target.
+        data.stage();
+        forcefield_file.stage();
         data.commit();
         forcefield_file.commit();
     }

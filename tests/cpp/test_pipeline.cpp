@@ -72,10 +72,11 @@ TEST_F(Pipeline, OutputsReplaceTheirTargetsAndLeaveNoTemporaryFiles) {
     EXPECT_EQ(read_text_file(dir_ / "out/deeper/data.lmp"), text);
     EXPECT_EQ(names_in(dir_ / "out/deeper"), (Names{"data.lmp", "forcefield.lmp"}));
 
-    // An unwritable target leaves no temporary file.
+    // A target that cannot be replaced stops the build before either file is: no data.lmp without
+    // its forcefield.lmp, and no temporary file.
     fs::create_directories(dir_ / "fresh/forcefield.lmp");
     EXPECT_EQ(build("fresh", {1, 0}, one), "writing {d}/fresh/forcefield.lmp: Is a directory");
-    EXPECT_EQ(names_in(dir_ / "fresh"), (Names{"data.lmp", "forcefield.lmp"}));
+    EXPECT_EQ(names_in(dir_ / "fresh"), (Names{"forcefield.lmp"}));
     EXPECT_EQ(build("c.json/out", {1, 0}, one), "creating {d}/c.json/out: Not a directory");
 }
 
