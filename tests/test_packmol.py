@@ -26,9 +26,7 @@ WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methan
 
 @pytest.fixture
 def real_packmol():
-    if shutil.which("packmol") is None:
-        pytest.skip("no packmol on PATH (it comes with pip install packmol)")
-    return shutil.which("packmol")
+    return shutil.which("packmol") or pytest.skip("no packmol on PATH (it comes with pip install packmol)")
 
 
 @pytest.fixture
@@ -45,12 +43,11 @@ def stand_in(tmp_path, monkeypatch):
     return install
 
 
-def record(n: int, x: str = "1.000", y: str = "2.000", z: str = "3.000", kind: str = "HETATM") -> str:
-    return f"{kind}{n:5d} O    WAT A   1    {x:>8}{y:>8}{z:>8}  1.00  0.00"
+def record(n: int) -> str:
+    return f"HETATM{n:5d} O    WAT A   1       1.000   2.000   3.000  1.00  0.00"
 
 
-def writes_output(lines: list[str]) -> str:
-    """Stand-in body that writes simbox.pdb with these lines."""
+def writes_output(lines: list[str]) -> str:  # a stand-in body
     return "cat > simbox.pdb <<'PDB'\n" + "\n".join(lines) + "\nPDB"
 
 
@@ -144,25 +141,18 @@ def test_calls_and_the_script_packmol_reads(real_packmol, stand_in, tmp_path, mo
 # --- Faults: in the inputs, found before Packmol starts, and what only a stand-in can show ---------
 
 SIMBOX = r"{tmp}/cellkit-\w{{6}}/simbox\.pdb"
-BAD_X = record(6, x="1.0.0")
 
+# Faults of the output (no file, an unreadable one) and the atom count; the empty-output and malformed-line
+# faults are shown through sub-boxes below, density and count faults where they are made.
 FAULTS = {  # id: (stand-in body, call arguments, message pattern)
-    "density": ("exit 0", {"density": math.nan}, r"density must be positive"),
-    "count-0": ("exit 0", {"counts": [0]}, r"all species have count 0; nothing to build"),
     "loading-first": ("exit 0", {"species": ["missing.json"], "density": 0.0},
                       r"reading missing.json: No such file or directory"),
     "not-executable": ("exit 0", {}, r"failed to launch packmol \(is it installed and on PATH\?\): Permission denied"),
-    "no-output": ("exit 0", {}, rf"packmol did not produce the expected output file {SIMBOX}"),
     "no-output-failed": ("echo trying; echo giving up >&2; exit 3", {},
                          rf"packmol did not produce the expected output file {SIMBOX}\n"
                          r"packmol exited with status Some\(3\):\nstdout:\ntrying\n\nstderr:\ngiving up\n"),
     "a-directory": ("mkdir simbox.pdb", {}, rf"reading packmol output {SIMBOX}: Is a directory"),
-    "not-utf8": (r"printf 'REMARK \377\n' > simbox.pdb", {},
-                 rf"reading packmol output {SIMBOX}: stream did not contain valid UTF-8"),
-    "bad-x": (writes_output(SIX_ATOMS[:5] + [BAD_X]), {}, rf"bad x coordinate in {SIMBOX}: {re.escape(BAD_X)}"),
     "too-few-atoms": (writes_output(SIX_ATOMS[:5]), {}, r"packmol output has 5 atoms, expected 6"),
-    "too-many-atoms": (writes_output(SIX_ATOMS + ["TER", record(7, kind="ATOM  ")]), {},
-                       r"packmol output has 7 atoms, expected 6"),
 }
 
 
@@ -177,11 +167,10 @@ def test_faults_leave_no_output_and_no_temporary_directory(stand_in, tmp_path, t
     assert not (tmp_path / "out").exists()
 
 
-@pytest.mark.parametrize("ending, status", [("exit 173", "Some(173)"), ("kill -KILL $$", "None")])
-def test_unsuccessful_exit_with_usable_output_becomes_a_warning(stand_in, tmp_path, ending, status):
-    stand_in(writes_output(SIX_ATOMS) + "\necho some progress\nprintf 'bad \\377 byte' >&2\n" + ending)
+def test_unsuccessful_end_with_usable_output_becomes_a_warning(stand_in, tmp_path):
+    stand_in(writes_output(SIX_ATOMS) + "\necho some progress\nprintf 'bad \\377 byte' >&2\nkill -KILL $$")
     summary = build(tmp_path / "out")
-    assert summary.endswith(f"warning: packmol exited with status {status}:\nstdout:\nsome progress\n\n"
+    assert summary.endswith("warning: packmol exited with status None:\nstdout:\nsome progress\n\n"
                             "stderr:\nbad \ufffd byte\n")
     assert atoms_of(tmp_path / "out" / "data.lmp")[1].tolist() == [[1.0, 2.0, 3.0]] * 6
 
