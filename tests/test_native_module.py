@@ -33,13 +33,9 @@ def test_pair_setup_behaviour():
             P.LjCut == 2**64 + 1, P.LjCut != -(2**70)] == [True] * 6 + [False, True, True, False, False, True]
     assert (P.__doc__, P.__module__, P.__qualname__) == (
         "Python-exposed PairSetup enum", "cellkit._native", "PyPairSetup")
-
-
-@pytest.mark.parametrize("action", [lambda: P.Tip4p < P.LjCut, lambda: P.LjCut >= 0, lambda: hash(P.Tip4p),
-                                    lambda: P(), lambda: setattr(P, "LjCut", P.Tip4p), lambda: type("Sub", (P,), {})])
-def test_pair_setup_refusals(action):
-    with pytest.raises(TypeError):
-        action()
+    for refused in [lambda: P.Tip4p < P.LjCut, lambda: P.LjCut >= 0, lambda: hash(P.Tip4p), lambda: P(),
+                    lambda: setattr(P, "LjCut", P.Tip4p), lambda: type("Sub", (P,), {})]:
+        pytest.raises(TypeError, refused)
 
 
 def test_module_surface():
@@ -110,8 +106,7 @@ ENTRIES = {"coords": pack_from_coords_py, "packmol": pack_packmol_py, "raspa": p
 def test_conversion_failures(entry, override, exc, message, param):
     with pytest.raises(exc) as info:
         call(ENTRIES[entry], **override)
-    assert type(info.value) is exc
-    assert message is None or str(info.value) == message
+    assert type(info.value) is exc and (message is None or str(info.value) == message)
     assert getattr(info.value, "__notes__", None) == (param and [f"while processing '{param}'"])
 
 
@@ -196,8 +191,6 @@ def test_an_array_read_in_place_is_let_go(inputs):
     pack_from_coords_py(SPECIES, [2, 1], view, 20)
     with pytest.raises(RuntimeError):
         pack_from_coords_py(SPECIES, [2, 1], view, 20, force_field="missing.json")
-    assert "      3       3    2   0.000000    6.000000e0    7.000000e0    8.000000e0  # Ar argon\n" in (
-        inputs / "data.lmp").read_text()
     view.release()
     memory.append(0)  # BufferError while the call still held it
 
