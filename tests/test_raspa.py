@@ -54,12 +54,11 @@ DEFAULTS = '"density":997.0,{paths},"n_equil_cycles":1,"n_init_cycles":1,"n_prod
 
 
 @pytest.mark.parametrize("args, body, names, tmp_name, sent, note", [
-    ((997,), "print(' done\\n')", "python", "plain", DEFAULTS, "warning: raspa output: done\n"),
+    ((997,), "print(' done\\n')", "python3", "plain", DEFAULTS, "warning: raspa output: done\n"),  # python3 alone
     # Blank output is no note; paths are not code: a quote, a line break and a backslash in the temporary location.
     ((997.5, 350, 3, 4, 5), "print('\\n \\u3000\\n')\nsys.stderr.write('ignored')", "python", "it's\nodd\\",
      '"density":997.5,{paths},"n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"temperature":350.0', ""),
-    ((997,), "print('via python3')", "python3", "plain", DEFAULTS, "warning: raspa output: via python3\n"),
-], ids=["defaults-and-note", "positional-and-blank-output", "python3-fallback"])
+], ids=["defaults-note-and-python3", "positional-and-blank-output"])
 def test_arguments_sent_and_coordinates_and_note_received(fake_python, tmp_path, monkeypatch, args, body, names,
                                                           tmp_name, sent, note):
     rec, tmp = tmp_path / "rec", tmp_path / tmp_name
