@@ -97,6 +97,7 @@ ENTRIES = {"coords": pack_from_coords_py, "packmol": pack_packmol_py, "raspa": p
     ("coords", {"coords": [[1, 2]], "out_dir": 5}, TypeError, "'int' object is not an instance of 'str'", "out_dir"),
     ("coords", {"coords": [[1, 2], [0, 0, "x"]]}, TypeError, None, "coords"),
     ("coords", {"coords": [[0, 0, 0], [1, 2]]}, ValueError, SHAPE.format(1, 2), None),
+    ("coords", {"coords": [[]]}, ValueError, SHAPE.format(0, 0), None),
     ("coords", {"coords": [(0, 0, 0, 0), [1]]}, ValueError, SHAPE.format(0, 4), None),
     ("coords", {"coords": np.zeros((2, 4))}, ValueError, SHAPE.format(0, 4), None),
     ("packmol", {"tolerance": None}, TypeError, None, "tolerance"),
