@@ -145,6 +145,7 @@ FAULTS = {  # id: (stand-in body, call arguments, message pattern)
                          r"packmol exited with status Some\(3\):\nstdout:\ntrying\n\nstderr:\ngiving up\n"),
     "a-directory": ("mkdir simbox.pdb", {}, rf"reading packmol output {SIMBOX}: Is a directory"),
     "too-few-atoms": (writes_output(SIX_ATOMS[:5]), {}, r"packmol output has 5 atoms, expected 6"),
+    "too-many-atoms": (writes_output(SIX_ATOMS + ["TER", record(7)]), {}, r"packmol output has 7 atoms, expected 6"),
 }
 
 
