@@ -98,15 +98,12 @@ FAULTS = {  # id: (stand-in body, shell, what is changed before the call, messag
 
 
 @pytest.mark.parametrize("body, shell, change, pattern", FAULTS.values(), ids=FAULTS.keys())
-def test_faults_leave_no_output(fake_python, tmp_path, monkeypatch, body, shell, change, pattern):
+def test_faults_leave_no_output(fake_python, tmp_path, body, shell, change, pattern):
     # python3 is never tried once python ran; alone on PATH, the search would go on past one not executable.
-    denied = change == "python3"
-    fake_python(body, shell, names=("python3",) if denied else ("python", "python3"), alone=denied,
-                mode=0o644 if denied else 0o755)
+    names = {"python3": ("python3",), "path": ()}.get(change, ("python", "python3"))
+    fake_python(body, shell, names=names, alone=len(names) < 2, mode=0o644 if change == "python3" else 0o755)
     limit = resource.getrlimit(resource.RLIMIT_FSIZE)
-    if change == "path":
-        monkeypatch.setenv("PATH", str(tmp_path))  # nothing called python or python3 there
-    elif change == "fsize":
+    if change == "fsize":
         resource.setrlimit(resource.RLIMIT_FSIZE, (100, limit[1]))  # Python ignores SIGXFSZ: the write fails
     try:
         with pytest.raises(RuntimeError) as info:
