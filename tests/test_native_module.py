@@ -26,13 +26,12 @@ def call(entry=pack_from_coords_py, **override):
 
 
 def test_pair_setup_behaviour():
-    assert [repr(P.Tip4p), repr(P.LjCut), str(P.LjCutCoulLong), int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong)] == [
-        "PyPairSetup.Tip4p", "PyPairSetup.LjCut", "PyPairSetup.LjCutCoulLong", 0, 1, 2]
+    assert [repr(P.Tip4p), repr(P.LjCut), str(P.LjCutCoulLong), int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong),
+            P.__doc__, P.__module__, P.__qualname__] == ["PyPairSetup.Tip4p", "PyPairSetup.LjCut",
+        "PyPairSetup.LjCutCoulLong", 0, 1, 2, "Python-exposed PairSetup enum", "cellkit._native", "PyPairSetup"]
     assert [P.Tip4p == 0, 1 == P.LjCut, P.LjCut == np.int64(1), P.LjCut == True, P.LjCut == P.LjCut,  # noqa: E712
             P.LjCut is P.LjCut, P.Tip4p == P.LjCut, P.Tip4p != P.LjCut, P.Tip4p != "Tip4p", P.LjCut == 1.0,
             P.LjCut == 2**64 + 1, P.LjCut != -(2**70)] == [True] * 6 + [False, True, True, False, False, True]
-    assert (P.__doc__, P.__module__, P.__qualname__) == (
-        "Python-exposed PairSetup enum", "cellkit._native", "PyPairSetup")
     for refused in [lambda: P.Tip4p < P.LjCut, lambda: P.LjCut >= 0, lambda: hash(P.Tip4p), lambda: P(),
                     lambda: setattr(P, "LjCut", P.Tip4p), lambda: type("Sub", (P,), {})]:
         pytest.raises(TypeError, refused)

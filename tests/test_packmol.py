@@ -31,13 +31,13 @@ def real_packmol():
 
 @pytest.fixture
 def stand_in(tmp_path, monkeypatch):
-    """Puts a shell script called packmol first on PATH; it runs in Packmol's folder."""
+    """Puts a shell script called packmol first on PATH (alone on it if asked); it runs in Packmol's folder."""
 
-    def install(body: str) -> None:
+    def install(body: str, mode: int = 0o755, alone: bool = False) -> None:
         (script := tmp_path / "bin" / "packmol").parent.mkdir(exist_ok=True)
         script.write_text("#!/bin/sh\n" + body + "\n")
-        script.chmod(0o755)
-        monkeypatch.setenv("PATH", f"{script.parent}{os.pathsep}{os.environ['PATH']}")
+        script.chmod(mode)
+        monkeypatch.setenv("PATH", str(script.parent) + ("" if alone else os.pathsep + os.environ["PATH"]))
 
     return install
 
@@ -140,6 +140,7 @@ SIMBOX = r"{tmp}/cellkit-\w{{6}}/simbox\.pdb"
 FAULTS = {  # id: (stand-in body, call arguments, message pattern)
     "loading-first": ("exit 0", {"species": ["missing.json"], "density": 0.0},
                       r"reading missing.json: No such file or directory"),
+    "not-executable": ("exit 0", {}, r"failed to launch packmol \(is it installed and on PATH\?\): Permission denied"),
     "no-output-failed": ("echo trying; echo giving up >&2; exit 3", {},
                          rf"packmol did not produce the expected output file {SIMBOX}\n"
                          r"packmol exited with status Some\(3\):\nstdout:\ntrying\n\nstderr:\ngiving up\n"),
@@ -151,7 +152,8 @@ FAULTS = {  # id: (stand-in body, call arguments, message pattern)
 
 @pytest.mark.parametrize("body, args, pattern", FAULTS.values(), ids=FAULTS.keys())
 def test_faults_leave_no_output_and_no_temporary_directory(stand_in, tmp_path, tmpdir_env, body, args, pattern):
-    stand_in(body)
+    # Alone on PATH when not executable: the search would skip it for a packmol further on.
+    stand_in(body, **({"mode": 0o644, "alone": True} if pattern.endswith("denied") else {}))
     with pytest.raises(RuntimeError) as info:
         build(tmp_path / "out", **args)
     assert re.fullmatch(pattern.format(tmp=re.escape(str(tmpdir_env))), str(info.value)), str(info.value)
@@ -197,11 +199,10 @@ def test_ctrl_c_ends_packmol_promptly_and_keeps_earlier_outputs(stand_in, tmp_pa
 
 
 # Sub-box 3 of 8 stumbles in one of these ways while the others would run for half a minute.
+SUB3 = SIMBOX.replace("/simbox", "/sub_box_3/simbox")
 SUB_BOX_FAULTS = {
-    "no-output": ("exit 0", r"sub-box 3 of 8: packmol did not produce the expected output file "
-                            r"{tmp}/cellkit-\w{{6}}/sub_box_3/simbox\.pdb"),
-    "short": ("echo 'HETATM    1 O' > simbox.pdb",
-              r"sub-box 3 of 8: malformed PDB line in {tmp}/cellkit-\w{{6}}/sub_box_3/simbox\.pdb: HETATM    1 O"),
+    "no-output": ("exit 0", rf"sub-box 3 of 8: packmol did not produce the expected output file {SUB3}"),
+    "short": ("echo 'HETATM    1 O' > simbox.pdb", rf"sub-box 3 of 8: malformed PDB line in {SUB3}: HETATM    1 O"),
     "ctrl-c": ("exec sleep 30", None),
 }
 
