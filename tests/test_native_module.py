@@ -15,7 +15,7 @@ from cellkit import _native
 from cellkit._native import PyPairSetup as P, pack_from_coords_py, pack_packmol_py, pack_raspa_py
 from helpers import ticks_during, write_json
 
-MISSING_FF = "no_such_dir/force_field.json"
+MISSING_FF = os.fsdecode(b"no_such_dir/force_field\xff.json")  # shown with U+FFFD for the stray byte
 # Valid in shape; the force field does not exist, so a call that gets past argument conversion fails in the loader.
 BASE = {pack_from_coords_py: dict(coords=[[0.0, 0.0, 0.0]], box_len=10.0), pack_packmol_py: dict(density=1e3),
         pack_raspa_py: dict(density=1e3)}
@@ -26,22 +26,15 @@ def call(entry=pack_from_coords_py, **override):
 
 
 def test_pair_setup_behaviour():
-    assert [repr(P.Tip4p), repr(P.LjCut), str(P.LjCutCoulLong), int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong)] == [
-        "PyPairSetup.Tip4p", "PyPairSetup.LjCut", "PyPairSetup.LjCutCoulLong", 0, 1, 2]
+    assert [repr(P.Tip4p), repr(P.LjCut), str(P.LjCutCoulLong), int(P.Tip4p), int(P.LjCut), int(P.LjCutCoulLong),
+            P.__doc__, P.__module__, P.__qualname__] == ["PyPairSetup.Tip4p", "PyPairSetup.LjCut",
+        "PyPairSetup.LjCutCoulLong", 0, 1, 2, "Python-exposed PairSetup enum", "cellkit._native", "PyPairSetup"]
     assert [P.Tip4p == 0, 1 == P.LjCut, P.LjCut == np.int64(1), P.LjCut == True, P.LjCut == P.LjCut,  # noqa: E712
             P.LjCut is P.LjCut, P.Tip4p == P.LjCut, P.Tip4p != P.LjCut, P.Tip4p != "Tip4p", P.LjCut == 1.0,
             P.LjCut == 2**64 + 1, P.LjCut != -(2**70)] == [True] * 6 + [False, True, True, False, False, True]
-    assert (P.__doc__, P.__module__, P.__qualname__) == (
-        "Python-exposed PairSetup enum", "cellkit._native", "PyPairSetup")
-
-
-@pytest.mark.parametrize("action", [
-    lambda: P.Tip4p < P.LjCut, lambda: P.Tip4p <= 1, lambda: P.LjCut > 0, lambda: P.LjCut >= P.LjCut,
-    lambda: hash(P.Tip4p), lambda: {P.LjCut}, lambda: P(), lambda: type(P.LjCut)(1),
-    lambda: setattr(P, "LjCut", P.Tip4p), lambda: type("Sub", (P,), {})])
-def test_pair_setup_refusals(action):
-    with pytest.raises(TypeError):
-        action()
+    for refused in [lambda: P.Tip4p < P.LjCut, lambda: P.LjCut >= 0, lambda: hash(P.Tip4p), lambda: P(),
+                    lambda: setattr(P, "LjCut", P.Tip4p), lambda: type("Sub", (P,), {})]:
+        pytest.raises(TypeError, refused)
 
 
 def test_module_surface():
@@ -71,16 +64,11 @@ def test_entry_signature_and_doc(entry, signature, doc):
     assert entry.__doc__.startswith(doc)
 
 
-# Missing, surplus, unknown and doubled arguments; the wording is CPython's, only the function is named.
-@pytest.mark.parametrize("args, kwargs", [
-    ((["a.json"], [1], []), {}), ((["a.json"], [1], [], 1.0, None, False, "f", "o", "extra"), {}),
-    ((["a.json"], [1], [], 1.0), {"outdir": "o"}), ((["a.json"], [1], [], 1.0), {"species": ["b.json"]})])
-def test_binding_errors(args, kwargs):
-    with pytest.raises(TypeError, match=r"pack_from_coords_py\(\)"):
-        pack_from_coords_py(*args, **kwargs)
+def test_binding_errors_name_the_function():  # the rest of the wording is CPython's
+    with pytest.raises(TypeError, match=r"^pack_from_coords_py\(\) "):
+        pack_from_coords_py(["a.json"], [1], [])
 
 
-NOT_STR = "'PosixPath' object is not an instance of 'str'"
 SHAPE = "coords[{}] has {} elements; expected [x, y, z]"
 ENTRIES = {"coords": pack_from_coords_py, "packmol": pack_packmol_py, "raspa": pack_raspa_py}
 
@@ -90,22 +78,17 @@ ENTRIES = {"coords": pack_from_coords_py, "packmol": pack_packmol_py, "raspa": p
 @pytest.mark.parametrize("entry, override, exc, message, param", [
     ("coords", {"species": "a.json"}, TypeError, "Can't extract `str` to `Vec`", "species"),
     ("coords", {"species": ["a.json", 3]}, TypeError, "'int' object is not an instance of 'str'", "species"),
-    ("coords", {"species": [pathlib.Path("a.json")]}, TypeError, NOT_STR, "species"),
     ("coords", {"species": {"a.json"}}, TypeError, "'set' object is not an instance of 'Sequence'", "species"),
-    ("coords", {"counts": [-1]}, OverflowError, None, "counts"),
     ("coords", {"counts": [1.0]}, TypeError, None, "counts"),
     ("coords", {"coords": [[0, 0, "x"]]}, TypeError, None, "coords"),
-    ("coords", {"coords": [[1, 2], "xyz"]}, TypeError, "Can't extract `str` to `Vec`", "coords"),
     # Bytes-like rows would read as small integers (b"abc" as 97, 98, 99).
     ("coords", {"coords": [b"abc"]}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
     ("coords", {"coords": [bytearray(b"abc")]}, TypeError, "Can't extract `bytearray` to `Vec`", "coords"),
     ("coords", {"coords": [memoryview(b"abc")]}, TypeError, "Can't extract `memoryview` to `Vec`", "coords"),
-    ("coords", {"coords": b"abc"}, TypeError, "Can't extract `bytes` to `Vec`", "coords"),
     ("coords", {"coords": [0.0]}, TypeError, "'float' object is not an instance of 'Sequence'", "coords"),
     ("coords", {"box_len": "10"}, TypeError, None, "box_len"),
     ("coords", {"pair_style": 1}, TypeError, "'int' object is not an instance of 'PyPairSetup'", "pair_style"),
     ("coords", {"explicit_lb": 1}, TypeError, "'int' object is not an instance of 'bool'", "explicit_lb"),
-    ("coords", {"force_field": pathlib.Path("f")}, TypeError, NOT_STR, "force_field"),
     ("coords", {"out_dir": "a\0b"}, ValueError, None, "out_dir"),
     # The first failing parameter is the one reported.
     ("coords", {"counts": [-1], "explicit_lb": 0}, OverflowError, None, "counts"),
@@ -116,17 +99,14 @@ ENTRIES = {"coords": pack_from_coords_py, "packmol": pack_packmol_py, "raspa": p
     ("coords", {"coords": [[]]}, ValueError, SHAPE.format(0, 0), None),
     ("coords", {"coords": [(0, 0, 0, 0), [1]]}, ValueError, SHAPE.format(0, 4), None),
     ("coords", {"coords": np.zeros((2, 4))}, ValueError, SHAPE.format(0, 4), None),
-    ("packmol", {"density": "1000"}, TypeError, "must be real number, not str", "density"),
-    ("packmol", {"tolerance": None}, TypeError, "must be real number, not NoneType", "tolerance"),
-    ("packmol", {"out_dir": pathlib.Path("o")}, TypeError, NOT_STR, "out_dir"),
+    ("packmol", {"tolerance": None}, TypeError, None, "tolerance"),
+    ("packmol", {"out_dir": pathlib.Path("o")}, TypeError, "'PosixPath' object is not an instance of 'str'", "out_dir"),
     ("raspa", {"init_cycles": -1}, OverflowError, None, "init_cycles"),
-    ("raspa", {"prod_cycles": 2.5}, TypeError, None, "prod_cycles"),
 ])
 def test_conversion_failures(entry, override, exc, message, param):
     with pytest.raises(exc) as info:
         call(ENTRIES[entry], **override)
-    assert type(info.value) is exc
-    assert message is None or str(info.value) == message
+    assert type(info.value) is exc and (message is None or str(info.value) == message)
     assert getattr(info.value, "__notes__", None) == (param and [f"while processing '{param}'"])
 
 
@@ -136,8 +116,10 @@ def test_conversion_failures(entry, override, exc, message, param):
     {"box_len": np.float64(10)}, {"pair_style": None}, {"pair_style": P.Tip4p}, {"explicit_lb": True},
     {"explicit_lb": np.bool_(False)}])
 def test_accepted_inputs_reach_the_loader(override):
-    with pytest.raises(RuntimeError, match=f"^reading {MISSING_FF}: No such file or directory$"):
+    with pytest.raises(RuntimeError) as e:
         call(**override)
+    assert (str(e.value), hasattr(e.value, "__notes__")) == (
+        "reading no_such_dir/force_field\ufffd.json: No such file or directory", False)
 
 
 def test_no_crash_when_conversion_mutates_the_arguments():
@@ -192,17 +174,9 @@ def test_preset_flag_and_defaults_reach_the_output(inputs, extra, header):
     assert f"# Pair setup : {header}\n" in (inputs / out / "forcefield.lmp").read_text()
 
 
-def test_loader_failure_is_runtime_error_and_writes_nothing(inputs):
-    with pytest.raises(RuntimeError) as info:
-        pack_from_coords_py([os.fsdecode(b"methane.json"), os.fsdecode(b"gone\xff.json")], [2, 1], COORDS, 20)
-    assert str(info.value).startswith("reading gone\ufffd.json: ") and not hasattr(info.value, "__notes__")
-    assert not (inputs / "data.lmp").exists()
-
-
 # A C-contiguous float64 (N, 3) array, or a memoryview of one, is read in place; other layouts and
 # dtypes take the sequence way. The file is the same either way.
-@pytest.mark.parametrize("as_given", [lambda a: a, memoryview, np.asfortranarray,
-                                      lambda a: np.repeat(a, 2, axis=0)[::2], lambda a: a.astype(">f8"),
+@pytest.mark.parametrize("as_given", [lambda a: a, memoryview, np.asfortranarray, lambda a: a.astype(">f8"),
                                       lambda a: a.astype(np.float32)])
 def test_arrays_write_the_file_their_lists_write(inputs, as_given):
     given = as_given(np.random.default_rng(5).uniform(-50.0, 50.0, (30_000, 3)))
@@ -217,8 +191,6 @@ def test_an_array_read_in_place_is_let_go(inputs):
     pack_from_coords_py(SPECIES, [2, 1], view, 20)
     with pytest.raises(RuntimeError):
         pack_from_coords_py(SPECIES, [2, 1], view, 20, force_field="missing.json")
-    assert "      3       3    2   0.000000    6.000000e0    7.000000e0    8.000000e0  # Ar argon\n" in (
-        inputs / "data.lmp").read_text()
     view.release()
     memory.append(0)  # BufferError while the call still held it
 
