@@ -77,6 +77,8 @@ TEST_F(Load, ForceFieldFaults) {
         "it; remove the triple quote";
     const std::pair<std::string, std::string> cases[] = {
         {R"({"MixingRule": "Lorentz-Berthelot"})", p + "missing field `PseudoAtoms` at line 1 column 35"},
+        {R"(["Lorentz-Berthelot", 12])",
+         p + "invalid length 2, expected a force-field object with at least 3 elements at line 1 column 25"},
         {with_atoms(R"("CutOffVDW": "12")"), p + "invalid type: string \"12\", expected a number at line 1 column 148"},
         {self(R"({"name": "A", "type": null})"), p + "invalid type: null, expected a string at line 1 column 178"},
         {"{\"MixingRule\": \"\xff\"}", "reading {p}: stream did not contain valid UTF-8"},
@@ -214,6 +216,8 @@ TEST_F(Load, MoleculeFormsAndFaults) {
          p + "invalid type: sequence, expected a number at line 1 column 25"},
         {one + R"(, "Bonds": [[["C", "C", "C"], "HARMONIC", []]]})",
          p + "invalid length 3, expected an array of 2 type names at line 1 column 62"},
+        {one + R"(, "Bends": [[["C", "C"], "HARMONIC", []]]})",
+         p + "invalid length 2, expected an array of 3 type names at line 1 column 57"},
         {one + R"(, "Torsions": [[["C", "C", "C", "C"], "TRAPPE"]]})",
          p + "invalid length 2, expected a Torsions entry of 3 elements (names, potential, parameters) at line 1 "
              "column 81"},
