@@ -33,11 +33,8 @@ struct Water {
 // The box from mass and density, the margin kept from its faces, and the files Packmol reads.
 TEST(PackmolInput, BoxScriptAndTemplates) {
     Water w;
-    const double mass = total_mass(testing::active({{&w.m, 10}, {&w.methane, 3}}), w.ff);
-    EXPECT_DOUBLE_EQ(mass, 180.154 + 3 * 16.043);
-    const double edge = box_edge(180.154, 1000.0);
-    EXPECT_NEAR(edge, 6.688, 5e-4);
-    EXPECT_NEAR(box_edge(180.154, 125.0), 2 * edge, 1e-12);  // an eighth of the density doubles the edge
+    EXPECT_DOUBLE_EQ(total_mass(testing::active({{&w.m, 10}, {&w.methane, 3}}), w.ff), 180.154 + 3 * 16.043);
+    const double edge = box_edge(180.154, 1000.0);  // 6.688, as the script below shows
 
     const std::tuple<double, double, double> cases[] = {
         {1.0, edge, 1.5}, {2.0, edge, edge / 4}, {nan, 100.0, 1.5}, {3.0, 100.0, 3.0}, {1.0, 4.0, 1.0}};
@@ -53,7 +50,6 @@ TEST(PackmolInput, BoxScriptAndTemplates) {
     // Template files keep plain names only; their columns are cut and padded by characters.
     const std::tuple<std::size_t, std::string, std::string> files[] = {
         {0, "water", "species_0_water.pdb"}, {3, "n-butane_2.1+", "species_3_n-butane_2.1+.pdb"},
-        {1, "my water", "species_1.pdb"},    {2, "a#b", "species_2.pdb"},
         {4, "caf\xc3\xa9", "species_4.pdb"}, {5, "", "species_5.pdb"}};
     for (const auto& [position, name, file] : files) EXPECT_EQ(template_file_name(position, name), file);
     EXPECT_EQ(species_template_pdb(w.m),
@@ -62,11 +58,9 @@ TEST(PackmolInput, BoxScriptAndTemplates) {
               "HETATM    2 Hw   wat     1       1.000   0.000   0.000  1.00  0.00\n"
               "HETATM    3 Hw   wat     1      -0.333   0.943   0.000  1.00  0.00\n"
               "END\n");
-    const Molecule odd = molecule("\xc3\xb1u\nx", {{"CH3long", {12345.6789, -1.0005, 0.0625}}});
     EXPECT_EQ(
-        species_template_pdb(odd),
+        species_template_pdb(molecule("\xc3\xb1u\nx", {{"CH3long", {12345.6789, -1.0005, 0.0625}}})),
         "COMPND    \xc3\xb1u_x\nHETATM    1 CH3l \xc3\xb1u_     1    12345.679  -1.000   0.062  1.00  0.00\nEND\n");
-    EXPECT_NE(species_template_pdb(molecule("ab", {{"C", {0, 0, 0}}})).find(" C    ab      1 "), std::string::npos);
 }
 
 // An ATOM/HETATM record with the three coordinate fields given as text.
@@ -80,11 +74,7 @@ TEST(PackedPdb, ReadsAtomRecordsInOrderAndRefusesBrokenOnes) {
     const std::string ok = record("1.000", "-2.500", "+3.250");
     const std::string short_line = ok.substr(0, 53);
     const std::string split_char = ok.substr(0, 29) + "\xc3\xa9" + ok.substr(31);  // a character across column 30
-    struct Case {
-        std::string text;
-        std::vector<Vec3> coords;
-        std::string fault;
-    };
+    using Case = std::tuple<std::string, std::vector<Vec3>, std::string>;
     const auto bad = [](char axis, const std::string& line) {
         return Case{line, {}, fmt::cat("bad ", axis, " coordinate in out.pdb: ", line)};
     };
@@ -92,21 +82,18 @@ TEST(PackedPdb, ReadsAtomRecordsInOrderAndRefusesBrokenOnes) {
         {"REMARK packed\nCRYST1\n" + ok + "\nTER\n" + record("4", "5", "6", "HETATM") + "\r\nCONECT 1 2\nEND\n",
          {{1, -2.5, 3.25}, {4, 5, 6}},
          ""},
-        {ok, {{1, -2.5, 3.25}}, ""},  // last line without a line break
-        {record("-100.125", "1234.500", "-999.999"), {{-100.125, 1234.5, -999.999}}, ""},  // fields touching
+        {record("-100.125", "1234.500", "-999.999"), {{-100.125, 1234.5, -999.999}}, ""},  // touching; no line break
         {"ATOMIC" + ok.substr(6) + "\nATOM\nHETAT\n", {}, ""},
         {short_line + "\n", {}, "malformed PDB line in out.pdb: " + short_line},
-        {"HETATM\n", {}, "malformed PDB line in out.pdb: HETATM"},
         {split_char, {}, "malformed PDB line in out.pdb: " + split_char},
         bad('x', record("1.0x", "0", "0")),
         bad('y', record("0", "", "0")),
         bad('z', record("0", "0", "nan")),
-        bad('x', record("-inf", "0", "0")),
         bad('y', record("0", "1e999", "0"))};
-    for (const auto& c : cases) {
+    for (const auto& [text, expected, fault] : cases) {
         std::vector<Vec3> coords;
-        EXPECT_EQ(testing::message_of([&] { coords = parse_packed_pdb_text(c.text, "out.pdb"); }), c.fault);
-        EXPECT_EQ(coords, c.coords) << c.text;
+        EXPECT_EQ(testing::message_of([&] { coords = parse_packed_pdb_text(text, "out.pdb"); }), fault);
+        EXPECT_EQ(coords, expected) << text;
     }
 }
 
@@ -114,22 +101,19 @@ class PackSystem : public testing::ScratchTest {};
 
 TEST_F(PackSystem, InputFaultsStopBeforeAnythingIsWritten) {
     Water w;
-    ForceField no_hydrogen = w.ff;
-    no_hydrogen.pseudo_atoms.erase("Hw");
-    ForceField weightless = w.ff;
-    for (auto& [name, p] : weightless.pseudo_atoms) p.mass = 0.0;
     const ActiveSpeciesList water = testing::active({{&w.m, 4}});
-    const std::tuple<ActiveSpeciesList, const ForceField*, double, std::string> cases[] = {
-        {{}, &w.ff, 1000.0, "no species with count > 0 to pack"},
-        {water, &w.ff, 0.0, "density must be positive"},
-        {water, &w.ff, -1.0, "density must be positive"},
-        {water, &w.ff, nan, "density must be positive"},
-        {water, &w.ff, inf, "density must be positive"},
-        {water, &no_hydrogen, 1000.0, "molecule 'water' uses pseudo-atom type 'Hw' not present in the force field"},
-        {water, &weightless, 1000.0, "total system mass is zero; nothing to pack"},
+    const ForceField no_hydrogen{.pseudo_atoms = {{"Ow", params(16, 0)}}};
+    const ForceField weightless{.pseudo_atoms = {{"Ow", params(0, 0)}, {"Hw", params(0, 0)}}};
+    const std::tuple<ActiveSpeciesList, ForceField, double, std::string> cases[] = {
+        {{}, w.ff, 1000.0, "no species with count > 0 to pack"},
+        {water, w.ff, 0.0, "density must be positive"},
+        {water, w.ff, nan, "density must be positive"},
+        {water, w.ff, inf, "density must be positive"},
+        {water, no_hydrogen, 1000.0, "molecule 'water' uses pseudo-atom type 'Hw' not present in the force field"},
+        {water, weightless, 1000.0, "total system mass is zero; nothing to pack"},
     };
     for (const auto& [active, ff, density, fault] : cases) {
-        EXPECT_EQ(fault_of([&] { pack_system(dir_, active, *ff, density, 2.0); }), fault);
+        EXPECT_EQ(fault_of([&] { pack_system(dir_, active, ff, density, 2.0); }), fault);
         EXPECT_TRUE(fs::is_empty(dir_));
     }
 }
@@ -154,16 +138,15 @@ TEST_F(PackSystem, TemplatesAreNumberedByPositionAndAMissingPackmolIsNamed) {
 using Counts = std::vector<std::uint64_t>;
 
 TEST(SubBoxes, FacesKeepTheMarginOutsideAndHalfTheToleranceInside) {
-    // Edge 20, tolerance 2: margin 2, gap 1 on each side of the cut at 10.
+    // Edge 20, tolerance 2: margin 2, gap 1 on each side of the cut at 10; x runs fastest.
     const std::vector<SubBox> boxes = plan_sub_boxes({8}, 20.0, 2.0, 2);
     ASSERT_EQ(boxes.size(), 8u);
     const auto corners = [](const SubBox& box) { return std::pair(box.region.lo, box.region.hi); };
-    const std::pair<std::size_t, std::pair<Vec3, Vec3>> cases[] = {// x fastest
-                                                                   {0, {{2, 2, 2}, {9, 9, 9}}},
-                                                                   {1, {{11, 2, 2}, {18, 9, 9}}},
-                                                                   {6, {{2, 11, 11}, {9, 18, 18}}},
-                                                                   {7, {{11, 11, 11}, {18, 18, 18}}}};
-    for (const auto& [box, expected] : cases) EXPECT_EQ(corners(boxes[box]), expected) << box;
+    const std::tuple<std::size_t, Vec3, Vec3> cases[] = {{0, {2, 2, 2}, {9, 9, 9}},
+                                                         {1, {11, 2, 2}, {18, 9, 9}},
+                                                         {6, {2, 11, 11}, {9, 18, 18}},
+                                                         {7, {11, 11, 11}, {18, 18, 18}}};
+    for (const auto& [box, lo, hi] : cases) EXPECT_EQ(corners(boxes[box]), std::pair(lo, hi)) << box;
     // Three cuts a side: the middle slice keeps the gap on both of its faces.
     EXPECT_EQ(corners(plan_sub_boxes({27}, 30.0, 2.0, 3)[13]), std::pair(Vec3{11, 11, 11}, Vec3{19, 19, 19}));
     // One sub-box is the single run's box.
@@ -219,8 +202,7 @@ TEST_F(PackSystem, Raspa3ArgsAreCompactSortedWithLinksResolvedAndNonFiniteAsNull
     const fs::path ff = write("{}", "ff.json");
     fs::create_symlink(ff, dir_ / "link.json");
     const std::string real = fs::canonical(ff).string();
-    const Raspa3Settings settings{
-        .temperature = std::numeric_limits<double>::infinity(), .init_cycles = 3, .equil_cycles = 4, .prod_cycles = 5};
+    const Raspa3Settings settings{.temperature = inf, .init_cycles = 3, .equil_cycles = 4, .prod_cycles = 5};
     // A path that cannot be resolved stays as given, its stray byte replaced.
     EXPECT_EQ(raspa3_args_json({dir_ / "link.json", "gone\xff.json"}, {0, 18446744073709551615u}, ff, 1000.0, settings),
               R"({"counts":[0,18446744073709551615],"density":1000.0,"force_field_path":")" + real +
@@ -242,7 +224,6 @@ TEST(Raspa3Result, FaultsComeInTheirOrder) {
         {R"({"box_len": 1, "coords": [5], "x": })", "parsing raspa result JSON: invalid value at line 1 column 36"},
         {R"({"note": )" + nest + R"(, "box_len": 1, "coords": []})", ""},
         {R"({"box_len": 1, "coords": )" + nest + "}", "coords[0] has 1 elements, expected 3"},
-        {R"({"box_len": )" + nest + R"(, "coords": []})", "raspa result missing 'box_len'"},
         {R"({"box_len": 1, "coords": [)" + open,
          "parsing raspa result JSON: EOF while parsing a value at line 1 column 1000026"},
     };

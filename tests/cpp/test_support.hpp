@@ -30,10 +30,7 @@ std::string message_of(auto&& call) {
 
 inline Molecule molecule(std::string name, std::vector<PseudoAtom> atoms, std::vector<AtomPair> connectivity = {},
                          bool rigid = false) {
-    return {.name = std::move(name),
-            .pseudo_atoms = std::move(atoms),
-            .connectivity = std::move(connectivity),
-            .rigid = rigid};
+    return {.name = name, .pseudo_atoms = atoms, .connectivity = connectivity, .rigid = rigid};
 }
 
 inline PseudoAtomParams params(double mass, double charge, double epsilon = 0.0, double sigma = 0.0,
@@ -49,26 +46,22 @@ inline ActiveSpeciesList active(const std::vector<std::pair<const Molecule*, std
 }
 
 // Sets an environment variable while it lives, then puts back what was there.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
+struct ScopedEnv {
+    ScopedEnv(const char* name, const std::string& value) : name(name) {
+        if (const char* was = std::getenv(name)) old = was;
         ::setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
 };
 
 // A scratch directory of its own per test, removed afterwards.
 class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ =
-            std::filesystem::temp_directory_path() / ("cellkit_" + std::to_string(::getpid()) + "_" +
-                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        const char* test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir_ = std::filesystem::temp_directory_path() / ("cellkit_" + std::to_string(::getpid()) + "_" + test);
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
