@@ -5,8 +5,10 @@ import math
 import os
 import pathlib
 import re
+import signal
 import subprocess
 import threading
+import time
 from collections import namedtuple
 
 import numpy as np
@@ -133,3 +135,18 @@ def process_gone(pid: int) -> bool:
         return pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z"
     except FileNotFoundError:
         return True
+
+
+def ends(call, exc, ctrl_c_after=None):
+    """What `call` raised and the seconds it took, with a Ctrl-C sent `ctrl_c_after` s in if given. The signal
+    comes from another thread, which runs only while the call has released the interpreter lock."""
+    timer = threading.Timer(ctrl_c_after or 0, os.kill, (os.getpid(), signal.SIGINT))
+    started = time.monotonic()
+    if ctrl_c_after:
+        timer.start()
+    try:
+        with pytest.raises(exc) as info:
+            call()
+        return info.value, time.monotonic() - started
+    finally:
+        timer.cancel()

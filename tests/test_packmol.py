@@ -7,16 +7,13 @@ import os
 import pathlib
 import re
 import shutil
-import signal
-import threading
-import time
 
 import numpy as np
 import pytest
 
 from cellkit._native import _pack_packmol_sub_boxes_py as pack_sub_boxes_py, pack_packmol_py
 from cellkit._parallel import pack_packmol
-from helpers import EXAMPLES, lammps_script, process_gone, run_lammps, template
+from helpers import EXAMPLES, ends, lammps_script, process_gone, run_lammps, template
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
@@ -168,19 +165,6 @@ def test_unsuccessful_end_with_usable_output_becomes_a_warning(stand_in, tmp_pat
     assert atoms_of(tmp_path / "out" / "data.lmp")[1].tolist() == [[1.0, 2.0, 3.0]] * 6
 
 
-def ends(call, exc, ctrl_c_after=None):
-    """What `call` raised and the seconds it took, with a Ctrl-C sent `ctrl_c_after` s in if given. The signal
-    comes from another thread, which runs only while the call has released the interpreter lock."""
-    timer = threading.Timer(ctrl_c_after or 0, os.kill, (os.getpid(), signal.SIGINT))
-    started = time.monotonic()
-    if ctrl_c_after:
-        timer.start()
-    try:
-        with pytest.raises(exc) as info:
-            call()
-        return info.value, time.monotonic() - started
-    finally:
-        timer.cancel()
 
 
 def test_ctrl_c_ends_packmol_promptly_and_keeps_earlier_outputs(stand_in, tmp_path):

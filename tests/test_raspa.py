@@ -14,8 +14,7 @@ import textwrap
 import pytest
 
 from cellkit._native import pack_raspa_py
-from helpers import EXAMPLES, lammps_script, process_gone, run_lammps
-from test_packmol import ends
+from helpers import EXAMPLES, ends, lammps_script, process_gone, run_lammps
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
