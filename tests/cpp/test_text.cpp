@@ -157,6 +157,7 @@ TEST(Utf8, RepairTrimAndPrefixWorkOnWholeCharacters) {
         {lossy, "\xc0\xaf", r + r},                  // overlong lead, stray continuation
         {lossy, "\xed\xa0\x80", r + r + r},          // surrogate
         {lossy, "\xf4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+        {lossy, "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},  // U+10FFFF itself
         // trimming drops Unicode white space (no-break, ideographic, paragraph separator, next line)
         {trim, " \t\r\n done \n\n", "done"},
         {trim, "\xc2\xa0\xe3\x80\x80 a b\xe2\x80\xa9\xc2\x85", "a b"},
