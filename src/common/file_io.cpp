@@ -150,7 +150,8 @@ FileReplacement::FileReplacement(const std::filesystem::path& path, std::string 
     struct stat old{};
     keep_mode_ = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     mode_ = old.st_mode & 0777;
-    // rename would refuse it only after the other files of a build had been replaced.
+    // A directory in the target's place is refused now: rename would refuse it only after the
+    // build's other files had been replaced.
     struct stat target{};
     if (::lstat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) sys_fail(context_, EISDIR);
 
