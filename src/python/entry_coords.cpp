@@ -2,7 +2,6 @@
 #include <utility>
 
 #include "pipeline/coords_build.hpp"
-#include "pipeline/lammps_outputs.hpp"
 #include "python/convert.hpp"
 #include "python/entries.hpp"
 #include "python/errors.hpp"
@@ -56,12 +55,8 @@ PyObject* pack_from_coords_py(PyObject* /*module*/, PyObject* args, PyObject* kw
             return nullptr;
         }
         build.coords = coords.rows();
-        std::string summary;
-        {
-            ReleasedGil released;
-            summary = to_text(build_from_coords(std::move(build), released.stop_check()));
-        }
-        return text_to_str(summary);
+        return summary_with_lock_released(
+            [&](const StopCheck& stop) { return build_from_coords(std::move(build), stop); });
     } catch (...) {
         raise_current_exception();
         return nullptr;

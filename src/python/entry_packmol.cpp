@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/lammps_outputs.hpp"
 #include "pipeline/packmol_build.hpp"
 #include "python/convert.hpp"
 #include "python/entries.hpp"
@@ -53,12 +52,8 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
         if (!converted) {
             return nullptr;
         }
-        std::string summary;
-        {
-            ReleasedGil released;
-            summary = to_text(run_pack_packmol(common, tolerance, released.stop_check()));
-        }
-        return text_to_str(summary);
+        return summary_with_lock_released(
+            [&](const StopCheck& stop) { return run_pack_packmol(common, tolerance, stop); });
     } catch (...) {
         raise_current_exception();
         return nullptr;
@@ -104,13 +99,9 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
         if (!converted) {
             return nullptr;
         }
-        std::string summary;
-        {
-            ReleasedGil released;
-            const SubBoxSplit split{.per_axis = per_axis, .jobs = jobs};
-            summary = to_text(run_pack_packmol_sub_boxes(common, tolerance, split, released.stop_check()));
-        }
-        return text_to_str(summary);
+        const SubBoxSplit split{.per_axis = per_axis, .jobs = jobs};
+        return summary_with_lock_released(
+            [&](const StopCheck& stop) { return run_pack_packmol_sub_boxes(common, tolerance, split, stop); });
     } catch (...) {
         raise_current_exception();
         return nullptr;

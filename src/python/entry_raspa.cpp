@@ -1,6 +1,5 @@
 #include <string>
 
-#include "pipeline/lammps_outputs.hpp"
 #include "pipeline/raspa_build.hpp"
 #include "python/convert.hpp"
 #include "python/entries.hpp"
@@ -60,12 +59,8 @@ PyObject* pack_raspa_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) 
         if (!converted) {
             return nullptr;
         }
-        std::string summary;
-        {
-            ReleasedGil released;
-            summary = to_text(run_pack_raspa(common, settings, released.stop_check()));
-        }
-        return text_to_str(summary);
+        return summary_with_lock_released(
+            [&](const StopCheck& stop) { return run_pack_raspa(common, settings, stop); });
     } catch (...) {
         raise_current_exception();
         return nullptr;

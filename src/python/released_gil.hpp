@@ -1,7 +1,11 @@
 // Running a build with the interpreter lock released, stoppable by Ctrl-C.
 #pragma once
 
+#include <string>
+
 #include "common/interrupted.hpp"
+#include "pipeline/lammps_outputs.hpp"
+#include "python/errors.hpp"
 #include "python/py_ref.hpp"
 
 namespace cellkit::py {
@@ -39,5 +43,16 @@ private:
     PyThreadState* state_;
     PyObject* pending_ = nullptr;
 };
+
+// Runs `build`, given the stop check, with the lock released; its summary's text as str.
+template <typename Build>
+PyObject* summary_with_lock_released(Build&& build) {
+    std::string summary;
+    {
+        ReleasedGil released;
+        summary = to_text(build(released.stop_check()));
+    }
+    return text_to_str(summary);
+}
 
 }  // namespace cellkit::py
