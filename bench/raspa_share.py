@@ -9,16 +9,14 @@ argument file, starting and waiting, reading raspa3_result.json, writing data.lm
 
 from __future__ import annotations
 
-import os
 import pathlib
 import sys
 import tempfile
-import time
 
+from child_share import print_share
 from cellkit import pack_raspa_py
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
-REPEATS = 3
 STAND_IN = """
 def pack_with_raspa3(*, counts, density, force_field_path, molecule_paths, n_equil_cycles, n_init_cycles,
                      n_prod_cycles, temperature):
@@ -33,32 +31,10 @@ def main(sizes: list[int]) -> None:
         (scratch / "stub" / "cellkit").mkdir(parents=True)
         (scratch / "stub" / "cellkit" / "__init__.py").write_text("")
         (scratch / "stub" / "cellkit" / "raspa_init.py").write_text(STAND_IN)
-        log = scratch / "python.log"
-        wrapper = scratch / "bin" / "python"
-        wrapper.parent.mkdir()
-        wrapper.write_text(
-            f'#!/bin/sh\ns=$(date +%s.%N)\nPYTHONPATH="{scratch / "stub"}" "{sys.executable}" "$@"\nrc=$?\n'
-            f'echo "$s $(date +%s.%N)" >> "{log}"\nexit $rc\n'
-        )
-        wrapper.chmod(0o755)
-        os.environ["PATH"] = f"{wrapper.parent}{os.pathsep}{os.environ['PATH']}"
-
-        print(f"{'waters':>7} {'total s':>9} {'child s':>9} {'ours s':>8} {'ours %':>7}")
-        for n in sizes:
-            best = None
-            for _ in range(REPEATS):
-                log.unlink(missing_ok=True)
-                start = time.perf_counter()
-                pack_raspa_py([str(EXAMPLES / "water.json")], [n], 1000.0, out_dir=str(scratch / "out"),
-                              force_field=str(EXAMPLES / "force_field.json"))
-                total = time.perf_counter() - start
-                began, ended = map(float, log.read_text().split())
-                child = ended - began
-                if best is None or total - child < best[0] - best[1]:
-                    best = (total, child)
-            total, child = best
-            ours = total - child
-            print(f"{n:>7} {total:>9.3f} {child:>9.3f} {ours:>8.3f} {100 * ours / total:>6.2f}%")
+        command = f'PYTHONPATH="{scratch / "stub"}" "{sys.executable}" "$@"'
+        print_share(scratch, "python", command, "child", sizes, lambda n: pack_raspa_py(
+            [str(EXAMPLES / "water.json")], [n], 1000.0, out_dir=str(scratch / "out"),
+            force_field=str(EXAMPLES / "force_field.json")))
 
 
 if __name__ == "__main__":
