@@ -72,7 +72,7 @@ def test_arguments_sent_and_coordinates_and_note_received(fake_python, tmp_path,
     summary = pack_raspa_py(["methane.json", WATER], [0, 2], *args)
 
     assert summary.startswith("Wrote ./data.lmp\nWrote ./forcefield.lmp\nbox: 30.000 Å cube  |  atoms: 6 ")
-    assert summary.endswith("(set SHAKE or RIGID in your LAMMPS input)\n" + note)
+    assert summary.endswith("choose the force-field pair style for the force-field file's own model\n" + note)
     atoms = (tmp_path / "data.lmp").read_text().split("Atoms")[1].split("Bonds")[0].split("\n")[2:8]
     assert [[float(v) for v in line.split()[4:7]] for line in atoms] == SIX
     paths = json.dumps({"force_field_path": FORCE_FIELD, "molecule_paths": [os.path.realpath("methane.json"), WATER]},

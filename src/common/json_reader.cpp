@@ -68,6 +68,11 @@ double Cursor::read_number() {
     return number_value(text_, take());
 }
 
+bool Cursor::read_bool() {
+    if (peek() != Token::Bool) fail_invalid_type("a boolean");
+    return text_[take().begin] == 't';
+}
+
 std::uint64_t Cursor::read_index() {
     if (peek() == Token::Negative) {
         fail_at_next(fmt::cat("invalid value: ", describe(look()), ", expected a non-negative integer"));

@@ -34,6 +34,7 @@ public:
     std::string read_string();
     std::optional<std::string> read_optional_string();  // null reads as absent
     double read_number();                               // integer or decimal
+    bool read_bool();
     std::uint64_t read_index();                         // a non-negative integer only
     std::vector<double> read_numbers();                 // an array of numbers of any length
     std::vector<std::string> read_strings();            // an array of strings of any length

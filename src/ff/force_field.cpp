@@ -36,7 +36,11 @@ struct BinaryInteractionEntry {
 
 struct ForceFieldRaw {
     std::string mixing_rule;
-    std::optional<double> cutoff_vdw;  // checked to be a number, otherwise unused
+    std::optional<double> cutoff_vdw;
+    std::optional<double> cutoff;  // RASPA3's older name of CutOffVDW, which wins when both are given
+    std::optional<std::string> truncation_method;
+    std::optional<std::string> charge_method;
+    ModelSettings model;  // the keys that need no more than reading
     std::vector<PseudoAtomEntry> pseudo_atoms;
     std::vector<SelfInteractionEntry> self_interactions;
     std::vector<BinaryInteractionEntry> binary_interactions;
@@ -84,6 +88,54 @@ void read_entries(json::Cursor& cursor, std::string_view expected, std::vector<E
     json::read_array(cursor, expected, [&out, read_entry](json::Cursor& c) { out.push_back(read_entry(c)); });
 }
 
+[[noreturn]] void fail_word(const json::Cursor& c, const std::string& word, std::string_view expected) {
+    std::string description = "invalid value: string ";
+    fmt::append_quoted(description, word);
+    c.fail_at_last(fmt::cat(description, ", expected ", expected));
+}
+
+// A number of Å, or "auto" (any case) for half the box edge.
+void read_coulomb_cutoff(json::Cursor& c, ModelSettings& model) {
+    if (c.peek() != json::Token::String) {
+        if (c.peek() == json::Token::Unsigned || c.peek() == json::Token::Negative || c.peek() == json::Token::Double) {
+            model.cutoff_coulomb = c.read_number();
+            return;
+        }
+        c.fail_invalid_type("a number or \"auto\"");
+    }
+    const std::string word = c.read_string();
+    if (!equals_ignoring_ascii_case(word, "auto")) fail_word(c, word, "a number or \"auto\"");
+    model.cutoff_coulomb_auto = true;
+}
+
+// A number, or RASPA3's names for 1e-8, 1e-6 and 1e-4 (any case).
+EwaldPrecision read_ewald_precision(json::Cursor& c) {
+    if (c.peek() != json::Token::String) return {c.read_number(), ""};
+    std::string name = c.read_string();
+    for (const auto& [known, value] : {std::pair{"High", 1e-8}, {"Medium", 1e-6}, {"Low", 1e-4}}) {
+        if (equals_ignoring_ascii_case(name, known)) return {value, known};
+    }
+    fail_word(c, name, "a number or \"High\", \"Medium\" or \"Low\"");
+}
+
+// [alpha, kx, ky, kz]: alpha in 1/Å, then whole numbers of wave vectors.
+EwaldParameters read_ewald_parameters(json::Cursor& c) {
+    EwaldParameters p;
+    json::read_fixed_array(c, 4, "an array [alpha, kx, ky, kz]", [&p](json::Cursor& e, std::size_t i) {
+        if (i == 0) {
+            p.alpha = e.read_number();
+            return;
+        }
+        const std::uint64_t k = e.read_index();
+        if (k < 1 || k > kMaxWaveVectors) {
+            e.fail_at_last(fmt::cat("invalid value: integer `", k, "`, expected from 1 to ", kMaxWaveVectors,
+                                    " wave vectors per axis"));
+        }
+        p.kmax[i - 1] = static_cast<std::uint32_t>(k);
+    });
+    return p;
+}
+
 ForceFieldRaw read_force_field(json::Cursor& cursor) {
     ForceFieldRaw raw;
     json::read_record(
@@ -104,6 +156,16 @@ ForceFieldRaw read_force_field(json::Cursor& cursor) {
                  read_entries(c, "an array of BinaryInteractions entries", raw.binary_interactions,
                               read_binary_interaction);
              }},
+            // RASPA3's keys of the model, after those of the array form's first five places.
+            {"CutOff", false, [&raw](json::Cursor& c) { raw.cutoff = c.read_number(); }},
+            {"TruncationMethod", false, [&raw](json::Cursor& c) { raw.truncation_method = c.read_string(); }},
+            {"TailCorrections", false, [&raw](json::Cursor& c) { raw.model.tail_corrections = c.read_bool(); }},
+            {"CutOffCoulomb", false, [&raw](json::Cursor& c) { read_coulomb_cutoff(c, raw.model); }},
+            {"EwaldPrecision", false,
+             [&raw](json::Cursor& c) { raw.model.ewald_precision = read_ewald_precision(c); }},
+            {"EwaldParameters", false,
+             [&raw](json::Cursor& c) { raw.model.ewald_parameters = read_ewald_parameters(c); }},
+            {"ChargeMethod", false, [&raw](json::Cursor& c) { raw.charge_method = c.read_string(); }},
         });
     return raw;
 }
@@ -174,6 +236,38 @@ void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const 
     }
 }
 
+// The keys that name a choice are checked against the names RASPA3 knows (in any case, as it
+// reads them), so a misspelt choice is refused rather than read as the default.
+ModelSettings model_settings(const ForceFieldRaw& raw, const std::string& shown) {
+    ModelSettings model = raw.model;
+    if (raw.cutoff_vdw) {
+        model.cutoff_vdw = raw.cutoff_vdw;
+    } else if (raw.cutoff) {
+        model.cutoff_vdw = raw.cutoff;
+        model.cutoff_vdw_key = "CutOff";
+    }
+    if (const auto& method = raw.truncation_method) {
+        if (equals_ignoring_ascii_case(*method, "shifted")) {
+            model.shifted = true;
+        } else if (equals_ignoring_ascii_case(*method, "truncated")) {
+            model.shifted = false;
+        } else {
+            fail("unsupported TruncationMethod '", *method, "' in ", shown, " (\"shifted\" or \"truncated\")");
+        }
+    }
+    if (const auto& method = raw.charge_method) {
+        if (equals_ignoring_ascii_case(*method, "Ewald")) {
+            model.charges = true;
+        } else if (equals_ignoring_ascii_case(*method, "None")) {
+            model.charges = false;
+        } else {
+            fail("unsupported ChargeMethod '", *method, "' in ", shown, " (\"Ewald\" or \"None\")");
+        }
+    }
+    check_settings(model, shown);
+    return model;
+}
+
 }  // namespace
 
 NamePair norm_pair_key(const std::string& a, const std::string& b) {
@@ -189,6 +283,7 @@ ForceField ForceField::load(const std::filesystem::path& path) {
     if (raw.mixing_rule != "Lorentz-Berthelot") {
         fail("unsupported MixingRule '", raw.mixing_rule, "' in ", shown, " (only \"Lorentz-Berthelot\" is supported)");
     }
+    ModelSettings model = model_settings(raw, shown);
 
     std::unordered_map<std::string, const SelfInteractionEntry*> self_index;
     for (const SelfInteractionEntry& self : raw.self_interactions) {
@@ -212,6 +307,7 @@ ForceField ForceField::load(const std::filesystem::path& path) {
     }
 
     for (const BinaryInteractionEntry& entry : raw.binary_interactions) add_binary_pair(ff, entry, shown);
+    ff.model = std::move(model);
     return ff;
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/error.hpp"
 #include "common/hash.hpp"
+#include "ff/nonbonded_model.hpp"
 
 namespace cellkit {
 
@@ -45,6 +46,7 @@ NamePair norm_pair_key(const std::string& a, const std::string& b);
 struct ForceField {
     std::unordered_map<std::string, PseudoAtomParams> pseudo_atoms;
     std::unordered_map<NamePair, BinaryPairParams, NamePairHash> binary_pairs;
+    ModelSettings model;  // cut-offs, truncation, tail corrections, Ewald sum
 
     // Reads and checks a force-field file; throws FfError naming the file.
     static ForceField load(const std::filesystem::path& path);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/number_format.hpp"
+#include "lammps/model_mapping.hpp"
 #include "lammps/pair_style.hpp"
 
 namespace cellkit {
@@ -187,7 +188,7 @@ std::string dihedral_block(const DihedralTypeRegistry& dihedrals) {
 }  // namespace
 
 std::string generate_forcefield_file(const ForceField& force_field, const TypeRegistries& registries,
-                                     OptionalPairSetup pair_style, bool explicit_lb) {
+                                     OptionalPairSetup pair_style, bool explicit_lb, double box_len) {
     std::string masses = "\n# Masses\n";
     std::string charges = "\n# Charges\n";
     std::size_t number = 0;
@@ -204,8 +205,12 @@ std::string generate_forcefield_file(const ForceField& force_field, const TypeRe
 
     SourceSet sources;  // filled by the pair block, printed before it
     const std::string pairs = pair_coefficients(force_field, registries, explicit_lb, sources);
-    return header(registries, pair_style, explicit_lb) + sources_block(sources) + masses +
-           gen_pair_style_setup(pair_style, explicit_lb) + pairs + bond_block(registries.bonds) +
+    const std::string pair_block =
+        pair_style == PairSetup::ForceField
+            ? model_pair_block(resolve_model(force_field.model, box_len),
+                               !charged_types(registries, force_field).empty(), explicit_lb)
+            : gen_pair_style_setup(pair_style, explicit_lb);
+    return header(registries, pair_style, explicit_lb) + sources_block(sources) + masses + pair_block + pairs + bond_block(registries.bonds) +
            angle_block(registries.angles) + dihedral_block(registries.dihedrals) + charges;
 }
 

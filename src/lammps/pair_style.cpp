@@ -19,6 +19,7 @@ std::string gen_pair_style_setup(OptionalPairSetup pair_style, bool explicit_lb)
             return heading + "pair_style lj/cut 10.0\n" + pair_modify;
         case PairSetup::LjCutCoulLong:
             return heading + "pair_style lj/cut/coul/long 10.0 10.0\n\nkspace_style pppm 1.0e-4\n" + pair_modify;
+        case PairSetup::ForceField: break;  // model_pair_block, which needs the force field and the box
     }
     return heading;
 }

@@ -4,21 +4,13 @@
 #include <optional>
 
 #include "common/number_format.hpp"
+#include "lammps/model_mapping.hpp"
 #include "lammps/resolve.hpp"
 
 namespace cellkit {
 namespace {
 
 using fmt::cat;
-
-// LAMMPS calls a system uncharged when the sum of the squared charges is 0, so a charge below about
-// 1e-162, whose square is 0 in double precision, counts as none.
-bool all_uncharged(const TypeRegistries& registries, const ForceField& force_field) {
-    return std::all_of(registries.atoms.entries().begin(), registries.atoms.entries().end(), [&](const auto& entry) {
-        const PseudoAtomParams* p = force_field.find(entry.first);
-        return p != nullptr && p->charge * p->charge == 0.0;
-    });
-}
 
 // Why the first species is not the water that "lj/cut/tip4p/long 1 2 1 1" describes (oxygen type
 // 1 bonded to two hydrogens of type 2, bond type 1 O-H, angle type 1 H-O-H), if it is not.
@@ -72,7 +64,7 @@ std::optional<std::string> hydrogen_well(const std::string& hydrogen, const Forc
 std::vector<std::string> preset_refusals(OptionalPairSetup pair_style, const ActiveSpeciesList& active,
                                          const TypeRegistries& registries, const ForceField& force_field) {
     std::vector<std::string> warnings;
-    if (has_long_range_coulomb(pair_style) && all_uncharged(registries, force_field)) {
+    if (has_long_range_coulomb(pair_style) && charged_types(registries, force_field).empty()) {
         warnings.push_back(cat("every atom type has charge 0, and LAMMPS refuses the kspace_style of the ",
                                pair_setup_name(*pair_style),
                                " preset for a system without charges (\"Must use kspace_modify gewald for uncharged "

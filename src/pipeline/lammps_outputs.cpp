@@ -7,6 +7,7 @@
 #include "common/number_format.hpp"
 #include "lammps/data_file.hpp"
 #include "lammps/forcefield_file.hpp"
+#include "lammps/model_mapping.hpp"
 #include "lammps/preset_refusals.hpp"
 #include "lammps/type_registry.hpp"
 
@@ -48,7 +49,8 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     // writes nothing. forcefield.lmp is small and composed whole; data.lmp streams to its file.
     check_data_file(request.active, request.coords, request.box_len);
     const std::string forcefield =
-        generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb);
+        generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb,
+                                 request.box_len);
     {
         // Two builds into one directory take turns from the first write to the last rename, so the
         // pair of files always comes from one build.
@@ -71,6 +73,10 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     for (std::string& warning : preset_refusals(request.pair_style, request.active, registries, request.force_field)) {
         summary.warnings.push_back(std::move(warning));
     }
+    for (std::string& warning :
+         model_warnings(request.pair_style, request.force_field, request.active, registries, request.box_len)) {
+        summary.warnings.push_back(std::move(warning));
+    }
     summary.extra_warning = std::move(request.extra_warning);
     summary.box_len = request.box_len;
     summary.n_atoms = totals.atoms;
@@ -81,7 +87,10 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     summary.n_bond_types = registries.bonds.size();
     summary.n_angle_types = registries.angles.size();
     summary.n_dihedral_types = registries.dihedrals.size();
-    summary.long_range_coulomb = has_long_range_coulomb(request.pair_style);
+    summary.long_range_coulomb =
+        has_long_range_coulomb(request.pair_style) ||
+        (request.pair_style == PairSetup::ForceField && request.force_field.model.charges.value_or(true) &&
+         !charged_types(registries, request.force_field).empty());
     return summary;
 }
 

@@ -81,7 +81,7 @@ PyType_Spec pair_setup_spec = {
     pair_setup_slots,
 };
 
-constexpr std::array kPresets = {PairSetup::Tip4p, PairSetup::LjCut, PairSetup::LjCutCoulLong};
+constexpr std::array kPresets = {PairSetup::Tip4p, PairSetup::LjCut, PairSetup::LjCutCoulLong, PairSetup::ForceField};
 
 }  // namespace
 

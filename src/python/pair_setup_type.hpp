@@ -1,4 +1,4 @@
-// The Python class PyPairSetup: three shared instances, one per preset.
+// The Python class PyPairSetup: one shared instance per pair style.
 #pragma once
 
 #include "python/py_ref.hpp"
@@ -7,7 +7,7 @@
 
 namespace cellkit::py {
 
-// Creates the class with its Tip4p, LjCut and LjCutCoulLong attributes and
+// Creates the class with its Tip4p, LjCut, LjCutCoulLong and ForceField attributes and
 // adds it to the module; returns -1 with an exception set on failure.
 int add_pair_setup_type(PyObject* module);
 
