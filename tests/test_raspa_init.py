@@ -20,6 +20,7 @@ WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methan
 PENTANE = str(EXAMPLES / "alkanes" / "pentane.json")
 MASS = {WATER: 15.9994 + 2 * 1.008, METHANE: 16.043, BUTANE: 2 * 15.035 + 2 * 14.027}
 CHARGES = {WATER: [-0.8476, 0.4238, 0.4238], METHANE: [0.0]}
+FF_DOC = json.loads((EXAMPLES / "force_field.json").read_text())
 
 
 def pack(species, counts, density, force_field=FF, cycles=2):
@@ -60,19 +61,29 @@ def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path):
     assert all(abs(run.thermo[term]) < 1e-4 for term in ("E_bond", "E_angle", "E_dihed")), run.thermo
 
 
-# (species, counts, density, cutoff: half the box edge or the file's 12 Å, Coulomb on)
-@pytest.mark.parametrize("species, counts, density, half, coulomb", [
-    ([WATER, METHANE], [8, 12], 500.0, True, True), ([METHANE], [2000], 400.0, False, False)])
-def test_raspa3_is_given_the_file_charges_and_a_cutoff_that_fits(species, counts, density, half, coulomb):
+# (species, counts, density, keys added to the example force field, what RASPA3 is given: van der Waals and
+# Coulomb cut-offs (None: half the box edge), shifted, tail corrections, Coulomb on)
+@pytest.mark.parametrize("species, counts, density, keys, given", [
+    ([WATER, METHANE], [8, 12], 500.0, {}, (None, None, False, False, True)),
+    ([METHANE], [2000], 400.0, {}, (12.0, None, False, False, False)),
+    ([WATER], [900], 1000.0, {"CutOff": 10.0, "TruncationMethod": "shifted", "TailCorrections": True,
+                              "CutOffCoulomb": 9.0}, (12.0, 9.0, True, True, True)),
+    ([WATER], [900], 1000.0, {"TruncationMethod": "truncated", "ChargeMethod": "None"},
+     (12.0, None, False, False, False)),
+])
+def test_raspa3_is_given_the_file_model_and_charges_with_cutoffs_that_fit(tmp_path, species, counts, density, keys,
+                                                                          given):
     active = [(i, ri._load_molecule(s), c) for i, (s, c) in enumerate(zip(species, counts))]
-    plan = ri._plan(active, ri._load_force_field(FF), density, 300.0, {})
-    assert plan["cutoff"] == (plan["box_len"] / 2 if half else 12.0) and plan["use_charge"] is coulomb
+    plan = ri._plan(active, ri._load_force_field(write_json(tmp_path / "ff.json", dict(FF_DOC, **keys))), density,
+                    300.0, {})
+    half = plan["box_len"] / 2
+    assert [plan[k] for k in ("cutoff_vdw", "cutoff_coulomb", "shifted", "tail_corrections", "use_charge")] == [
+        half if v is None else v for v in given]
     for k, _, count, atoms in plan["species"]:
         expected = [(*atom, q) for atom, q in zip(ri._load_molecule(species[k]).atoms, CHARGES[species[k]])]
         assert (count, atoms) == (counts[k], expected)
 
 
-FF_DOC = json.loads((EXAMPLES / "force_field.json").read_text())
 EICOSANE = {"Type": "rigid", "pseudoAtoms": [["CH3" if i in (0, 19) else "CH2", p.tolist()]
                                              for i, p in enumerate(zigzag(20))]}
 # (what differs from 50 waters at 500 kg/m³, the refusal); ff, mol: the text or document (None: missing) of a
@@ -137,7 +148,7 @@ def test_array_forms_read_like_objects_and_types_without_self_entry_have_no_lj(t
         [s["name"], "Lennard-Jones", s["parameters"]] for s in FF_DOC["SelfInteractions"]])
     ff = ri._load_force_field(FF)
     assert ri._load_force_field(write_json(tmp_path / "ff.json", as_arrays)).pseudo_atoms == ff.pseudo_atoms
-    assert (ff.pseudo_atoms["Ow"], ff.pseudo_atoms["Hw"], ff.cutoff) == (
-        ri._PseudoAtom(15.9994, -0.8476, 78.197, 3.166), ri._PseudoAtom(1.008, 0.4238, 0.0, 1.0), 12.0)
+    assert (ff.pseudo_atoms["Ow"], ff.pseudo_atoms["Hw"]) == (
+        ri._PseudoAtom(15.9994, -0.8476, 78.197, 3.166), ri._PseudoAtom(1.008, 0.4238, 0.0, 1.0))
     as_array = ri._load_molecule(write_json(tmp_path / "water.json", ["rigid", ri._load_molecule(WATER).atoms]))
     assert (as_array.name, as_array.atoms) == ("water", ri._load_molecule(WATER).atoms)

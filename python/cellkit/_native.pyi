@@ -1,7 +1,7 @@
 """Native extension module of cellkit, imported as `cellkit._native`."""
 
 from collections.abc import Buffer, Sequence
-from typing import ClassVar, SupportsFloat, SupportsIndex, final
+from typing import Any, ClassVar, SupportsFloat, SupportsIndex, final
 
 @final
 class PyPairSetup:
@@ -10,6 +10,7 @@ class PyPairSetup:
     Tip4p: ClassVar[PyPairSetup]
     LjCut: ClassVar[PyPairSetup]
     LjCutCoulLong: ClassVar[PyPairSetup]
+    ForceField: ClassVar[PyPairSetup]
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __int__(self) -> int: ...
     def __eq__(self, other: object) -> bool: ...
@@ -67,3 +68,6 @@ def pack_raspa_py(
     out_dir: str = ...,
 ) -> str:
     """Pack with RASPA3 subprocess and write LAMMPS files."""
+
+def _force_field_model_py(force_field: str, box_len: SupportsFloat | SupportsIndex) -> dict[str, Any]:
+    """The non-bonded model of a force-field file in a cubic box, as RASPA3 reads it."""

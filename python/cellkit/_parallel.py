@@ -32,7 +32,7 @@ def pack_packmol(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
     density: SupportsFloat | SupportsIndex,
-    pair_style: PyPairSetup | None = PyPairSetup.LjCut,
+    pair_style: PyPairSetup | None = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: str = "force_field.json",
     out_dir: str = ".",

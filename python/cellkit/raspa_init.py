@@ -20,11 +20,10 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, NoReturn
 
-__all__ = ["pack_with_raspa3"]
+__all__ = ["energies_with_raspa3", "model", "pack_with_raspa3"]
 
 INSTALL_COMMAND = "pip install 'cellkit[raspa]'"
 AVOGADRO = 6.02214076e23  # 1/mol
-DEFAULT_CUTOFF = 12.0  # Å: RASPA3's own default, used when the force field names no CutOffVDW
 # RASPA3 refuses to insert a molecule whose energy would exceed this (kelvin), so two atoms closer
 # than the distance at which their Lennard-Jones energy reaches it are never placed: a hard core.
 OVERLAP_ENERGY = 1e5
@@ -76,10 +75,13 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
       unlike pair; BinaryInteractions entries cannot be passed on and are ignored (with a warning).
       Pseudo-atoms without a SelfInteractions entry have epsilon 0 (sigma 1.0, which then scales
       nothing);
-    - each atom carries the charge of its pseudo-atom; with any charge present, RASPA3 sums the
-      Coulomb energy by Ewald;
-    - the Lennard-Jones and Coulomb cutoffs are the force field's CutOffVDW (12 Å if absent), cut
-      down to half the box edge when the box is smaller.
+    - each atom carries the charge of its pseudo-atom; with any charge present (and no
+      "ChargeMethod": "None"), RASPA3 sums the Coulomb energy by Ewald;
+    - the force field's own cut-offs, truncation and tail corrections, read as the force-field pair
+      style of the LAMMPS files reads them (CutOffVDW or CutOff, 12 Å if absent; TruncationMethod;
+      TailCorrections; CutOffCoulomb, half the box edge if absent or "auto"), each cut-off cut down
+      to half the box edge when the box is smaller. RASPA3's Python API sets the Ewald precision to
+      its default, 1e-6, whatever EwaldPrecision or EwaldParameters say.
 
     Species with count 0 are read but not inserted.
 
@@ -189,7 +191,6 @@ class _PseudoAtom:
 class _ForceField:
     path: str
     pseudo_atoms: dict[str, _PseudoAtom]
-    cutoff: float | None
     n_binary: int
 
 
@@ -198,6 +199,7 @@ class _Molecule:
     path: str
     name: str
     atoms: list[tuple[str, Vec3]]
+    rigid: bool = True  # "Type": "rigid" (any case); RASPA3 is given every molecule as a rigid body
 
 
 class _Fault(ValueError):
@@ -280,7 +282,6 @@ def _load_force_field(path: str) -> _ForceField:
             raise _Fault(f"expected an object at the top level, got {_show(doc)}")
         top = _fields("the top level", doc, (), ("MixingRule", "PseudoAtoms"))
         rule = _string("MixingRule", top["MixingRule"])
-        cutoff = _number("CutOffVDW", top["CutOffVDW"]) if "CutOffVDW" in top else None
         entries = _array("PseudoAtoms", top["PseudoAtoms"])
         self_entries = _array("SelfInteractions", top.get("SelfInteractions", []))
         n_binary = len(_array("BinaryInteractions", top.get("BinaryInteractions", [])))
@@ -309,7 +310,7 @@ def _load_force_field(path: str) -> _ForceField:
         raise ValueError(f"parsing {path}: {e}") from None
     if rule != "Lorentz-Berthelot":
         raise ValueError(f"unsupported MixingRule '{rule}' in {path} (only \"Lorentz-Berthelot\" is supported)")
-    return _ForceField(path, atoms, cutoff, n_binary)
+    return _ForceField(path, atoms, n_binary)
 
 
 def _self_parameters(name: str, fields: dict[str, Any] | None) -> tuple[float, float]:
@@ -337,11 +338,12 @@ def _load_molecule(path: str) -> _Molecule:
             xyz = _array(f"{where} position", position, 3)
             x, y, z = (_number(f"{where} {axis}", v) for axis, v in zip("xyz", xyz))
             atoms.append((_string(f"{where} type", kind), (x, y, z)))
+        kind = _string("Type", top["Type"]) if "Type" in top else ""
     except _Fault as e:
         raise ValueError(f"parsing {path}: {e}") from None
     if not atoms:
         raise ValueError(f"{path} defines no pseudoAtoms")
-    return _Molecule(path, Path(path).stem or "molecule", atoms)
+    return _Molecule(path, Path(path).stem or "molecule", atoms, kind.lower() == "rigid")
 
 
 # --- What RASPA3 is asked to do ------------------------------------------------------------------
@@ -418,19 +420,42 @@ def _plan(active: list[tuple[int, _Molecule, int]], ff: _ForceField, density: fl
                          f"would cover it {crowding:.1f} times (at most {MAX_CROWDING:g}); here up to {limit:.0f} "
                          "kg/m³ is accepted. Pack denser boxes with the Packmol route")
 
-    kinds = list(dict.fromkeys(kind for _, mol, _ in active for kind, _ in mol.atoms))
     # Bulkier molecules first: each needs a hole that smaller ones, inserted before, would have filled.
     order = sorted(range(len(active)), key=lambda k: -shapes[k].excluded_volume)
+    plan = _system_plan([active[k] for k in order], ff, box_len)
+    plan.update(temperature=temperature, cycles=cycles)
+    return plan
+
+
+def model(force_field_path: str | os.PathLike[str], box_len: float) -> dict[str, Any]:
+    """The force field's non-bonded model in a cube of edge `box_len` (Å), as the force-field pair style
+    of the LAMMPS files reads it: cutoff_vdw, cutoff_coulomb (Å), shifted, tail_corrections,
+    charges (False for "ChargeMethod": "None"), ewald_alpha (1/Å), kmax and ewald_precision."""
+    from . import _native  # the core's reader, so that both programs are given one model
+
+    try:
+        result: dict[str, Any] = _native._force_field_model_py(os.fsdecode(force_field_path), box_len)
+    except RuntimeError as e:
+        raise ValueError(str(e)) from None
+    return result
+
+
+def _system_plan(active: Sequence[tuple[int, _Molecule, int]], ff: _ForceField, box_len: float) -> dict[str, Any]:
+    """The force field and components RASPA3 is given, as plain data, species in the given order."""
+    settings = model(ff.path, box_len)
+    kinds = list(dict.fromkeys(kind for _, mol, _ in active for kind, _ in mol.atoms))
+    half = box_len / 2.0  # RASPA3 takes the nearest image only
     return {
         "box_len": box_len,
-        "cutoff": min(ff.cutoff if ff.cutoff is not None else DEFAULT_CUTOFF, box_len / 2.0),
-        "temperature": temperature,
-        "cycles": cycles,
-        "use_charge": any(ff.pseudo_atoms[k].charge != 0.0 for k in kinds),
+        "cutoff_vdw": min(settings["cutoff_vdw"], half),
+        "cutoff_coulomb": min(settings["cutoff_coulomb"], half),
+        "shifted": settings["shifted"],
+        "tail_corrections": settings["tail_corrections"],
+        "use_charge": settings["charges"] and any(ff.pseudo_atoms[k].charge != 0.0 for k in kinds),
         "pseudo_atoms": [(k, ff.pseudo_atoms[k]) for k in kinds],
-        # in insertion order: (position among the active species, name, count, [(type, position, charge)])
-        "species": [(k, active[k][1].name, active[k][2],
-                     [(kind, pos, ff.pseudo_atoms[kind].charge) for kind, pos in active[k][1].atoms]) for k in order],
+        # (position among the active species, name, count, [(type, position, charge)])
+        "species": [(k, mol.name, count, [(kind, pos, ff.pseudo_atoms[kind].charge) for kind, pos in mol.atoms])
+                    for k, mol, count in active],
     }
 
 
@@ -461,7 +486,7 @@ def _canonical_coords(plan: dict[str, Any], positions: list[Vec3]) -> list[list[
 
 # --- The RASPA3 run, in a child process ----------------------------------------------------------
 
-def _run_in_child(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
+def _run_in_child(plan: dict[str, Any]) -> Any:
     """Runs RASPA3 in a fresh interpreter: its calls hold the interpreter lock and ignore Ctrl-C.
 
     The plan goes in on the child's standard input, the result comes back on its standard output;
@@ -484,8 +509,7 @@ def _run_in_child(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
         raise RuntimeError(f"the RASPA3 process ended without a result (exit status {child.returncode})") from None
     if status != "ok":
         raise RuntimeError(f"RASPA3 failed: {payload}")
-    result: tuple[float, list[tuple[float, float, float]]] = payload
-    return result
+    return payload
 
 
 def _child_main() -> None:
@@ -494,20 +518,22 @@ def _child_main() -> None:
     result_fd = os.dup(1)
     os.dup2(2, 1)
     try:
-        result: tuple[str, Any] = ("ok", _simulate(plan))
+        job = _energies if "positions" in plan else _simulate
+        result: tuple[str, Any] = ("ok", job(plan))
     except Exception as e:  # noqa: BLE001 - handed to the parent, which raises it
         result = ("error", f"{type(e).__name__}: {e}")
     with os.fdopen(result_fd, "wb") as out:
         pickle.dump(result, out)
 
 
-def _simulate(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
-    raspa = _import_raspalib()
-    cutoff = plan["cutoff"]
+def _raspa_system(raspa: Any, plan: dict[str, Any], **kwargs: Any) -> Any:
+    """RASPA3's force field, components and system for the plan, in a cube of its box edge."""
     ff = raspa.ForceField([raspa.PseudoAtom(name, False, a.mass, a.charge) for name, a in plan["pseudo_atoms"]],
                           [raspa.VDWParameters(a.epsilon, a.sigma) for _, a in plan["pseudo_atoms"]],
-                          mixing_rule=raspa.ForceField.MixingRule.LORENTZ_BERTHELOT, cutoff_framework_vdw=cutoff,
-                          cutoff_molecule_vdw=cutoff, cutoff_coulomb=cutoff, use_charge=plan["use_charge"])
+                          mixing_rule=raspa.ForceField.MixingRule.LORENTZ_BERTHELOT,
+                          cutoff_framework_vdw=plan["cutoff_vdw"], cutoff_molecule_vdw=plan["cutoff_vdw"],
+                          cutoff_coulomb=plan["cutoff_coulomb"], shifted=plan["shifted"],
+                          tail_corrections=plan["tail_corrections"], use_charge=plan["use_charge"])
     components = []
     for component_id, (_, name, _, atoms) in enumerate(plan["species"]):
         defined = [raspa.Atom(position, charge, 1.0, 0, ff.find_pseudo_atom(kind), component_id)
@@ -518,9 +544,14 @@ def _simulate(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
         components.append(raspa.Component(ff, name, 0.0, 0.0, 0.0, defined_atoms=defined,
                                           particle_probabilities=moves))
     box_len = plan["box_len"]
-    system = raspa.System(ff, simulation_box=raspa.SimulationBox(box_len, box_len, box_len),
-                          external_temperature=plan["temperature"], components=components,
-                          initial_number_of_molecules=[count for _, _, count, _ in plan["species"]])
+    return raspa.System(ff, simulation_box=raspa.SimulationBox(box_len, box_len, box_len), components=components,
+                        **kwargs)
+
+
+def _simulate(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
+    raspa = _import_raspalib()
+    system = _raspa_system(raspa, plan, external_temperature=plan["temperature"],
+                           initial_number_of_molecules=[count for _, _, count, _ in plan["species"]])
     cycles = plan["cycles"]
     mc = raspa.MonteCarlo(number_of_cycles=cycles["n_prod_cycles"],
                           number_of_initialization_cycles=cycles["n_init_cycles"],
@@ -529,3 +560,64 @@ def _simulate(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
     mc.run()
     done = mc.systems[0]  # the run works on copies of the systems it was given
     return done.simulation_box.length_a, [tuple(atom.position) for atom in done.atom_data]
+
+
+# RASPA3 reports energies in amu·Å²/ps² per molecule (10 J/mol) and turns them into kelvin with its own
+# constants; kelvin to kcal/mol as everywhere in cellkit.
+RASPA3_KELVIN = 1.6605402e-27 * 1e-20 / 1e-24 * 6.0221419947e23 / 8.314464919
+KCAL_PER_KELVIN = 0.0019872041
+DEFAULT_EWALD_PRECISION = 1e-6  # what RASPA3's Python API sums Ewald at
+
+
+def _energies(plan: dict[str, Any]) -> dict[str, float]:
+    raspa = _import_raspalib()
+    system = _raspa_system(raspa, plan, initial_positions=plan["positions"],
+                           initial_number_of_molecules=[0] * len(plan["species"]))
+    placed = [tuple(atom.position) for atom in system.atom_data]
+    expected = [tuple(p) for positions in plan["positions"] for p in positions]
+    if placed != expected:
+        raise RuntimeError("RASPA3 did not place the atoms at the positions given")
+    e = system.compute_total_energies()
+    vdw, coulomb, total = (RASPA3_KELVIN * KCAL_PER_KELVIN * v
+                           for v in (e.van_der_waals_energy(), e.coulomb_energy(), e.potential_energy()))
+    # Rigid molecules have no intramolecular terms, so what is left of the total is the tail correction.
+    tail = total - vdw - coulomb if plan["tail_corrections"] else 0.0
+    return {"vdw": vdw, "tail": tail, "coulomb": coulomb, "total": total}
+
+
+def energies_with_raspa3(counts: Sequence[int], force_field_path: str | os.PathLike[str],
+                         molecule_paths: Sequence[str | os.PathLike[str]], coords: Sequence[Sequence[float]],
+                         box_len: float) -> dict[str, float]:
+    """RASPA3's energy of a given configuration under the force field's own model (see `model`), in kcal/mol.
+
+    `coords` holds one [x, y, z] per atom in canonical order (species in the given order, their
+    molecules one after another, each molecule's atoms in file order), in a cube of edge `box_len`
+    (Å). Molecules are rigid bodies for RASPA3's Python API, which has no bonded terms: only the
+    energy between molecules is evaluated. Returns "vdw" (pair sum), "tail" (tail correction),
+    "coulomb" (real-space, reciprocal, self and exclusion terms of the Ewald sum) and "total".
+    BinaryInteractions cannot be passed on (see `pack_with_raspa3`).
+
+    Raises ImportError without raspalib, ValueError for unusable inputs, RuntimeError when RASPA3 fails.
+    """
+    counts = _check_counts(counts, molecule_paths)
+    box_len = _check_positive("box_len", box_len, "Å")
+    _import_raspalib()
+    force_field = _load_force_field(os.fspath(force_field_path))
+    molecules = [_load_molecule(os.fspath(p)) for p in molecule_paths]
+    active = [(i, mol, count) for i, (mol, count) in enumerate(zip(molecules, counts)) if count > 0]
+    for _, mol, _ in active:
+        for kind, _ in mol.atoms:
+            if kind not in force_field.pseudo_atoms:
+                raise ValueError(f"pseudo-atom type '{kind}' of {mol.path} is not in {force_field.path}")
+    expected = sum(count * len(mol.atoms) for _, mol, count in active)
+    if len(coords) != expected:
+        raise ValueError(f"{len(coords)} atom positions given, {expected} expected for these species and counts")
+    plan = _system_plan(active, force_field, box_len)
+    positions, start = [], 0
+    for _, mol, count in active:
+        n = count * len(mol.atoms)
+        positions.append([[float(v) for v in p] for p in coords[start:start + n]])
+        start += n
+    plan["positions"] = positions
+    result: dict[str, float] = _run_in_child(plan)
+    return result

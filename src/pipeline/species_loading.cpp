@@ -1,5 +1,6 @@
 #include "pipeline/species_loading.hpp"
 
+#include <cmath>
 #include <unordered_set>
 
 #include "common/file_io.hpp"
@@ -28,6 +29,11 @@ LoadedInputs load_molecules(const std::filesystem::path& force_field, const std:
         if (counts[i] == 0) loaded.skipped.push_back(loaded.molecules[i].name);
     }
     return loaded;
+}
+
+NonBondedModel load_model(const std::filesystem::path& force_field, double box_len) {
+    if (!(std::isfinite(box_len) && box_len > 0.0)) fail("box edge must be a positive number of \u00c5, got ", box_len);
+    return resolve_model(ForceField::load(force_field).model, box_len);
 }
 
 }  // namespace cellkit

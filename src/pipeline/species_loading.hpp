@@ -8,6 +8,7 @@
 
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
+#include "ff/nonbonded_model.hpp"
 
 namespace cellkit {
 
@@ -20,5 +21,10 @@ struct LoadedInputs {
 // Throws Error with the first fault: list shapes, force field, species, names.
 LoadedInputs load_molecules(const std::filesystem::path& force_field, const std::vector<std::filesystem::path>& species,
                             const std::vector<std::uint64_t>& counts);
+
+// The non-bonded model of a force-field file in a cubic box of edge `box_len` (Å), as RASPA3 and
+// the force-field pair style read it; throws Error for a broken file or a box edge that is not a
+// positive number.
+NonBondedModel load_model(const std::filesystem::path& force_field, double box_len);
 
 }  // namespace cellkit

@@ -9,5 +9,6 @@ namespace cellkit::py {
 int add_pack_packmol(PyObject* module);
 int add_pack_from_coords(PyObject* module);
 int add_pack_raspa(PyObject* module);
+int add_force_field_model(PyObject* module);
 
 }  // namespace cellkit::py

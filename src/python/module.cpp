@@ -3,6 +3,7 @@
 
 namespace {
 
+using cellkit::py::add_force_field_model;
 using cellkit::py::add_pack_from_coords;
 using cellkit::py::add_pack_packmol;
 using cellkit::py::add_pack_raspa;
@@ -10,7 +11,8 @@ using cellkit::py::add_pair_setup_type;
 
 // Import fails at the first step that fails; the order is the attribute order.
 int exec_native(PyObject* module) {
-    constexpr int (*steps[])(PyObject*) = {add_pair_setup_type, add_pack_packmol, add_pack_from_coords, add_pack_raspa};
+    constexpr int (*steps[])(PyObject*) = {add_pair_setup_type, add_pack_packmol, add_pack_from_coords, add_pack_raspa,
+                                                add_force_field_model};
     for (auto step : steps) {
         if (step(module) < 0) {
             return -1;
