@@ -28,9 +28,12 @@ def build(species, counts, coords, box_len, out, force_field=FORCE_FIELD, **opti
     ("Tip4p", False, {"water": 8, "butane": 0, "methane": 4}, ""),
     ("LjCut", False, {"methane": 4, "butane": 4}, ""),
     ("LjCutCoulLong", True, {"water": 6, "butane": 3, "methane": 2}, ""),
+    ("ForceField", True, {"water": 6, "butane": 3, "methane": 2}, ""),
+    ("ForceField", False, {"butane": 3, "methane": 3}, ""),
     (None, True, {"water": 6, "methane": 3}, "pair_style lj/cut/coul/long 10.0\nkspace_style pppm 1.0e-4"),
     (None, False, {"butane": 3, "methane": 3}, "pair_style lj/cut 10.0"),
-], ids=["tip4p", "lj-cut", "lj-cut-coul-long", "none-coul-long", "none-lj-cut"])
+], ids=["tip4p", "lj-cut", "lj-cut-coul-long", "force-field", "force-field-uncharged", "none-coul-long",
+        "none-lj-cut"])
 def test_lammps_accepts_each_pair_style_preset(lmp, tmp_path, preset, explicit_lb, species_counts, pair_setup):
     coords, box_len = lattice([template(SPECIES[n]) for n, c in species_counts.items() for _ in range(c)], 8.0)
     summary = build([SPECIES[n] for n in species_counts], list(species_counts.values()), coords, box_len, tmp_path,

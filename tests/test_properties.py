@@ -19,7 +19,7 @@ from cellkit import _native
 from helpers import EXAMPLES, bonded_terms, lammps_verdict, lattice, write_json
 
 P = _native.PyPairSetup
-PRESETS = [P.Tip4p, P.LjCut, P.LjCutCoulLong, None]
+PRESETS = [P.Tip4p, P.LjCut, P.LjCutCoulLong, P.ForceField, None]
 ENTRIES = [_native.pack_from_coords_py, _native.pack_packmol_py, _native.pack_raspa_py]
 DOCUMENTED = (TypeError, ValueError, OverflowError, RuntimeError)
 # A C++ exception that is not the build's own message would reach Python with a text like these
@@ -213,6 +213,10 @@ def systems(draw):
                  "source": draw(sources)}] if len(used) > 1 else []
     force_field = {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": atoms, "SelfInteractions": selfs,
                    "BinaryInteractions": binaries}
+    force_field |= draw(st.fixed_dictionaries({}, optional={  # the model the force-field pair style writes
+        "CutOffVDW": st.floats(4.0, 14.0), "TruncationMethod": st.sampled_from(["shifted", "truncated"]),
+        "TailCorrections": st.booleans(), "CutOffCoulomb": st.one_of(st.just("auto"), st.floats(4.0, 14.0)),
+        "EwaldPrecision": st.sampled_from(["High", "Low", 1e-5]), "ChargeMethod": st.sampled_from(["Ewald", "None"])}))
     return force_field, species, counts, draw(st.sampled_from(PRESETS)), draw(st.booleans())
 
 

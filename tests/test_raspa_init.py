@@ -64,12 +64,12 @@ def test_real_raspa3_box_reaches_lammps_with_molecules_intact(lmp, tmp_path):
 # (species, counts, density, keys added to the example force field, what RASPA3 is given: van der Waals and
 # Coulomb cut-offs (None: half the box edge), shifted, tail corrections, Coulomb on)
 @pytest.mark.parametrize("species, counts, density, keys, given", [
-    ([WATER, METHANE], [8, 12], 500.0, {}, (None, None, False, False, True)),
-    ([METHANE], [2000], 400.0, {}, (12.0, None, False, False, False)),
-    ([WATER], [900], 1000.0, {"CutOff": 10.0, "TruncationMethod": "shifted", "TailCorrections": True,
-                              "CutOffCoulomb": 9.0}, (12.0, 9.0, True, True, True)),
-    ([WATER], [900], 1000.0, {"TruncationMethod": "truncated", "ChargeMethod": "None"},
-     (12.0, None, False, False, False)),
+    ([WATER, METHANE], [8, 12], 500.0, {}, (None, None, False, True, True)),
+    ([METHANE], [2000], 400.0, {}, (12.0, None, False, True, False)),
+    ([WATER], [900], 1000.0, {"CutOff": 10.0, "TruncationMethod": "shifted", "TailCorrections": False,
+                              "CutOffCoulomb": 9.0}, (12.0, 9.0, True, False, True)),
+    ([WATER], [900], 1000.0, {"TruncationMethod": "Shifted", "ChargeMethod": "None"},
+     (12.0, None, True, True, False)),
 ])
 def test_raspa3_is_given_the_file_model_and_charges_with_cutoffs_that_fit(tmp_path, species, counts, density, keys,
                                                                           given):
