@@ -151,7 +151,7 @@ class Comparison:
     raspa3: dict[str, float]  # key of COMPARED -> kcal/mol
     lammps: dict[str, float]
     lammps_only: dict[str, float]  # terms RASPA3 is not given: intramolecular van der Waals, bonded terms
-    model: dict[str, Any]  # as cellkit.raspa_init.model gives it, for this box
+    model: dict[str, Any]  # as cellkit.raspa_init.model gives it, for this box; "charges" only if the box has some
     notes: list[str]
 
     def __str__(self) -> str:
@@ -165,7 +165,7 @@ class Comparison:
         lines.append("LAMMPS only: " + ", ".join(f"{label} {value:.6f}" for label, value in self.lammps_only.items()))
         m = self.model
         coulomb = (f"Coulomb cut-off {m['cutoff_coulomb']:.7g} Å, Ewald alpha {m['ewald_alpha']:.10g} 1/Å, kmax "
-                   + " ".join(map(str, m["kmax"])) if m["charges"] else "no electrostatics")
+                   + " ".join(map(str, m["kmax"])) if m["charges"] else "no charges")
         lines.append(f"model: Lennard-Jones cut-off {m['cutoff_vdw']:g} Å, {'shifted' if m['shifted'] else 'truncated'}, "
                      f"{'with' if m['tail_corrections'] else 'no'} tail corrections; {coulomb}")
         lines += [f"note: {note}" for note in self.notes]
@@ -226,15 +226,17 @@ def compare_with_raspa3(species: Sequence[str | os.PathLike[str]], counts: Seque
     evdwl, ecoul, elong, ebond, eangle, edihed, intra, inter = map(float, lines[header + 1].split()[1:])
     lammps = {"vdw": inter, "tail": evdwl - intra - inter, "coulomb": ecoul + elong}
     lammps["total"] = lammps["vdw"] + lammps["tail"] + lammps["coulomb"]
+    ff = raspa_init._load_force_field(os.fspath(force_field))
     model = raspa_init.model(force_field, box_len)
+    model["charges"] = model["charges"] and any(ff.pseudo_atoms[kind].charge != 0.0 for kind in set(names))
     return Comparison(os.fsdecode(data), raspa3, lammps,
                       {"van der Waals within molecules": intra, "bonds": ebond, "angles": eangle,
                        "dihedrals": edihed},
-                      model, _notes(setup, model, molecules, counts, force_field, box_len))
+                      model, _notes(setup, model, molecules, counts, ff, box_len))
 
 
-def _notes(setup: str, model: dict[str, Any], molecules: list[Any], counts: Sequence[int],
-           force_field: str | os.PathLike[str], box_len: float) -> list[str]:
+def _notes(setup: str, model: dict[str, Any], molecules: list[Any], counts: Sequence[int], ff: Any,
+           box_len: float) -> list[str]:
     """Why the two programs may differ on this box, beyond rounding."""
     from . import raspa_init
 
@@ -251,7 +253,6 @@ def _notes(setup: str, model: dict[str, Any], molecules: list[Any], counts: Sequ
     if model["charges"] and model["ewald_precision"] != raspa_init.DEFAULT_EWALD_PRECISION:
         notes.append("RASPA3's Python API sums Ewald at its default precision, 1e-6, not at the force field's "
                      "EwaldPrecision or EwaldParameters: the Coulomb energies differ within those precisions")
-    ff = raspa_init._load_force_field(os.fspath(force_field))
     if ff.n_binary:
         notes.append(f"RASPA3's Python API cannot be given the {ff.n_binary} BinaryInteractions entries: its unlike "
                      "pairs all follow Lorentz-Berthelot mixing")

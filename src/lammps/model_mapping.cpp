@@ -54,35 +54,50 @@ std::string precision_source(const ModelSettings& s) {
     return p.written.empty() ? cat("EwaldPrecision ", p.value) : cat("EwaldPrecision ", p.written, " = ", p.value);
 }
 
-// True when some two atoms of the molecule are more than three bonds apart (or not joined at all):
-// LAMMPS leaves out only the pairs within three bonds (special_bonds 0 0 0).
-bool has_distant_pairs(const Molecule& m) {
+// How far apart the atoms of a molecule may be in bonds. LAMMPS leaves out the pairs within three
+// bonds (special_bonds 0 0 0) as RASPA3 does; the pairs farther apart it cuts off and shifts.
+enum class Reach { WithinThreeBonds, Farther, Unjoined };
+
+Reach reach(const Molecule& m) {
     const std::size_t n = m.pseudo_atoms.size();
     std::vector<std::vector<std::size_t>> neighbours(n);
     for (const AtomPair& b : m.connectivity) {
         neighbours[b[0]].push_back(b[1]);
         neighbours[b[1]].push_back(b[0]);
     }
-    std::vector<int> depth(n, -1);
-    for (std::size_t start = 0; start < n; ++start) {
-        std::fill(depth.begin(), depth.end(), -1);
+    // Breadth first from `start`, no deeper than `limit` bonds; the number of atoms reached.
+    std::vector<std::size_t> depth(n);
+    auto reached_from = [&](std::size_t start, std::size_t limit) {
+        std::fill(depth.begin(), depth.end(), n);
         std::deque<std::size_t> queue{start};
         depth[start] = 0;
         std::size_t reached = 1;
         while (!queue.empty()) {
             const std::size_t a = queue.front();
             queue.pop_front();
-            if (depth[a] == 3) continue;
+            if (depth[a] == limit) continue;
             for (const std::size_t b : neighbours[a]) {
-                if (depth[b] >= 0) continue;
+                if (depth[b] != n) continue;
                 depth[b] = depth[a] + 1;
                 ++reached;
                 queue.push_back(b);
             }
         }
-        if (reached < n) return true;
+        return reached;
+    };
+    if (n == 0 || reached_from(0, n) < n) return n == 0 ? Reach::WithinThreeBonds : Reach::Unjoined;
+    for (std::size_t start = 0; start < n; ++start) {
+        if (reached_from(start, 3) < n) return Reach::Farther;
     }
-    return false;
+    return Reach::WithinThreeBonds;
+}
+
+// Whether some two atoms of a flexible molecule more than three bonds apart can be farther apart
+// than the cut-off: not when all its bonds laid end to end, stretched by a tenth, stay within it.
+bool may_reach_beyond(const ResolvedMolecule& m, double cutoff) {
+    double length = 0.0;
+    for (const BondRecord& b : m.bonds) length += b.bond.r0;
+    return 1.1 * length > cutoff;
 }
 
 // What of the file's model this box and LAMMPS cannot reproduce.
@@ -106,14 +121,19 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
     };
     beyond_half(m.cutoff_vdw, vdw_source(m.settings), "Lennard-Jones");
     if (charged && m.charges) beyond_half(m.cutoff_coulomb, coulomb_source(m.settings), "Coulomb");
+    const bool shift = m.shifted && !m.tail_corrections;
     for (const ActiveSpecies& s : active) {
         const Molecule& molecule = *s.resolved.molecule;
-        if (molecule.rigid || !has_distant_pairs(molecule)) continue;
+        if (molecule.rigid) continue;
+        const Reach r = reach(molecule);
+        if (r == Reach::WithinThreeBonds) continue;
+        const bool beyond = r == Reach::Unjoined || may_reach_beyond(s.resolved, m.cutoff_vdw);
+        if (!shift && !beyond) continue;
         warnings.push_back(cat("species '", molecule.name,
                                "' is flexible: RASPA3 adds the Lennard-Jones energy of its atoms more than three bonds "
-                               "apart without cut-off or shift, LAMMPS with the cut-off",
-                               m.shifted && !m.tail_corrections ? " and shift" : "",
-                               " of its pair style, so their intramolecular energies differ"));
+                               "apart without cut-off or shift, LAMMPS ",
+                               shift && beyond ? "shifts it and cuts it off" : shift ? "shifts it" : "cuts it off",
+                               " as the pair style says, so their intramolecular energies differ"));
     }
 }
 

@@ -134,51 +134,56 @@ TEST_F(Model, PairBlockNamesItsKeys) {
 TEST_F(Model, WarningsSayWhatLammpsCannotFollow) {
     const Molecule co2 = molecule("CO2", {{"O", {0, 0, 1.149}}, {"C", {0, 0, 0}}, {"O", {0, 0, -1.149}}},
                                   {{0, 1}, {1, 2}}, true);
-    const Molecule chain = molecule("pentane", {{"C", {}}, {"C", {}}, {"C", {}}, {"C", {}}, {"C", {}}},
-                                    {{0, 1}, {1, 2}, {2, 3}, {3, 4}});
-    const Molecule butane = molecule("butane", {{"C", {}}, {"C", {}}, {"C", {}}, {"C", {}}}, {{0, 1}, {1, 2}, {2, 3}});
-    Molecule pentane = chain, short_chain = butane;
-    for (Molecule* m : {&pentane, &short_chain}) {
+    Molecule pentane = molecule("pentane", {{"C", {}}, {"C", {}}, {"C", {}}, {"C", {}}, {"C", {}}},
+                                {{0, 1}, {1, 2}, {2, 3}, {3, 4}});
+    Molecule butane = molecule("butane", {{"C", {}}, {"C", {}}, {"C", {}}, {"C", {}}}, {{0, 1}, {1, 2}, {2, 3}});
+    for (Molecule* m : {&pentane, &butane}) {
         m->bond_entries = {{{"C", "C"}, "HARMONIC", {96500.0, 1.54}}};
         m->bend_entries = {{{"C", "C", "C"}, "HARMONIC", {62500.0, 114.0}}};
         m->torsion_entries = {{{"C", "C", "C", "C"}, "TRAPPE", {0.0, 355.03, -68.19, 791.32}}};
     }
-    const ActiveSpeciesList box = active({{&co2, 10}, {&pentane, 1}, {&short_chain, 1}});
-    const ForceField ff = load(R"("TruncationMethod": "shifted", "TailCorrections": true, "CutOffCoulomb": 16,)");
-    const TypeRegistries registries = build_type_registries(box, ff);
+    const Molecule apart = molecule("apart", {{"O", {}}, {"O", {0, 0, 3}}});  // flexible, its atoms unjoined
+    const ActiveSpeciesList box = active({{&co2, 10}, {&pentane, 1}, {&butane, 1}, {&apart, 1}});
+    const auto warnings = [&](OptionalPairSetup style, const std::string& keys, double edge) {
+        const ForceField ff = load(keys);
+        return model_warnings(style, ff, box, build_type_registries(box, ff), edge);
+    };
     const std::string charges = "atom types O, C carry charges, but ";
-    EXPECT_EQ(model_warnings(PairSetup::LjCut, ff, box, registries, 30.0),
+    const std::string tail_keys = R"("TruncationMethod": "shifted", "TailCorrections": true, "CutOffCoulomb": 16,)";
+    EXPECT_EQ(warnings(PairSetup::LjCut, tail_keys, 30.0),
               std::vector<std::string>{charges +
                                        "the LjCut preset (pair_style lj/cut) has no electrostatics: LAMMPS will "
                                        "simulate the box without them; choose the force-field pair style for the "
                                        "force-field file's own model"});
-    EXPECT_TRUE(model_warnings(PairSetup::LjCutCoulLong, ff, box, registries, 30.0).empty());
+    EXPECT_TRUE(warnings(PairSetup::LjCutCoulLong, tail_keys, 30.0).empty());
     const std::string beyond =
         " is more than half the box edge (15 \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the "
         "nearest, so the two programs simulate different models in this box; lower the cut-off in the force-field "
         "file or build a larger box";
-    EXPECT_EQ(model_warnings(PairSetup::ForceField, ff, box, registries, 30.0),
+    const std::string flexible =
+        "' is flexible: RASPA3 adds the Lennard-Jones energy of its atoms more than three bonds apart without cut-off "
+        "or shift, LAMMPS ";
+    const std::string differ = " as the pair style says, so their intramolecular energies differ";
+    // Not shifted, pentane's 6.2 Å of bonds reach no 12 Å cut-off; atoms unjoined reach anything.
+    EXPECT_EQ(warnings(PairSetup::ForceField, tail_keys, 30.0),
               (std::vector<std::string>{
                   "TruncationMethod shifted with TailCorrections true: LAMMPS cannot shift the Lennard-Jones potential "
                   "and add tail corrections at once, so forcefield.lmp keeps the tail corrections, which act on the "
                   "pressure, and leaves the potential unshifted, which changes no force; energies differ from "
                   "RASPA3's by the shift at the cut-off of every pair inside it",
                   "the Coulomb cut-off of 16 \u00c5 (CutOffCoulomb 16)" + beyond,
-                  "species 'pentane' is flexible: RASPA3 adds the Lennard-Jones energy of its atoms more than three "
-                  "bonds apart without cut-off or shift, LAMMPS with the cut-off of its pair style, so their "
-                  "intramolecular energies differ"}));
-    const ForceField off = load(R"("ChargeMethod": "None", "CutOffVDW": 14,)");
-    EXPECT_EQ(model_warnings(PairSetup::ForceField, off, box, registries, 27.0),
+                  "species 'apart" + flexible + "cuts it off" + differ}));
+    EXPECT_EQ(warnings(PairSetup::ForceField, R"("ChargeMethod": "None", "CutOffVDW": 16, "TruncationMethod":
+                                                  "shifted",)", 30.0),
               (std::vector<std::string>{
                   charges + "ChargeMethod None in the force-field file switches electrostatics off: LAMMPS, as "
                             "RASPA3, will simulate the box without them",
-                  "the Lennard-Jones cut-off of 14 \u00c5 (CutOffVDW 14) is more than half the box edge (13.5 "
-                  "\u00c5): LAMMPS counts every periodic image within it, RASPA3 only the nearest, so the two "
-                  "programs simulate different models in this box; lower the cut-off in the force-field file or "
-                  "build a larger box",
-                  "species 'pentane' is flexible: RASPA3 adds the Lennard-Jones energy of its atoms more than three "
-                  "bonds apart without cut-off or shift, LAMMPS with the cut-off of its pair style, so their "
-                  "intramolecular energies differ"}));
+                  "the Lennard-Jones cut-off of 16 \u00c5 (CutOffVDW 16)" + beyond,
+                  "species 'pentane" + flexible + "shifts it" + differ,
+                  "species 'apart" + flexible + "shifts it and cuts it off" + differ}));
+    EXPECT_EQ(warnings(PairSetup::ForceField, R"("CutOffVDW": 6.5,)", 30.0),
+              (std::vector<std::string>{"species 'pentane" + flexible + "cuts it off" + differ,
+                                        "species 'apart" + flexible + "cuts it off" + differ}));
 }
 
 }  // namespace
