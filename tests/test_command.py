@@ -69,7 +69,10 @@ def test_usage_errors_exit_2_failures_exit_1_and_neither_writes(tmp_path, monkey
             (1, ok[:-1] + ("0", *build[8:12]), "error: density must be positive"),
             (1, build + ("--species", "nope.json"), "error: reading nope.json: "),
             (1, build + ("--coords", "bad.json"), "error: bad.json: entry 1 is not [x, y, z]: [1, 2]"),
-            (1, build + ("--coords", "no.xyz"), "error: reading no.xyz: No such file or directory")]:
+            (1, build + ("--coords", "no.xyz"), "error: reading no.xyz: No such file or directory"),
+            (1, ("compare", "out", "--species", WATER, "--counts", "2", "3"), "error: --species has 1 entries but "
+                                                                            "--counts has 2 (they must match 1:1)"),
+            (1, ("compare", "out", "--species", WATER, "--counts", "2"), "error: no data.lmp in out")]:
         run = command(*args)
         assert (run.returncode, run.stdout, "usage:" in run.stderr) == (code, "", code == 2), (args, run.stderr)
         assert fragment in run.stderr and "Traceback" not in run.stderr and not (tmp_path / "out").exists(), run.stderr

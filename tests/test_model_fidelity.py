@@ -39,7 +39,8 @@ def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], position
         tail_corrections=ff.get("TailCorrections", False), use_charge=True)
     components, start, per_component = [], 0, []
     for k, (mol, count) in enumerate(zip(molecules, counts)):
-        atoms = [r.Atom(tuple(p), charges[t], 1.0, 0, force_field.find_pseudo_atom(t), k) for t, p in mol["pseudoAtoms"]]
+        atoms = [r.Atom(tuple(p), charges[t], 1.0, 0, force_field.find_pseudo_atom(t), k)
+                 for t, p in mol["pseudoAtoms"]]
         components.append(r.Component(force_field, f"c{k}", 0.0, 0.0, 0.0, defined_atoms=atoms,
                                       particle_probabilities=r.MCMoveProbabilities(translation_probability=1.0)))
         per_component.append(positions[start:start + count * len(atoms)])

@@ -166,7 +166,8 @@ class Comparison:
         m = self.model
         coulomb = (f"Coulomb cut-off {m['cutoff_coulomb']:.7g} Å, Ewald alpha {m['ewald_alpha']:.10g} 1/Å, kmax "
                    + " ".join(map(str, m["kmax"])) if m["charges"] else "no charges")
-        lines.append(f"model: Lennard-Jones cut-off {m['cutoff_vdw']:g} Å, {'shifted' if m['shifted'] else 'truncated'}, "
+        truncation = "shifted" if m["shifted"] else "truncated"
+        lines.append(f"model: Lennard-Jones cut-off {m['cutoff_vdw']:g} Å, {truncation}, "
                      f"{'with' if m['tail_corrections'] else 'no'} tail corrections; {coulomb}")
         lines += [f"note: {note}" for note in self.notes]
         return "\n".join(lines)

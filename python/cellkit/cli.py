@@ -244,13 +244,16 @@ def _subparser(sub: Any, name: str, help: str) -> argparse.ArgumentParser:
     return parser
 
 
-def _pack_options(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json",
-                   help="one molecule file per species")
+def _input_options(p: argparse.ArgumentParser, species_help: str) -> None:
+    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json", help=species_help)
     p.add_argument("--counts", nargs="+", required=True, type=_count, metavar="N",
                    help="number of molecules of each species, in the order of --species")
     p.add_argument("--force-field", default="force_field.json", metavar="FILE.json",
                    help="force-field file (default: %(default)s)")
+
+
+def _pack_options(p: argparse.ArgumentParser) -> None:
+    _input_options(p, "one molecule file per species")
     p.add_argument("--out-dir", default=".", metavar="DIR",
                    help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
     p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="force-field",
@@ -317,12 +320,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = _subparser(commands, "compare", "compare LAMMPS's energy of a built box with RASPA3's")
     p.add_argument("out_dir", metavar="OUT_DIR", help="directory holding data.lmp and forcefield.lmp")
-    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json",
-                   help="the molecule files the box was built from")
-    p.add_argument("--counts", nargs="+", required=True, type=_count, metavar="N",
-                   help="number of molecules of each species, in the order of --species")
-    p.add_argument("--force-field", default="force_field.json", metavar="FILE.json",
-                   help="force-field file (default: %(default)s)")
+    _input_options(p, "the molecule files the box was built from")
     p.set_defaults(run=_compare)
     return parser
 

@@ -236,6 +236,14 @@ void add_binary_pair(ForceField& ff, const BinaryInteractionEntry& entry, const 
     }
 }
 
+// True for `yes`, false for `no`, in any case; anything else is refused naming the key.
+bool choice(const std::string& value, std::string_view key, std::string_view yes, std::string_view no,
+            const std::string& shown) {
+    if (equals_ignoring_ascii_case(value, yes)) return true;
+    if (equals_ignoring_ascii_case(value, no)) return false;
+    fail("unsupported ", key, " '", value, "' in ", shown, " (\"", yes, "\" or \"", no, "\")");
+}
+
 // The keys that name a choice are checked against the names RASPA3 knows (in any case, as it
 // reads them), so a misspelt choice is refused rather than read as the default.
 ModelSettings model_settings(const ForceFieldRaw& raw, const std::string& shown) {
@@ -246,24 +254,10 @@ ModelSettings model_settings(const ForceFieldRaw& raw, const std::string& shown)
         model.cutoff_vdw = raw.cutoff;
         model.cutoff_vdw_key = "CutOff";
     }
-    if (const auto& method = raw.truncation_method) {
-        if (equals_ignoring_ascii_case(*method, "shifted")) {
-            model.shifted = true;
-        } else if (equals_ignoring_ascii_case(*method, "truncated")) {
-            model.shifted = false;
-        } else {
-            fail("unsupported TruncationMethod '", *method, "' in ", shown, " (\"shifted\" or \"truncated\")");
-        }
+    if (raw.truncation_method) {
+        model.shifted = choice(*raw.truncation_method, "TruncationMethod", "shifted", "truncated", shown);
     }
-    if (const auto& method = raw.charge_method) {
-        if (equals_ignoring_ascii_case(*method, "Ewald")) {
-            model.charges = true;
-        } else if (equals_ignoring_ascii_case(*method, "None")) {
-            model.charges = false;
-        } else {
-            fail("unsupported ChargeMethod '", *method, "' in ", shown, " (\"Ewald\" or \"None\")");
-        }
-    }
+    if (raw.charge_method) model.charges = choice(*raw.charge_method, "ChargeMethod", "Ewald", "None", shown);
     check_settings(model, shown);
     return model;
 }

@@ -210,8 +210,9 @@ std::string generate_forcefield_file(const ForceField& force_field, const TypeRe
             ? model_pair_block(resolve_model(force_field.model, box_len),
                                !charged_types(registries, force_field).empty(), explicit_lb)
             : gen_pair_style_setup(pair_style, explicit_lb);
-    return header(registries, pair_style, explicit_lb) + sources_block(sources) + masses + pair_block + pairs + bond_block(registries.bonds) +
-           angle_block(registries.angles) + dihedral_block(registries.dihedrals) + charges;
+    return header(registries, pair_style, explicit_lb) + sources_block(sources) + masses + pair_block + pairs +
+           bond_block(registries.bonds) + angle_block(registries.angles) + dihedral_block(registries.dihedrals) +
+           charges;
 }
 
 }  // namespace cellkit

@@ -107,7 +107,8 @@ TEST_F(Model, PairBlockNamesItsKeys) {
                   "kspace_modify gewald 0.22565308299475817 kmax/ewald 7 7 7  # RASPA3's Ewald alpha (1/\u00c5) and "
                   "wave vectors for this precision, Coulomb cut-off and box edge\n\n");
     // Shifted with tail corrections keeps the tail; no charges, or ChargeMethod None, no Ewald sum.
-    const NonBondedModel tail = resolve_model(load(R"("TruncationMethod": "shifted", "TailCorrections": true,)").model, 30);
+    const NonBondedModel tail =
+        resolve_model(load(R"("TruncationMethod": "shifted", "TailCorrections": true,)").model, 30);
     EXPECT_EQ(model_pair_block(tail, false, true),
               head +
                   "pair_style lj/cut 12  # CutOffVDW absent: RASPA3's 12; no charges in the box\n"
