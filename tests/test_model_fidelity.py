@@ -62,32 +62,35 @@ def rigid_copy(source: pathlib.Path, target: pathlib.Path, bonds: list) -> dict:
     return doc
 
 
-# RASPA3's example (folder, molecule file, bonds to add), molecules, density in kg/m³: methane (LJ shifted, no
-# tail), CO2 (LJ shifted; Coulomb auto), SPC/E water (LJ truncated with tail corrections; Coulomb absent)
-CASES = {"methane": ("methane_ua", "methane.json", [], 300, 400.0),
-         "CO2": ("co2_rigid", "CO2.json", [[0, 1], [1, 2]], 300, 700.0),
-         "water": ("water_spce_3site", "water.json", [[0, 1], [0, 2]], 500, 1000.0)}
+# (folder, [(molecule file, bonds to add)], counts, density in kg/m³): RASPA3's own methane (Lennard-Jones shifted, no
+# tail corrections), CO2 (as methane; Coulomb cut-off auto) and SPC/E water (truncated with tail corrections; no
+# Coulomb cut-off), then our SPC/E water with methane, which needs no files from outside the project.
+CASES = {"methane": ("methane_ua", [("methane.json", [])], [300], 400.0),
+         "CO2": ("co2_rigid", [("CO2.json", [[0, 1], [1, 2]])], [300], 700.0),
+         "water": ("water_spce_3site", [("water.json", [[0, 1], [0, 2]])], [500], 1000.0),
+         "water+methane": (EXAMPLES / "water_methane", [("water.json", []), ("methane.json", [])], [400, 20], 900.0)}
 
 
 @pytest.mark.parametrize("case", CASES)
 def test_lammps_and_raspa3_agree_on_raspa3s_own_example_systems(lmp, tmp_path, case):
-    folder, name, bonds, count, density = CASES[case]
-    source = raspa3_examples_dir() / folder
-    molecule = rigid_copy(source / name, tmp_path / name, bonds)
+    folder, files, counts, density = CASES[case]
+    source = folder if isinstance(folder, pathlib.Path) else raspa3_examples_dir() / folder
+    molecules = [rigid_copy(source / name, tmp_path / name, bonds) for name, bonds in files]
+    species = [tmp_path / name for name, _ in files]
     ff = json.loads((source / "force_field.json").read_text())
-    cellkit.pack.raspa([tmp_path / name], [count], density, init_cycles=5, equil_cycles=0, prod_cycles=5,
+    cellkit.pack.raspa(species, counts, density, init_cycles=5, equil_cycles=0, prod_cycles=5,
                        force_field=source / "force_field.json", out_dir=tmp_path)
     edge, atoms = read_atoms(str(tmp_path / "data.lmp"))
     positions = [list(atom[3:]) for atom in atoms]
     assert edge > 24.0  # the 12 Å cut-off fits
 
     run = run_lammps(lmp, tmp_path, lammps_script(thermo="step evdwl ecoul elong"))
-    vdw, coulomb = raspa3_energies(ff, [molecule], [count], positions, edge)
+    vdw, coulomb = raspa3_energies(ff, molecules, counts, positions, edge)
     assert run.thermo["E_vdwl"] == pytest.approx(vdw, rel=2e-6)
     assert run.thermo["E_coul"] + run.thermo["E_long"] == pytest.approx(coulomb, rel=5e-5, abs=1e-9)
 
     # cellkit compare reports the same two evaluations.
-    comparison = compare_with_raspa3([tmp_path / name], [count], tmp_path, source / "force_field.json")
+    comparison = compare_with_raspa3(species, counts, tmp_path, source / "force_field.json")
     assert comparison.lammps["vdw"] + comparison.lammps["tail"] == pytest.approx(run.thermo["E_vdwl"], rel=1e-12)
     assert comparison.raspa3["vdw"] + comparison.raspa3["tail"] == pytest.approx(vdw, rel=1e-9)
     assert comparison.raspa3["coulomb"] == pytest.approx(coulomb, rel=1e-9, abs=1e-12)
