@@ -133,14 +133,14 @@ std::string bond_block(const BondTypeRegistry& bonds) {
     std::size_t number = 0;
     for (const auto& [key, b] : bonds.entries()) {
         if (b.placeholder) {
-            out.append(cat("# WARNING: no Bonds entry for ", dashed(b.names),
+            out.append(cat(b.fixed ? "# WARNING: FIXED bond " : "# WARNING: no Bonds entry for ", dashed(b.names),
                            " -> DEFAULT placeholder constant used.\n# This bond MUST be constrained rigid (LAMMPS "
                            "`fix shake` or `fix rigid`).\n"));
         }
         const std::string line = cat("bond_coeff ", ++number, " (", dashed(b.names), ")");
         const std::string source =
             cat("the Bonds entry for ", dashed(b.names),
-                b.placeholder ? " or, for this rigid placeholder, the molecule's coordinates" : "");
+                b.placeholder && !b.fixed ? " or, for this rigid placeholder, the molecule's coordinates" : "");
         out.append(cat("bond_coeff ", number, " ", Fixed{finite(b.k, "k", line, source), 4}, " ",
                        Fixed{finite(b.r0, "r0", line, source), 6}, " # ", dashed(b.names), "\n"));
     }

@@ -17,25 +17,6 @@ constexpr double rigid_bond_k = 1000.0;
 constexpr double rigid_angle_k = 100.0;
 constexpr double degrees_per_radian = 57.29577951308232;
 
-// First entry, in file order, whose names match the atoms' names read either way.
-template <std::size_t N>
-const BondedEntry<N>* find_entry(const std::vector<BondedEntry<N>>& entries, const TypeNames<N>& names) {
-    for (const auto& entry : entries) {
-        if (std::equal(names.begin(), names.end(), entry.names.begin()) ||
-            std::equal(names.rbegin(), names.rend(), entry.names.begin())) {
-            return &entry;
-        }
-    }
-    return nullptr;
-}
-
-template <std::size_t N>
-TypeNames<N> type_names(const Molecule& m, const std::array<std::size_t, N>& atoms) {
-    TypeNames<N> names;
-    for (std::size_t n = 0; n < N; ++n) names[n] = m.pseudo_atoms[atoms[n]].type;
-    return names;
-}
-
 Vec3 difference(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 
 double length(const Vec3& v) { return std::sqrt((v[0] * v[0] + v[1] * v[1]) + v[2] * v[2]); }
@@ -47,7 +28,7 @@ const std::vector<double>& checked_parameters(const Molecule& m, const BondedEnt
                                               std::size_t count) {
     if (!equals_ignoring_ascii_case(entry.potential, potential)) {
         fail("molecule '", m.name, "': unsupported ", kind, " potential '", entry.potential, "' for ", dashed(names),
-             " (only ", potential, " is supported)");
+             " (only ", kind == "bond" ? "HARMONIC and FIXED are" : cat(potential, " is"), " supported)");
     }
     if (entry.parameters.size() != count) {
         fail("molecule '", m.name, "': ", potential, " ", kind, " ", dashed(names), " must have ", shape, ", got ",
@@ -60,6 +41,13 @@ ResolvedBond resolve_bond(const Molecule& m, const AtomPair& atoms) {
     ResolvedBond bond;
     bond.names = type_names(m, atoms);
     if (const BondEntry* entry = find_entry(m.bond_entries, bond.names)) {
+        if (equals_ignoring_ascii_case(entry->potential, "FIXED")) {
+            // RASPA3 holds the bond at r0: a constraint, as a rigid molecule's bonds are.
+            bond.r0 = checked_parameters(m, *entry, bond.names, "bond", "FIXED", "[r0]", 1)[0];
+            bond.k = rigid_bond_k;
+            bond.placeholder = bond.fixed = true;
+            return bond;
+        }
         const auto& p = checked_parameters(m, *entry, bond.names, "bond", "HARMONIC", "[k, r0]", 2);
         bond.k = (p[0] * kcal_per_kelvin) * 0.5;
         bond.r0 = p[1];

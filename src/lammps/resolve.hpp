@@ -1,6 +1,7 @@
 // Gives every bond, angle and dihedral of a species its LAMMPS parameters.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -24,7 +25,8 @@ struct ResolvedBond {
     TypeNames<2> names;                // connectivity orientation
     double k = 0.0;                    // kcal/mol/Å²
     double r0 = 0.0;                   // Å
-    bool placeholder = false;
+    bool placeholder = false;          // a constraint written with a placeholder constant
+    bool fixed = false;                // ... because its Bonds entry is FIXED [r0]
 };
 
 struct ResolvedAngle {
@@ -61,6 +63,26 @@ struct ResolvedMolecule {
 
 // Throws Error naming the molecule on a missing entry or unsupported potential.
 ResolvedMolecule resolve_molecule(const Molecule& molecule);
+
+// The first entry, in file order, whose names match these type names read either way; null if none.
+template <std::size_t N>
+const BondedEntry<N>* find_entry(const std::vector<BondedEntry<N>>& entries, const TypeNames<N>& names) {
+    for (const auto& entry : entries) {
+        if (std::equal(names.begin(), names.end(), entry.names.begin()) ||
+            std::equal(names.rbegin(), names.rend(), entry.names.begin())) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// The type names of these atoms of the molecule, in this order.
+template <std::size_t N>
+TypeNames<N> type_names(const Molecule& m, const std::array<std::size_t, N>& atoms) {
+    TypeNames<N> names;
+    for (std::size_t n = 0; n < N; ++n) names[n] = m.pseudo_atoms[atoms[n]].type;
+    return names;
+}
 
 // Canonical type keys, so a type read in either direction has one key.
 std::array<std::string, 2> norm_pair(const std::string& a, const std::string& b);

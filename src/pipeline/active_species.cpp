@@ -17,7 +17,11 @@ ActiveSelection resolve_active(const std::vector<Molecule>& molecules, const std
     const BondTypeRegistry bonds = build_bond_type_registry(selection.active);
     const AngleTypeRegistry angles = build_angle_type_registry(selection.active);
     for (const auto& [key, bond] : bonds.entries()) {
-        if (bond.placeholder) {
+        if (bond.fixed) {
+            selection.warnings.push_back(fmt::cat("bond ", dashed(bond.names), " is FIXED at ", bond.r0,
+                                                  " \u00c5 by its Bonds entry; written with a placeholder constant "
+                                                  "(set SHAKE or RIGID in your LAMMPS input)"));
+        } else if (bond.placeholder) {
             selection.warnings.push_back(fmt::cat("bond ", dashed(bond.names),
                                                   " has no Bonds entry; defaulted to rigid placeholder (set SHAKE "
                                                   "or RIGID in your LAMMPS input)"));

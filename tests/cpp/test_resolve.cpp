@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ff/type_names.hpp"
 #include "lammps/resolve.hpp"
 #include "test_support.hpp"
@@ -45,7 +47,10 @@ TEST(Resolve, FailuresNameMoleculeAndAtomTypes) {
         {chain({}, {}, {}),
          "molecule 'butane': no Bonds entry for CH3-CH2" + rigid_hint + "bond parameters or mark the molecule rigid"},
         {chain(first, {}, {}),
-         "molecule 'butane': unsupported bond potential 'HARMONIC ' for CH3-CH2 (only HARMONIC is supported)"},
+         "molecule 'butane': unsupported bond potential 'HARMONIC ' for CH3-CH2 (only HARMONIC and FIXED are "
+         "supported)"},
+        {chain({{{"CH2", "CH3"}, "fixed", {1.54, 2.0}}}, {}, {}),
+         "molecule 'butane': FIXED bond CH3-CH2 must have [r0], got [1.54, 2.0]"},
         {chain({{{"CH3", "CH2"}, "HARMONIC", {1e-5, 2.5e16, 3}}}, {}, {}),
          "molecule 'butane': HARMONIC bond CH3-CH2 must have [k, r0], got [1e-5, 2.5e16, 3.0]"},
         {chain(good_bonds, {}, {}), "molecule 'butane': no Bends entry for CH3-CH2-CH2" + rigid_hint +
@@ -84,6 +89,11 @@ TEST(Resolve, RigidPlaceholdersFromGeometry) {
         molecule("co2", {{"O", {1.606, -1.878, -1.898}}, {"C", {0, 0, 0}}, {"O", {-1.606, 1.878, 1.898}}},
                  {{0, 1}, {1, 2}}, true);
     EXPECT_EQ(resolve_molecule(co2).angles[0].angle.angle0, 180.0);
+
+    // A FIXED bond of a flexible molecule is a constraint at its r0 with the placeholder constant.
+    const ResolvedBond fixed =
+        resolve_molecule(chain({{{"CH2", "CH3"}, "FIXED", {1.54}}, good_bonds[1]}, good_bends, {})).bonds[0].bond;
+    EXPECT_EQ(std::tuple(fixed.k, fixed.r0, fixed.placeholder, fixed.fixed), std::tuple(1000.0, 1.54, true, true));
 }
 
 // Bond, angle, dihedral and binary-pair keys: the direction whose names compare smaller as bytes.
