@@ -53,30 +53,22 @@ def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], position
     return vdw + (total - vdw - coul), coul
 
 
-def rigid_copy(source: pathlib.Path, target: pathlib.Path, bonds: list) -> dict:
-    """RASPA3's rigid molecule file, with the Connectivity our loader asks of molecules of two or more atoms."""
-    doc = json.loads(source.read_text())
-    if bonds:
-        doc.update(Type="rigid", Connectivity=bonds)
-    write_json(target, doc)
-    return doc
-
-
-# (folder, [(molecule file, bonds to add)], counts, density in kg/m³): RASPA3's own methane (Lennard-Jones shifted, no
-# tail corrections), CO2 (as methane; Coulomb cut-off auto) and SPC/E water (truncated with tail corrections; no
-# Coulomb cut-off), then our SPC/E water with methane, which needs no files from outside the project.
-CASES = {"methane": ("methane_ua", [("methane.json", [])], [300], 400.0),
-         "CO2": ("co2_rigid", [("CO2.json", [[0, 1], [1, 2]])], [300], 700.0),
-         "water": ("water_spce_3site", [("water.json", [[0, 1], [0, 2]])], [500], 1000.0),
-         "water+methane": (EXAMPLES / "water_methane", [("water.json", []), ("methane.json", [])], [400, 20], 900.0)}
+# (folder, molecule files, counts, density in kg/m³): RASPA3's own methane (Lennard-Jones shifted, no tail corrections),
+# CO2 (as methane; Coulomb cut-off auto; rigid without Connectivity) and SPC/E water (truncated with tail corrections;
+# no Coulomb cut-off; no "Type" and no Connectivity), as they stand; then our SPC/E water with methane, which needs no
+# files from outside the project.
+CASES = {"methane": ("methane_ua", ["methane.json"], [300], 400.0),
+         "CO2": ("co2_rigid", ["CO2.json"], [300], 700.0),
+         "water": ("water_spce_3site", ["water.json"], [500], 1000.0),
+         "water+methane": (EXAMPLES / "water_methane", ["water.json", "methane.json"], [400, 20], 900.0)}
 
 
 @pytest.mark.parametrize("case", CASES)
 def test_lammps_and_raspa3_agree_on_raspa3s_own_example_systems(lmp, tmp_path, case):
     folder, files, counts, density = CASES[case]
     source = folder if isinstance(folder, pathlib.Path) else raspa3_examples_dir() / folder
-    molecules = [rigid_copy(source / name, tmp_path / name, bonds) for name, bonds in files]
-    species = [tmp_path / name for name, _ in files]
+    species = [source / name for name in files]
+    molecules = [json.loads(path.read_text()) for path in species]
     ff = json.loads((source / "force_field.json").read_text())
     cellkit.pack.raspa(species, counts, density, init_cycles=5, equil_cycles=0, prod_cycles=5,
                        force_field=source / "force_field.json", out_dir=tmp_path)

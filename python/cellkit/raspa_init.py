@@ -46,7 +46,9 @@ Vec3 = tuple[float, float, float]
 
 def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: str | os.PathLike[str],
                      molecule_paths: Sequence[str | os.PathLike[str]], n_equil_cycles: int, n_init_cycles: int,
-                     n_prod_cycles: int, temperature: float) -> tuple[float, list[list[float]]]:
+                     n_prod_cycles: int, temperature: float,
+                     templates: Sequence[Sequence[Sequence[float]] | None] | None = None,
+                     ) -> tuple[float, list[list[float]]]:
     """Fills a cubic box with molecules at a mass density and runs RASPA3's NVT Monte Carlo on it.
 
     Arguments: the number of molecules of each species (`counts`, one per file of `molecule_paths`),
@@ -83,7 +85,9 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
       to half the box edge when the box is smaller. RASPA3's Python API sets the Ewald precision to
       its default, 1e-6, whatever EwaldPrecision or EwaldParameters say.
 
-    Species with count 0 are read but not inserted.
+    Species with count 0 are read but not inserted. `templates`, one entry per molecule file, gives
+    positions that replace a file's template coordinates (None keeps them): the LAMMPS route passes
+    the geometry it builds for a flexible molecule whose file puts every atom at one point.
 
     RASPA3 inserts the molecules at random while constructing its system, retrying each one until it
     overlaps nothing, without end once no room is left. The request is therefore checked first, and
@@ -115,7 +119,7 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
     _import_raspalib()
 
     force_field = _load_force_field(os.fspath(force_field_path))
-    molecules = [_load_molecule(os.fspath(p)) for p in molecule_paths]
+    molecules = _with_templates([_load_molecule(os.fspath(p)) for p in molecule_paths], templates)
     active = [(i, mol, count) for i, (mol, count) in enumerate(zip(molecules, counts)) if count > 0]
     if not active:
         raise ValueError("all species have count 0; nothing to build")
@@ -199,7 +203,7 @@ class _Molecule:
     path: str
     name: str
     atoms: list[tuple[str, Vec3]]
-    rigid: bool = True  # "Type": "rigid" (any case); RASPA3 is given every molecule as a rigid body
+    rigid: bool = True  # for LAMMPS; RASPA3 is given every molecule as a rigid body
 
 
 class _Fault(ValueError):
@@ -338,12 +342,34 @@ def _load_molecule(path: str) -> _Molecule:
             xyz = _array(f"{where} position", position, 3)
             x, y, z = (_number(f"{where} {axis}", v) for axis, v in zip("xyz", xyz))
             atoms.append((_string(f"{where} type", kind), (x, y, z)))
-        kind = _string("Type", top["Type"]) if "Type" in top else ""
+        kind = _string("Type", top["Type"]) if top.get("Type") is not None else None
+        bonded = bool(_array("Connectivity", top.get("Connectivity") or []))
     except _Fault as e:
         raise ValueError(f"parsing {path}: {e}") from None
     if not atoms:
         raise ValueError(f"{path} defines no pseudoAtoms")
-    return _Molecule(path, Path(path).stem or "molecule", atoms, kind.lower() == "rigid")
+    # As the LAMMPS route reads the file: rigid when it says so, or, as RASPA3 has it, when it gives
+    # neither a "Type" nor bonds.
+    rigid = (kind or "").lower() == "rigid" or (kind is None and not bonded and len(atoms) > 1)
+    return _Molecule(path, Path(path).stem or "molecule", atoms, rigid)
+
+
+def _with_templates(molecules: list[_Molecule], templates: Sequence[Sequence[Sequence[float]] | None] | None,
+                    ) -> list[_Molecule]:
+    if templates is None:
+        return molecules
+    if len(templates) != len(molecules):
+        raise ValueError(f"templates has {len(templates)} entries but molecule_paths has {len(molecules)}")
+    out = []
+    for mol, positions in zip(molecules, templates):
+        if positions is not None:
+            if len(positions) != len(mol.atoms) or any(len(p) != 3 for p in positions):
+                raise ValueError(f"the template given for {mol.path} is not one [x, y, z] per pseudo-atom "
+                                 f"({len(mol.atoms)})")
+            mol = _Molecule(mol.path, mol.name, [(kind, (float(p[0]), float(p[1]), float(p[2])))
+                                                 for (kind, _), p in zip(mol.atoms, positions)], mol.rigid)
+        out.append(mol)
+    return out
 
 
 # --- What RASPA3 is asked to do ------------------------------------------------------------------

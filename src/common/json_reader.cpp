@@ -1,5 +1,6 @@
 #include "common/json_reader.hpp"
 
+#include "common/ascii.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 
@@ -158,9 +159,26 @@ void read_document(Cursor& cursor, const std::function<void(Cursor&)>& read_root
     cursor.finish();
 }
 
-void read_file(const std::filesystem::path& path, const std::function<void(Cursor&)>& read_root) {
+void Cursor::note_case_only_key(std::string key, std::string_view known) {
+    for (const auto& [k, v] : case_only_keys_) {
+        if (k == key && v == known) return;
+    }
+    case_only_keys_.emplace_back(std::move(key), std::string(known));
+}
+
+std::vector<std::string> read_file(const std::filesystem::path& path, const std::function<void(Cursor&)>& read_root) {
     Cursor cursor(read_text_file(path), fmt::cat("parsing ", display(path)));
     read_document(cursor, read_root);
+    std::vector<std::string> warnings;
+    for (const auto& [key, known] : cursor.case_only_keys()) {
+        std::string quoted_key, quoted_known;
+        fmt::append_quoted(quoted_key, key);
+        fmt::append_quoted(quoted_known, known);
+        warnings.push_back(fmt::cat(display(path), ": key ", quoted_key, " differs from ", quoted_known,
+                                    " only in letter case; RASPA3 reads it as ", quoted_known,
+                                    ", cellkit reads keys as written and skips it: write ", quoted_known));
+    }
+    return warnings;
 }
 
 void read_record(Cursor& cursor, std::string_view expected, std::initializer_list<Field> fields) {
@@ -173,6 +191,9 @@ void read_record(Cursor& cursor, std::string_view expected, std::initializer_lis
             std::size_t i = 0;
             while (i < n && field[i].key != *key) ++i;
             if (i == n) {
+                for (std::size_t k = 0; k < n; ++k) {
+                    if (equals_ignoring_ascii_case(*key, field[k].key)) cursor.note_case_only_key(*key, field[k].key);
+                }
                 cursor.skip_value();
                 continue;
             }

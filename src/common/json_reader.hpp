@@ -51,6 +51,11 @@ public:
 
     // Skips whatever is left of the document and checks that only blanks follow the root value.
     void finish();
+
+    // Keys skipped for differing from a known key of their record only in letter case, with that
+    // known key, each pair once, in the order first met.
+    void note_case_only_key(std::string key, std::string_view known);
+    const std::vector<std::pair<std::string, std::string>>& case_only_keys() const { return case_only_keys_; }
     bool broken() const { return lexer_.broken(); }
 
     // "invalid type: {what the next value is}, expected {expected}" at the next value.
@@ -68,6 +73,7 @@ private:
     Lexer lexer_;
     std::optional<Lexeme> next_;
     std::size_t last_end_ = 0;
+    std::vector<std::pair<std::string, std::string>> case_only_keys_;
 };
 
 // Reads the root value with `read_root`, then checks the rest of the text. A
@@ -76,8 +82,10 @@ private:
 void read_document(Cursor& cursor, const std::function<void(Cursor&)>& read_root);
 
 // Reads a whole UTF-8 file and its document as read_document does, for messages
-// "reading {path}: {OS text}" and "parsing {path}: {description} at line L column C".
-void read_file(const std::filesystem::path& path, const std::function<void(Cursor&)>& read_root);
+// "reading {path}: {OS text}" and "parsing {path}: {description} at line L column C". Returns a
+// warning for each key skipped for differing from a known one only in letter case: RASPA3, which
+// writes these files too, reads keys without regard to case.
+std::vector<std::string> read_file(const std::filesystem::path& path, const std::function<void(Cursor&)>& read_root);
 
 // One key of a record. A record is read from an object with these keys or
 // from an array of their values in this order, where values after the last

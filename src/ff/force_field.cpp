@@ -36,8 +36,8 @@ struct BinaryInteractionEntry {
 
 struct ForceFieldRaw {
     std::string mixing_rule;
-    std::optional<double> cutoff_vdw;
-    std::optional<double> cutoff;  // RASPA3's older name of CutOffVDW, which wins when both are given
+    // Å, or absent for "auto"; "CutOff" is RASPA3's older name of CutOffVDW, which wins when both are given.
+    std::optional<std::optional<double>> cutoff_vdw, cutoff;
     std::optional<std::string> truncation_method;
     std::optional<std::string> charge_method;
     ModelSettings model;  // the keys that need no more than reading
@@ -94,18 +94,22 @@ void read_entries(json::Cursor& cursor, std::string_view expected, std::vector<E
     c.fail_at_last(fmt::cat(description, ", expected ", expected));
 }
 
-// A number of Å, or "auto" (any case) for half the box edge.
-void read_coulomb_cutoff(json::Cursor& c, ModelSettings& model) {
+// A number of Å, or "auto" (any case), RASPA3's half the box edge, read as absent.
+std::optional<double> read_cutoff(json::Cursor& c) {
     if (c.peek() != json::Token::String) {
         if (c.peek() == json::Token::Unsigned || c.peek() == json::Token::Negative || c.peek() == json::Token::Double) {
-            model.cutoff_coulomb = c.read_number();
-            return;
+            return c.read_number();
         }
         c.fail_invalid_type("a number or \"auto\"");
     }
     const std::string word = c.read_string();
     if (!equals_ignoring_ascii_case(word, "auto")) fail_word(c, word, "a number or \"auto\"");
-    model.cutoff_coulomb_auto = true;
+    return std::nullopt;
+}
+
+void read_coulomb_cutoff(json::Cursor& c, ModelSettings& model) {
+    model.cutoff_coulomb = read_cutoff(c);
+    model.cutoff_coulomb_auto = !model.cutoff_coulomb;
 }
 
 // A number, or RASPA3's names for 1e-8, 1e-6 and 1e-4 (any case).
@@ -142,7 +146,7 @@ ForceFieldRaw read_force_field(json::Cursor& cursor) {
         cursor, "a force-field object",
         {
             {"MixingRule", true, [&raw](json::Cursor& c) { raw.mixing_rule = c.read_string(); }},
-            {"CutOffVDW", false, [&raw](json::Cursor& c) { raw.cutoff_vdw = c.read_number(); }},
+            {"CutOffVDW", false, [&raw](json::Cursor& c) { raw.cutoff_vdw = read_cutoff(c); }},
             {"PseudoAtoms", true,
              [&raw](json::Cursor& c) {
                  read_entries(c, "an array of PseudoAtoms entries", raw.pseudo_atoms, read_pseudo_atom);
@@ -157,7 +161,7 @@ ForceFieldRaw read_force_field(json::Cursor& cursor) {
                               read_binary_interaction);
              }},
             // RASPA3's keys of the model, after those of the array form's first five places.
-            {"CutOff", false, [&raw](json::Cursor& c) { raw.cutoff = c.read_number(); }},
+            {"CutOff", false, [&raw](json::Cursor& c) { raw.cutoff = read_cutoff(c); }},
             {"TruncationMethod", false, [&raw](json::Cursor& c) { raw.truncation_method = c.read_string(); }},
             {"TailCorrections", false, [&raw](json::Cursor& c) { raw.model.tail_corrections = c.read_bool(); }},
             {"CutOffCoulomb", false, [&raw](json::Cursor& c) { read_coulomb_cutoff(c, raw.model); }},
@@ -248,11 +252,10 @@ bool choice(const std::string& value, std::string_view key, std::string_view yes
 // reads them), so a misspelt choice is refused rather than read as the default.
 ModelSettings model_settings(const ForceFieldRaw& raw, const std::string& shown) {
     ModelSettings model = raw.model;
-    if (raw.cutoff_vdw) {
-        model.cutoff_vdw = raw.cutoff_vdw;
-    } else if (raw.cutoff) {
-        model.cutoff_vdw = raw.cutoff;
-        model.cutoff_vdw_key = "CutOff";
+    if (raw.cutoff_vdw || raw.cutoff) {
+        if (!raw.cutoff_vdw) model.cutoff_vdw_key = "CutOff";
+        model.cutoff_vdw = raw.cutoff_vdw ? *raw.cutoff_vdw : *raw.cutoff;
+        model.cutoff_vdw_auto = !model.cutoff_vdw;
     }
     if (raw.truncation_method) {
         model.shifted = choice(*raw.truncation_method, "TruncationMethod", "shifted", "truncated", shown);
@@ -271,7 +274,7 @@ NamePair norm_pair_key(const std::string& a, const std::string& b) {
 
 ForceField ForceField::load(const std::filesystem::path& path) {
     ForceFieldRaw raw;
-    json::read_file(path, [&raw](json::Cursor& c) { raw = read_force_field(c); });
+    std::vector<std::string> warnings = json::read_file(path, [&raw](json::Cursor& c) { raw = read_force_field(c); });
     const std::string shown = display(path);
 
     if (raw.mixing_rule != "Lorentz-Berthelot") {
@@ -302,6 +305,7 @@ ForceField ForceField::load(const std::filesystem::path& path) {
 
     for (const BinaryInteractionEntry& entry : raw.binary_interactions) add_binary_pair(ff, entry, shown);
     ff.model = std::move(model);
+    ff.warnings = std::move(warnings);
     return ff;
 }
 

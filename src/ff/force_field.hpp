@@ -47,6 +47,7 @@ struct ForceField {
     std::unordered_map<std::string, PseudoAtomParams> pseudo_atoms;
     std::unordered_map<NamePair, BinaryPairParams, NamePairHash> binary_pairs;
     ModelSettings model;  // cut-offs, truncation, tail corrections, Ewald sum
+    std::vector<std::string> warnings;  // keys skipped for their letter case
 
     // Reads and checks a force-field file; throws FfError naming the file.
     static ForceField load(const std::filesystem::path& path);

@@ -1,6 +1,7 @@
 #include "ff/molecule.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 #include "common/json_reader.hpp"
 #include "common/number_format.hpp"
 #include "ff/lammps_text.hpp"
+#include "ff/template_shape.hpp"
 
 namespace cellkit {
 namespace {
@@ -121,6 +123,12 @@ void check_bonds_listed_once(const std::vector<AtomPair>& connectivity, const st
     }
 }
 
+double distance(const Molecule& m, std::size_t i, std::size_t j) {
+    const Vec3& a = m.pseudo_atoms[i].position;
+    const Vec3& b = m.pseudo_atoms[j].position;
+    return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
 bool is_rigid(const std::optional<std::string>& type) {
     return type ? equals_ignoring_ascii_case(*type, "rigid") : false;
 }
@@ -187,16 +195,23 @@ void check_derived_counts(const Molecule& m, const std::string& shown) {
 Molecule Molecule::load(const std::filesystem::path& path) {
     std::optional<std::string> type;
     Molecule m;
-    json::read_file(path, [&m, &type](json::Cursor& c) { m = read_molecule(c, type); });
+    std::vector<std::string> warnings =
+        json::read_file(path, [&m, &type](json::Cursor& c) { m = read_molecule(c, type); });
     const std::string shown = display(path);
     const std::size_t n = m.pseudo_atoms.size();
 
     if (n == 0) fail(shown, " defines no pseudoAtoms");
+    // RASPA3 takes a molecule without "Type" as rigid, and a rigid one needs no bonds.
+    const bool rigid_for_raspa3 = !type || is_rigid(type);
     if (n >= 2 && m.connectivity.empty()) {
-        fail(shown, " has ", n,
-             " pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are "
-             "bonded (auto-bonding by index order is not used because it is wrong for branched "
-             "molecules, e.g. water)");
+        if (!rigid_for_raspa3) {
+            fail(shown, " has ", n,
+                 " pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are "
+                 "bonded (auto-bonding by index order is not used because it is wrong for branched "
+                 "molecules, e.g. water)");
+        }
+        m.connectivity = spanning_bonds(m.pseudo_atoms);
+        m.connectivity_inferred = true;
     }
     for (const auto& [a, b] : m.connectivity) {
         if (a >= n || b >= n) {
@@ -208,7 +223,16 @@ Molecule Molecule::load(const std::filesystem::path& path) {
     m.name = molecule_name(path);
     // The name ends every Atoms line of data.lmp.
     check_lammps_name(m.name, "file stem", shown);
-    m.rigid = is_rigid(type);
+    m.rigid = is_rigid(type) || m.connectivity_inferred;
+    m.warnings = std::move(warnings);
+    // A rigid body keeps its template's shape; atoms on one point make bonds of no length. A
+    // flexible template may be one point: the packing routes then build a geometry for it.
+    if (const auto pair = coincident_atoms(m.pseudo_atoms); pair && m.rigid) {
+        const auto [i, j] = *pair;
+        fail(shown, ": pseudoAtoms ", i, " and ", j, " are ", fmt::Fixed{distance(m, i, j), 4},
+             " \u00c5 apart in the template, closer than ", min_atom_distance,
+             " \u00c5; a rigid molecule keeps the shape of its template, so give every atom its own position");
+    }
     return m;
 }
 

@@ -42,6 +42,11 @@ struct Molecule {
     std::vector<BendEntry> bend_entries;
     std::vector<TorsionEntry> torsion_entries;
     bool rigid = false;
+    // A rigid molecule given without Connectivity, as RASPA3 takes one, gets the spanning bonds of
+    // its template (template_shape.hpp): what LAMMPS needs to hold it rigid and to leave out its
+    // intramolecular pairs.
+    bool connectivity_inferred = false;
+    std::vector<std::string> warnings;  // keys skipped for their letter case
 
     // Reads and checks a molecule file; throws FfError naming the file.
     static Molecule load(const std::filesystem::path& path);

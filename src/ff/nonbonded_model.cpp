@@ -53,7 +53,7 @@ void check_settings(const ModelSettings& s, const std::string& file) {
 NonBondedModel resolve_model(const ModelSettings& settings, double box_len) {
     NonBondedModel model;
     model.settings = settings;
-    model.cutoff_vdw = settings.cutoff_vdw.value_or(kRaspaCutoff);
+    model.cutoff_vdw = settings.cutoff_vdw_auto ? 0.5 * box_len : settings.cutoff_vdw.value_or(kRaspaCutoff);
     model.shifted = settings.shifted.value_or(false);
     model.tail_corrections = settings.tail_corrections.value_or(false);
     model.charges = settings.charges.value_or(true);

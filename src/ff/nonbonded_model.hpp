@@ -24,6 +24,7 @@ struct EwaldPrecision {
 // The keys as the file gives them; absent ones take RASPA3's defaults when resolved.
 struct ModelSettings {
     std::optional<double> cutoff_vdw;          // Å, from "CutOffVDW", else "CutOff"
+    bool cutoff_vdw_auto = false;              // ... written "auto": half the box edge
     std::string cutoff_vdw_key = "CutOffVDW";  // the key that gave it
     std::optional<bool> shifted;               // "TruncationMethod": "shifted" or "truncated"
     std::optional<bool> tail_corrections;      // "TailCorrections"
@@ -53,7 +54,8 @@ struct NonBondedModel {
 // Checks a setting's value as it is read; throws Error naming the key and `file`.
 void check_settings(const ModelSettings& settings, const std::string& file);
 
-// Resolves the settings for a cubic box of edge `box_len` (Å) as RASPA3 does: cut-off 12 Å,
+// Resolves the settings for a cubic box of edge `box_len` (Å) as RASPA3 does: cut-off 12 Å ("auto":
+// half the box edge),
 // truncated, no tail corrections, Coulomb cut-off half the box edge ("auto", also when absent,
 // except with EwaldParameters, where RASPA3 keeps 12 Å), Ewald alpha and wave vectors from the
 // precision (1e-6) unless EwaldParameters gives them. Throws Error when the precision and cut-off

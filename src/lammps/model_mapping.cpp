@@ -25,6 +25,7 @@ std::string join(const std::vector<std::string>& names) {
 }
 
 std::string vdw_source(const ModelSettings& s) {
+    if (s.cutoff_vdw_auto) return cat(s.cutoff_vdw_key, " auto: half the box edge");
     return s.cutoff_vdw ? cat(s.cutoff_vdw_key, " ", *s.cutoff_vdw) : cat("CutOffVDW absent: RASPA3's ", kRaspaCutoff);
 }
 
@@ -114,7 +115,7 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
     auto beyond_half = [&](double cutoff, const std::string& source, std::string_view what) {
         if (cutoff <= half) return;
         warnings.push_back(cat("the ", what, " cut-off of ", cutoff, " \u00c5 (", source,
-                               ") is more than half the box edge (", half,
+                               ") is more than half the box edge (", fmt::Fixed{half, 3},
                                " \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the nearest, so "
                                "the two programs simulate different models in this box; lower the cut-off in the "
                                "force-field file or build a larger box"));
@@ -124,9 +125,15 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
     const bool shift = m.shifted && !m.tail_corrections;
     for (const ActiveSpecies& s : active) {
         const Molecule& molecule = *s.resolved.molecule;
-        if (molecule.rigid) continue;
         const Reach r = reach(molecule);
         if (r == Reach::WithinThreeBonds) continue;
+        if (molecule.rigid) {
+            warnings.push_back(cat("rigid species '", molecule.name,
+                                   "' has atoms more than three bonds apart: LAMMPS adds their intramolecular "
+                                   "Lennard-Jones and Coulomb energy, which RASPA3 leaves out of a rigid molecule; "
+                                   "held by fix rigid, the molecule feels no force from it, but its energy differs"));
+            continue;
+        }
         const bool beyond = r == Reach::Unjoined || may_reach_beyond(s.resolved, m.cutoff_vdw);
         if (!shift && !beyond) continue;
         warnings.push_back(cat("species '", molecule.name,

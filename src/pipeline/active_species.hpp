@@ -7,15 +7,20 @@
 
 #include "ff/molecule.hpp"
 #include "lammps/system.hpp"
+#include "pipeline/species_loading.hpp"
 
 namespace cellkit {
 
 struct ActiveSelection {
     ActiveSpeciesList active;
-    std::vector<std::string> warnings;  // one per rigid-placeholder bond or angle type
+    // One per rigid-placeholder bond or angle type, then one per species whose bonds were inferred.
+    std::vector<std::string> warnings;
 };
 
 // Resolves every species with a count above 0; throws Error on the first fault.
 ActiveSelection resolve_active(const std::vector<Molecule>& molecules, const std::vector<std::uint64_t>& counts);
+
+// The warnings of the files, then those of the selection, moved out of both.
+std::vector<std::string> all_warnings(LoadedInputs& loaded, ActiveSelection& selection);
 
 }  // namespace cellkit

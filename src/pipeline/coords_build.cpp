@@ -16,7 +16,7 @@ BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_sto
         .pair_style = args.pair_style,
         .explicit_lb = args.explicit_lb,
         .skipped = std::move(loaded.skipped),
-        .warnings = std::move(selection.warnings),
+        .warnings = all_warnings(loaded, selection),
         .extra_warning = std::nullopt,
         .box_len = args.box_len,
         .should_stop = should_stop,

@@ -12,7 +12,7 @@ BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& load
         .pair_style = args.pair_style,
         .explicit_lb = args.explicit_lb,
         .skipped = std::move(loaded.skipped),
-        .warnings = std::move(selection.warnings),
+        .warnings = all_warnings(loaded, selection),
         .extra_warning = std::move(packed.note),
         .box_len = packed.box_len,
         .should_stop = should_stop,

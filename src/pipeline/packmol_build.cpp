@@ -4,11 +4,13 @@
 #include "packmol/pack_system.hpp"
 #include "pipeline/active_species.hpp"
 #include "pipeline/species_loading.hpp"
+#include "pipeline/template_geometry.hpp"
 
 namespace cellkit {
 
 BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, const StopCheck& should_stop) {
     LoadedInputs loaded = load_molecules(args.force_field, args.species, args.counts);
+    build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     const TempDir work;
     PackedBox box =
@@ -19,6 +21,7 @@ BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, cons
 BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double tolerance, const SubBoxSplit& split,
                                         const StopCheck& should_stop) {
     LoadedInputs loaded = load_molecules(args.force_field, args.species, args.counts);
+    build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     const TempDir work;
     PackedSubBoxes box =

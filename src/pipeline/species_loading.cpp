@@ -15,7 +15,8 @@ LoadedInputs load_molecules(const std::filesystem::path& force_field, const std:
     if (species.size() != counts.size()) {
         fail("--species has ", species.size(), " entries but --counts has ", counts.size(), " (they must match 1:1)");
     }
-    LoadedInputs loaded{ForceField::load(force_field), {}, {}};
+    LoadedInputs loaded{ForceField::load(force_field), {}, {}, {}};
+    loaded.warnings = loaded.force_field.warnings;
     loaded.molecules.reserve(species.size());
     std::unordered_set<std::string> names;
     for (const auto& path : species) {
@@ -23,6 +24,7 @@ LoadedInputs load_molecules(const std::filesystem::path& force_field, const std:
         if (!names.insert(molecule.name).second) {
             fail("duplicate species name '", molecule.name, "' (from ", display(path), "); file stems must be unique");
         }
+        loaded.warnings.insert(loaded.warnings.end(), molecule.warnings.begin(), molecule.warnings.end());
         loaded.molecules.push_back(std::move(molecule));
     }
     for (std::size_t i = 0; i < species.size(); ++i) {

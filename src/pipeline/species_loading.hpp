@@ -16,6 +16,7 @@ struct LoadedInputs {
     ForceField force_field;
     std::vector<Molecule> molecules;  // every species, count 0 included
     std::vector<std::string> skipped;  // names of the count-0 species
+    std::vector<std::string> warnings;  // of the files, in the order loaded
 };
 
 // Throws Error with the first fault: list shapes, force field, species, names.

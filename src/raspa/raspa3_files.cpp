@@ -1,5 +1,6 @@
 #include "raspa/raspa3_files.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <system_error>
 
@@ -67,11 +68,11 @@ std::optional<std::string> read_coords(json::Cursor& cursor, std::vector<Vec3>& 
 
 std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
                              const std::vector<std::uint64_t>& counts, const std::filesystem::path& force_field,
-                             double density, const Raspa3Settings& settings) {
+                             double density, const Raspa3Settings& settings, const Raspa3Templates& templates) {
     json::Value::Array count_values(counts.begin(), counts.end());
     json::Value::Array paths;
     for (const auto& path : species) paths.emplace_back(absolute_text(path));
-    return json::to_compact(json::Value::Object{
+    json::Value::Object args{
         {"counts", std::move(count_values)},
         {"density", number_or_null(density)},
         {"force_field_path", absolute_text(force_field)},
@@ -80,7 +81,21 @@ std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
         {"n_init_cycles", settings.init_cycles},
         {"n_prod_cycles", settings.prod_cycles},
         {"temperature", number_or_null(settings.temperature)},
-    });
+    };
+    if (std::any_of(templates.begin(), templates.end(), [](const auto& t) { return t.has_value(); })) {
+        json::Value::Array shapes;
+        for (const auto& t : templates) {
+            if (!t) {
+                shapes.emplace_back();
+                continue;
+            }
+            json::Value::Array atoms;
+            for (const Vec3& p : *t) atoms.emplace_back(json::Value::Array{p[0], p[1], p[2]});
+            shapes.emplace_back(std::move(atoms));
+        }
+        args.emplace_back("templates", std::move(shapes));
+    }
+    return json::to_compact(json::Value(std::move(args)));
 }
 
 Raspa3Box parse_raspa3_result(std::string text) {

@@ -19,13 +19,17 @@ struct Raspa3Settings {
     std::uint64_t prod_cycles = 1;
 };
 
+// Per species, the positions that stand in for its molecule file's template, or none.
+using Raspa3Templates = std::vector<std::optional<std::vector<Vec3>>>;
+
 // The text of raspa3_args.json: compact, members sorted by key. Paths are made
 // absolute with links resolved (kept as given when that fails), so the script
 // can open them from anywhere, and bytes that are not UTF-8 become U+FFFD; a
-// non-finite density or temperature is written as null.
+// non-finite density or temperature is written as null. "templates" is written
+// only when some species has one.
 std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
                              const std::vector<std::uint64_t>& counts, const std::filesystem::path& force_field,
-                             double density, const Raspa3Settings& settings);
+                             double density, const Raspa3Settings& settings, const Raspa3Templates& templates = {});
 
 struct Raspa3Box {
     double box_len = 0.0;      // Å, not range-checked here

@@ -19,12 +19,13 @@ const char* const raspa3_script =
 Raspa3Box raspa3_pack_subprocess(const std::filesystem::path& work_dir,
                                  const std::vector<std::filesystem::path>& species,
                                  const std::vector<std::uint64_t>& counts, const std::filesystem::path& force_field,
-                                 double density, const Raspa3Settings& settings, const StopCheck& should_stop) {
+                                 double density, const Raspa3Settings& settings, const StopCheck& should_stop,
+                                 const Raspa3Templates& templates) {
     // Absolute, because the script runs in the caller's directory, not in the working one.
     const std::filesystem::path dir = std::filesystem::absolute(work_dir);
     const std::filesystem::path args_file = dir / "raspa3_args.json";
     const std::filesystem::path result_file = dir / "raspa3_result.json";
-    replace_file(args_file, raspa3_args_json(species, counts, force_field, density, settings),
+    replace_file(args_file, raspa3_args_json(species, counts, force_field, density, settings, templates),
                  "writing raspa3 args file");
 
     ProcessRequest request{.program = "python",

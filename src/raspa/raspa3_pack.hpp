@@ -23,6 +23,7 @@ extern const char* const raspa3_script;
 Raspa3Box raspa3_pack_subprocess(const std::filesystem::path& work_dir,
                                  const std::vector<std::filesystem::path>& species,
                                  const std::vector<std::uint64_t>& counts, const std::filesystem::path& force_field,
-                                 double density, const Raspa3Settings& settings, const StopCheck& should_stop = {});
+                                 double density, const Raspa3Settings& settings, const StopCheck& should_stop = {},
+                                 const Raspa3Templates& templates = {});
 
 }  // namespace cellkit

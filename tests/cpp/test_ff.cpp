@@ -82,7 +82,8 @@ TEST_F(Load, ForceFieldFaults) {
         {R"({"MixingRule": "Lorentz-Berthelot"})", p + "missing field `PseudoAtoms` at line 1 column 35"},
         {R"(["Lorentz-Berthelot", 12])",
          p + "invalid length 2, expected a force-field object with at least 3 elements at line 1 column 25"},
-        {with_atoms(R"("CutOffVDW": "12")"), p + "invalid type: string \"12\", expected a number at line 1 column 148"},
+        {with_atoms(R"("CutOffVDW": "12")"),
+         p + "invalid value: string \"12\", expected a number or \"auto\" at line 1 column 148"},
         {self(R"({"name": "A", "type": null})"), p + "invalid type: null, expected a string at line 1 column 178"},
         {"{\"MixingRule\": \"\xff\"}", "reading {p}: stream did not contain valid UTF-8"},
         {R"({"MixingRule": "lorentz-berthelot", "PseudoAtoms": [], )" + xx + "}",
@@ -160,7 +161,7 @@ TEST_F(Load, AFileBeyondTheSizeLimitIsRefusedUnread) {
 
 // A molecule as a load gives it: name, kind, atoms, bonds and bonded entries.
 std::string summary(const Molecule& m) {
-    std::string out = m.name + (m.rigid ? " rigid:" : " flexible:");
+    std::string out = m.name + (m.connectivity_inferred ? " rigid, bonds inferred:" : m.rigid ? " rigid:" : " flexible:");
     for (const auto& [type, r] : m.pseudo_atoms) out += fmt::cat(" ", type, " ", r[0], " ", r[1], " ", r[2], ";");
     for (const auto& [a, b] : m.connectivity) out += fmt::cat(" ", a, "-", b);
     auto entries = [&out](const auto& list) {
@@ -210,9 +211,19 @@ TEST_F(Load, MoleculeFormsAndFaults) {
         {one + "}", "ethane flexible: C 0 0 0;", "ethane"},
         {one + "}", "file stem \"wa\\nter\" in {p} " + kControl, "wa\nter.json"},
         {R"({"pseudoAtoms": []})", "{p} defines no pseudoAtoms"},
-        {two + "}",
+        // Rigid for RASPA3 without Connectivity: the nearest atoms are bonded, whatever their order.
+        {two + "}", "water rigid, bonds inferred: O 0 0 0; H 1 0 0; 0-1"},
+        {R"({"Type": "RIGID", "pseudoAtoms": [["O", [0, 0, 1.149]], ["C", [0, 0, 0]], ["O", [0, 0, -1.149]]]})",
+         "water rigid, bonds inferred: O 0 0 1.149; C 0 0 0; O 0 0 -1.149; 0-1 1-2"},
+        {R"({"pseudoAtoms": [["H", [0.8, 0, -0.6]], ["H", [-0.8, 0, -0.6]], ["O", [0, 0, 0]], ["M", [0, 0, -0.15]]]})",
+         "water rigid, bonds inferred: H 0.8 0 -0.6; H -0.8 0 -0.6; O 0 0 0; M 0 0 -0.15; 0-3 3-2 3-1"},
+        {two + R"(, "Type": "flexible"})",
          "{p} has 2 pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are bonded "
          "(auto-bonding by index order is not used because it is wrong for branched molecules, e.g. water)"},
+        {R"({"Type": "rigid", "pseudoAtoms": [["O", [0, 0, 0]], ["C", [0, 0, 2]], ["O", [0, 0, 0.005]]],
+            "Connectivity": [[0, 1], [1, 2]]})",
+         "{p}: pseudoAtoms 0 and 2 are 0.0050 \u00c5 apart in the template, closer than 0.01 \u00c5; a rigid "
+         "molecule keeps the shape of its template, so give every atom its own position"},
         {two + R"(, "Connectivity": [[0, 1], [2, 1], [5, 0]]})",
          "{p} Connectivity references atom index out of range (2, 1) for 2 pseudoAtoms"},
         {one + R"(, "Connectivity": [[0, 1]]})",

@@ -59,12 +59,15 @@ TEST_F(Model, SettingsResolveAsRaspa3ReadsThem) {
     EXPECT_EQ(given.ewald_alpha, 0.3);
     EXPECT_EQ(given.kmax, (std::array<std::uint32_t, 3>{5, 6, 7}));
     EXPECT_FALSE(resolve_model(load(R"("ChargeMethod": "None",)").model, edge).charges);
+    EXPECT_EQ(resolve_model(load(R"("CutOffVDW": 9, "CutOff": "Auto",)").model, edge).cutoff_vdw, 9.0);
+    EXPECT_EQ(resolve_model(load(R"("CutOffVDW": "auto", "CutOff": 9,)").model, edge).cutoff_vdw, edge / 2);
 }
 
 TEST_F(Model, SettingFaults) {
     const std::string p = "parsing {p}: ";
     const std::pair<std::string, std::string> cases[] = {
-        {R"("CutOffVDW": "auto",)", p + "invalid type: string \"auto\", expected a number at line 1 column 55"},
+        {R"("CutOffVDW": "half",)", p + "invalid value: string \"half\", expected a number or \"auto\" at line 1 "
+                                        "column 55"},
         {R"("TailCorrections": "yes",)", p + "invalid type: string \"yes\", expected a boolean at line 1 column 60"},
         {R"("CutOffCoulomb": "half",)", p + "invalid value: string \"half\", expected a number or \"auto\" at line 1 "
                                             "column 59"},
@@ -145,20 +148,21 @@ TEST_F(Model, WarningsSayWhatLammpsCannotFollow) {
     }
     const Molecule apart = molecule("apart", {{"O", {}}, {"O", {0, 0, 3}}});  // flexible, its atoms unjoined
     const ActiveSpeciesList box = active({{&co2, 10}, {&pentane, 1}, {&butane, 1}, {&apart, 1}});
-    const auto warnings = [&](OptionalPairSetup style, const std::string& keys, double edge) {
+    const auto warnings = [&](OptionalPairSetup style, const std::string& keys, double edge,
+                              const ActiveSpeciesList& species) {
         const ForceField ff = load(keys);
-        return model_warnings(style, ff, box, build_type_registries(box, ff), edge);
+        return model_warnings(style, ff, species, build_type_registries(species, ff), edge);
     };
     const std::string charges = "atom types O, C carry charges, but ";
     const std::string tail_keys = R"("TruncationMethod": "shifted", "TailCorrections": true, "CutOffCoulomb": 16,)";
-    EXPECT_EQ(warnings(PairSetup::LjCut, tail_keys, 30.0),
+    EXPECT_EQ(warnings(PairSetup::LjCut, tail_keys, 30.0, box),
               std::vector<std::string>{charges +
                                        "the LjCut preset (pair_style lj/cut) has no electrostatics: LAMMPS will "
                                        "simulate the box without them; choose the force-field pair style for the "
                                        "force-field file's own model"});
-    EXPECT_TRUE(warnings(PairSetup::LjCutCoulLong, tail_keys, 30.0).empty());
+    EXPECT_TRUE(warnings(PairSetup::LjCutCoulLong, tail_keys, 30.0, box).empty());
     const std::string beyond =
-        " is more than half the box edge (15 \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the "
+        " is more than half the box edge (15.000 \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the "
         "nearest, so the two programs simulate different models in this box; lower the cut-off in the force-field "
         "file or build a larger box";
     const std::string flexible =
@@ -166,7 +170,7 @@ TEST_F(Model, WarningsSayWhatLammpsCannotFollow) {
         "or shift, LAMMPS ";
     const std::string differ = " as the pair style says, so their intramolecular energies differ";
     // Not shifted, pentane's 6.2 Å of bonds reach no 12 Å cut-off; atoms unjoined reach anything.
-    EXPECT_EQ(warnings(PairSetup::ForceField, tail_keys, 30.0),
+    EXPECT_EQ(warnings(PairSetup::ForceField, tail_keys, 30.0, box),
               (std::vector<std::string>{
                   "TruncationMethod shifted with TailCorrections true: LAMMPS cannot shift the Lennard-Jones potential "
                   "and add tail corrections at once, so forcefield.lmp keeps the tail corrections, which act on the "
@@ -175,16 +179,25 @@ TEST_F(Model, WarningsSayWhatLammpsCannotFollow) {
                   "the Coulomb cut-off of 16 \u00c5 (CutOffCoulomb 16)" + beyond,
                   "species 'apart" + flexible + "cuts it off" + differ}));
     EXPECT_EQ(warnings(PairSetup::ForceField, R"("ChargeMethod": "None", "CutOffVDW": 16, "TruncationMethod":
-                                                  "shifted",)", 30.0),
+                                                  "shifted",)", 30.0, box),
               (std::vector<std::string>{
                   charges + "ChargeMethod None in the force-field file switches electrostatics off: LAMMPS, as "
                             "RASPA3, will simulate the box without them",
                   "the Lennard-Jones cut-off of 16 \u00c5 (CutOffVDW 16)" + beyond,
                   "species 'pentane" + flexible + "shifts it" + differ,
                   "species 'apart" + flexible + "shifts it and cuts it off" + differ}));
-    EXPECT_EQ(warnings(PairSetup::ForceField, R"("CutOffVDW": 6.5,)", 30.0),
+    EXPECT_EQ(warnings(PairSetup::ForceField, R"("CutOffVDW": 6.5,)", 30.0, box),
               (std::vector<std::string>{"species 'pentane" + flexible + "cuts it off" + differ,
                                         "species 'apart" + flexible + "cuts it off" + differ}));
+    // A rigid body's pairs beyond three bonds are LAMMPS's alone, whatever the cut-off.
+    Molecule rigid_chain = pentane;
+    rigid_chain.rigid = true;
+    for (std::size_t a = 0; a < 5; ++a) rigid_chain.pseudo_atoms[a].position = {1.5 * a, 0, 0};
+    EXPECT_EQ(warnings(PairSetup::ForceField, "", 30.0, active({{&rigid_chain, 1}})),
+              std::vector<std::string>{"rigid species 'pentane' has atoms more than three bonds apart: LAMMPS adds "
+                                       "their intramolecular Lennard-Jones and Coulomb energy, which RASPA3 leaves out "
+                                       "of a rigid molecule; held by fix rigid, the molecule feels no force from it, "
+                                       "but its energy differs"});
 }
 
 }  // namespace
