@@ -53,8 +53,8 @@ def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], position
     return vdw + (total - vdw - coul), coul
 
 
-# (folder, molecule files, counts, density in kg/m³): RASPA3's own methane (Lennard-Jones shifted, no tail corrections),
-# CO2 (as methane; Coulomb cut-off auto; rigid without Connectivity) and SPC/E water (truncated with tail corrections;
+# (folder, molecule files, counts, density in kg/m³): RASPA3's own methane (Lennard-Jones shifted, no tail
+# corrections), CO2 (as methane; Coulomb cut-off auto; rigid without Connectivity) and SPC/E water (truncated with tail corrections;
 # no Coulomb cut-off; no "Type" and no Connectivity), as they stand; then our SPC/E water with methane, which needs no
 # files from outside the project.
 CASES = {"methane": ("methane_ua", ["methane.json"], [300], 400.0),

@@ -90,8 +90,9 @@ def test_keys_that_differ_only_in_case_are_named(tmp_path):
     source = raspa3_examples_dir() / "co2_rigid"
     co2 = json.loads((source / "CO2.json").read_text())
     co2["type"] = co2.pop("Type")
-    summary = cellkit.pack.from_coords([write_json(tmp_path / "CO2.json", co2)], [1], [p for _, p in co2["pseudoAtoms"]],
-                                       30.0, force_field=source / "force_field.json", out_dir=tmp_path / "out")
+    positions = [p for _, p in co2["pseudoAtoms"]]
+    summary = cellkit.pack.from_coords([write_json(tmp_path / "CO2.json", co2)], [1], positions, 30.0,
+                                       force_field=source / "force_field.json", out_dir=tmp_path / "out")
     assert (f"warning: {tmp_path / 'CO2.json'}: key \"type\" differs from \"Type\" only in letter case; RASPA3 reads "
             "it as \"Type\", cellkit reads keys as written and skips it: write \"Type\"\n") in summary
 

@@ -28,31 +28,29 @@ struct CellHash {
 
 }  // namespace
 
-std::optional<AtomPair> coincident_atoms(const std::vector<PseudoAtom>& atoms) {
-    // Cells of the critical distance: a close pair lies in the same or a neighbouring cell, so large
-    // molecules cost linear time. Coordinates too large for a cell index are left to the pair test
-    // of their own cell's neighbours, which they cannot have.
+std::optional<AtomPair> first_close_pair(const std::vector<Vec3>& points, double reach,
+                                         const std::function<double(std::size_t, std::size_t)>& limit) {
+    // Cells of the reach: a close pair lies in one cell or in neighbouring ones.
     std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells;
-    auto cell_of = [](const Vec3& p) {
+    auto cell_of = [reach](const Vec3& p) {
         Cell c{};
         for (int k = 0; k < 3; ++k) {
-            const double v = std::floor(p[k] / min_atom_distance);
+            const double v = std::floor(p[k] / reach);
             c[k] = std::isfinite(v) && std::fabs(v) < 1e15 ? static_cast<std::int64_t>(v) : 0;
         }
         return c;
     };
     std::optional<AtomPair> first;
-    for (std::size_t j = 0; j < atoms.size(); ++j) {
-        const Cell c = cell_of(atoms[j].position);
+    for (std::size_t j = 0; j < points.size(); ++j) {
+        const Cell c = cell_of(points[j]);
         for (std::int64_t dx = -1; dx <= 1; ++dx) {
             for (std::int64_t dy = -1; dy <= 1; ++dy) {
                 for (std::int64_t dz = -1; dz <= 1; ++dz) {
                     const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
                     if (it == cells.end()) continue;
                     for (const std::size_t i : it->second) {
-                        if (distance_squared(atoms[i].position, atoms[j].position) <
-                                min_atom_distance * min_atom_distance &&
-                            (!first || AtomPair{i, j} < *first)) {
+                        const double r = limit(i, j);
+                        if (distance_squared(points[i], points[j]) < r * r && (!first || AtomPair{i, j} < *first)) {
                             first = AtomPair{i, j};
                         }
                     }
@@ -62,6 +60,13 @@ std::optional<AtomPair> coincident_atoms(const std::vector<PseudoAtom>& atoms) {
         cells[c].push_back(j);
     }
     return first;
+}
+
+std::optional<AtomPair> coincident_atoms(const std::vector<PseudoAtom>& atoms) {
+    std::vector<Vec3> points;
+    points.reserve(atoms.size());
+    for (const PseudoAtom& a : atoms) points.push_back(a.position);
+    return first_close_pair(points, min_atom_distance, [](std::size_t, std::size_t) { return min_atom_distance; });
 }
 
 std::vector<AtomPair> spanning_bonds(const std::vector<PseudoAtom>& atoms) {

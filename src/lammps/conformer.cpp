@@ -1,18 +1,14 @@
 #include "lammps/conformer.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdint>
 #include <numbers>
 #include <numeric>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 
 #include "common/ascii.hpp"
 #include "common/error.hpp"
-#include "common/hash.hpp"
 #include "common/number_format.hpp"
 #include "ff/template_shape.hpp"
 #include "ff/type_names.hpp"
@@ -248,18 +244,8 @@ private:
     std::vector<std::size_t> parent_;
 };
 
-using Cell = std::array<std::int64_t, 3>;
-
-struct CellHash {
-    std::size_t operator()(const Cell& c) const noexcept {
-        std::size_t seed = 0;
-        for (const std::int64_t v : c) hash_combine(seed, v);
-        return seed;
-    }
-};
-
 // Refuses the first pair (by lower atom, then higher) that coincides, or that comes closer than
-// min_unbonded_distance without a bond between them. Cells of that size keep long chains linear.
+// min_unbonded_distance without a bond between them.
 void check_distances(const std::vector<Vec3>& at, const Builder& builder, const std::string& shown) {
     for (std::size_t a = 0; a < at.size(); ++a) {
         if (!std::isfinite(at[a][0]) || !std::isfinite(at[a][1]) || !std::isfinite(at[a][2])) {
@@ -267,40 +253,13 @@ void check_distances(const std::vector<Vec3>& at, const Builder& builder, const 
                  " beyond the range of numbers; ", give_coordinates);
         }
     }
-    auto cell_of = [](const Vec3& p) {
-        Cell c{};
-        for (int k = 0; k < 3; ++k) {
-            const double v = std::floor(p[k] / min_unbonded_distance);
-            c[k] = std::fabs(v) < 1e15 ? static_cast<std::int64_t>(v) : 0;
-        }
-        return c;
-    };
-    std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells;
-    std::optional<AtomPair> first;
-    double first_distance = 0.0;
-    for (std::size_t j = 0; j < at.size(); ++j) {
-        const Cell c = cell_of(at[j]);
-        for (std::int64_t dx = -1; dx <= 1; ++dx) {
-            for (std::int64_t dy = -1; dy <= 1; ++dy) {
-                for (std::int64_t dz = -1; dz <= 1; ++dz) {
-                    const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
-                    if (it == cells.end()) continue;
-                    for (const std::size_t i : it->second) {
-                        const Vec3 d = sub(at[i], at[j]);
-                        const double r = std::sqrt(dot(d, d));
-                        const double limit = builder.bonded(i, j) ? min_atom_distance : min_unbonded_distance;
-                        if (r < limit && (!first || AtomPair{i, j} < *first)) {
-                            first = AtomPair{i, j}, first_distance = r;
-                        }
-                    }
-                }
-            }
-        }
-        cells[c].push_back(j);
-    }
-    if (first) {
-        fail(shown, ": the geometry built from its bonds, bends and torsions puts atoms ", (*first)[0], " and ",
-             (*first)[1], " ", fmt::Fixed{first_distance, 3}, " \u00c5 apart; ", give_coordinates);
+    const auto close = first_close_pair(at, min_unbonded_distance, [&builder](std::size_t i, std::size_t j) {
+        return builder.bonded(i, j) ? min_atom_distance : min_unbonded_distance;
+    });
+    if (close) {
+        const Vec3 d = sub(at[(*close)[0]], at[(*close)[1]]);
+        fail(shown, ": the geometry built from its bonds, bends and torsions puts atoms ", (*close)[0], " and ",
+             (*close)[1], " ", fmt::Fixed{std::sqrt(dot(d, d)), 3}, " \u00c5 apart; ", give_coordinates);
     }
 }
 

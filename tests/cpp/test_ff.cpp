@@ -161,7 +161,9 @@ TEST_F(Load, AFileBeyondTheSizeLimitIsRefusedUnread) {
 
 // A molecule as a load gives it: name, kind, atoms, bonds and bonded entries.
 std::string summary(const Molecule& m) {
-    std::string out = m.name + (m.connectivity_inferred ? " rigid, bonds inferred:" : m.rigid ? " rigid:" : " flexible:");
+    std::string out = m.name + (m.connectivity_inferred ? " rigid, bonds inferred:"
+                                : m.rigid                 ? " rigid:"
+                                                          : " flexible:");
     for (const auto& [type, r] : m.pseudo_atoms) out += fmt::cat(" ", type, " ", r[0], " ", r[1], " ", r[2], ";");
     for (const auto& [a, b] : m.connectivity) out += fmt::cat(" ", a, "-", b);
     auto entries = [&out](const auto& list) {

@@ -162,8 +162,8 @@ TEST_F(Model, WarningsSayWhatLammpsCannotFollow) {
                                        "force-field file's own model"});
     EXPECT_TRUE(warnings(PairSetup::LjCutCoulLong, tail_keys, 30.0, box).empty());
     const std::string beyond =
-        " is more than half the box edge (15.000 \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the "
-        "nearest, so the two programs simulate different models in this box; lower the cut-off in the force-field "
+        " is more than half the box edge (15.000 \u00c5): LAMMPS counts every periodic image within it, RASPA3 only "
+        "the nearest, so the two programs simulate different models in this box; lower the cut-off in the force-field "
         "file or build a larger box";
     const std::string flexible =
         "' is flexible: RASPA3 adds the Lennard-Jones energy of its atoms more than three bonds apart without cut-off "
