@@ -210,6 +210,10 @@ Molecule Molecule::load(const std::filesystem::path& path) {
                  "bonded (auto-bonding by index order is not used because it is wrong for branched "
                  "molecules, e.g. water)");
         }
+        if (n > max_inferred_atoms) {
+            fail(shown, " has ", n, " pseudoAtoms but no Connectivity; cellkit bonds the atoms of a rigid molecule "
+                 "of at most ", max_inferred_atoms, " atoms itself: give the Connectivity of a larger one");
+        }
         m.connectivity = spanning_bonds(m.pseudo_atoms);
         m.connectivity_inferred = true;
     }

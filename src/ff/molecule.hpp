@@ -56,6 +56,10 @@ struct Molecule {
 // refuses more before deriving any (one atom bonded to 10,000 others implies 5e7 angles).
 inline constexpr std::uint64_t max_derived_per_molecule = 1'000'000;
 
+// The most atoms of a rigid molecule whose bonds the load infers (a search that grows with the
+// square of the atoms: about a tenth of a second at this size).
+inline constexpr std::size_t max_inferred_atoms = 10'000;
+
 // Angles in order of centre atom, then neighbour positions; the order is part
 // of the data file format.
 std::vector<Angle> derived_angles(const Molecule& molecule);

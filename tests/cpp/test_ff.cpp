@@ -219,6 +219,9 @@ TEST_F(Load, MoleculeFormsAndFaults) {
          "water rigid, bonds inferred: O 0 0 1.149; C 0 0 0; O 0 0 -1.149; 0-1 1-2"},
         {R"({"pseudoAtoms": [["H", [0.8, 0, -0.6]], ["H", [-0.8, 0, -0.6]], ["O", [0, 0, 0]], ["M", [0, 0, -0.15]]]})",
          "water rigid, bonds inferred: H 0.8 0 -0.6; H -0.8 0 -0.6; O 0 0 0; M 0 0 -0.15; 0-3 3-2 3-1"},
+        {bonded_atoms(10'001, false).substr(0, bonded_atoms(10'001, false).find(R"(, "Connectivity")")) + "}",
+         "{p} has 10001 pseudoAtoms but no Connectivity; cellkit bonds the atoms of a rigid molecule of at most "
+         "10000 atoms itself: give the Connectivity of a larger one"},
         {two + R"(, "Type": "flexible"})",
          "{p} has 2 pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are bonded "
          "(auto-bonding by index order is not used because it is wrong for branched molecules, e.g. water)"},
