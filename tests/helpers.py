@@ -66,6 +66,13 @@ def foretold_refusals(summary: str) -> list[str]:
             if line.startswith("warning:") and re.search(r"LAMMPS (will )?refuse", line)]
 
 
+def thinnest_slab(xyz: np.ndarray, edge: float) -> float:
+    """The fewest atoms in a 1-Å slab of the periodic box along any axis, over the mean of such a slab."""
+    slabs = int(edge)
+    return min(np.histogram(xyz[:, a] % edge, bins=slabs, range=(0, slabs))[0].min() / (len(xyz) / edge)
+               for a in range(3))
+
+
 def write_json(path: pathlib.Path, doc: dict) -> str:
     path.write_text(json.dumps(doc, indent=1))
     return str(path)

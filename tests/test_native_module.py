@@ -53,7 +53,7 @@ COMMON = "pair_style=..., explicit_lb=False, force_field=..., out_dir=..."
      "Write LAMMPS files from **pre-computed** coordinates (used by the raspa path).\n"),
     (pack_packmol_py, f"species, counts, density, {COMMON}, tolerance=2.0",
      "Pack with Packmol and write LAMMPS files.\n\nCalled by the package's Python function `cellkit.pack.packmol`.\n"),
-    (_native._pack_packmol_sub_boxes_py, f"species, counts, density, {COMMON}, tolerance=2.0, per_axis=0, jobs=0",
+    (_native._pack_packmol_sub_boxes_py, f"species, counts, density, {COMMON}, tolerance=2.0, grid=(), jobs=0",
      "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"),
     (pack_raspa_py, f"species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
      f"{COMMON}", "Pack with RASPA3 subprocess and write LAMMPS files.\n\nCalled by the \"pack raspa\" command of "

@@ -13,7 +13,7 @@ import pytest
 
 from cellkit._native import _pack_packmol_sub_boxes_py as pack_sub_boxes_py, pack_packmol_py
 from cellkit._parallel import pack_packmol
-from helpers import EXAMPLES, ends, lammps_script, process_gone, run_lammps, template
+from helpers import EXAMPLES, ends, lammps_script, process_gone, run_lammps, template, thinnest_slab
 
 pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
@@ -67,9 +67,10 @@ def atoms_of(data_lmp: pathlib.Path) -> tuple[np.ndarray, np.ndarray, list[str],
 # --- The real Packmol --------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("entry, split", [(pack_packmol_py, {}), (pack_sub_boxes_py, {"per_axis": 2, "jobs": 2})],
+@pytest.mark.parametrize("entry, split", [(pack_packmol_py, {}), (pack_sub_boxes_py, {"grid": (2, 2, 2), "jobs": 2})],
                          ids=["single-run", "sub-boxes"])
-def test_a_mixture_packs_apart_in_canonical_order_and_runs_in_lammps(real_packmol, lmp, tmp_path, entry, split):
+def test_a_mixture_packs_a_periodic_fluid_in_canonical_order_and_runs_in_lammps(real_packmol, lmp, tmp_path, entry,
+                                                                                split):
     lines = build(tmp_path, [WATER, METHANE], [240, 60], entry=entry, **split).splitlines()
     edge = ((240 * (15.9994 + 2 * 1.008) + 60 * 16.043) / 6.02214076e23 * 1e24) ** (1 / 3)  # the single run's
     assert lines[2] == (f"box: {edge:.3f} Å cube  |  atoms: 780 (3 types)  bonds: 480 (1 types)  "
@@ -84,14 +85,16 @@ def test_a_mixture_packs_apart_in_canonical_order_and_runs_in_lammps(real_packmo
     water, w, pairs = template(WATER), pos[:720].reshape(240, 3, 3), [(1, 0), (2, 0), (2, 1)]
     got = np.stack([np.linalg.norm(w[:, i] - w[:, j], axis=1) for i, j in pairs], axis=1)
     assert np.abs(got - [np.linalg.norm(water[i] - water[j]) for i, j in pairs]).max() < 2e-3
-    # The margin at the faces and the tolerance between molecules; Packmol stops once violations are under 0.1.
-    assert pos.min() > 2.0 - 0.1 and pos.max() < box - 2.0 + 0.1
-    assert np.linalg.norm(pos[:, None] - pos[None], axis=2)[mol[:, None] != mol[None]].min() > 2.0 - 0.1
-    if split:  # each octant holds a sub-box's share, half the tolerance away from the cuts
-        octant = lambda p: (p >= box / 2).astype(int) @ [1, 2, 4]  # noqa: E731
-        assert np.bincount(octant(pos[0:720:3]), minlength=8).tolist() == [30] * 8
-        assert sorted(np.bincount(octant(pos[720:]), minlength=8).tolist()) == [7] * 4 + [8] * 4
-        assert np.abs(pos - box / 2).min() > 1.0 - 0.1
+    # A periodic fluid: atoms up to the faces, no thin slab along any axis (a uniform box of this edge has 26 % of
+    # its atoms within 1 Å of a face, the thinnest of its 1-Å slabs about 0.7 of the mean by chance), and the
+    # tolerance between molecules across the faces too, by the nearest image (Packmol stops once violations are
+    # under 0.1).
+    assert pos.min() > -0.1 and pos.max() < box + 0.1
+    assert np.mean(((pos % box < 1) | (pos % box > box - 1)).any(axis=1)) > 0.15
+    assert thinnest_slab(pos, box) > 0.5
+    delta = pos[:, None] - pos[None]
+    delta -= box * np.round(delta / box)
+    assert np.linalg.norm(delta, axis=2)[mol[:, None] != mol[None]].min() > 2.0 - 0.1
     run = run_lammps(lmp, tmp_path, lammps_script())
     assert run.counts == {"atoms": 780, "bonds": 480, "angles": 240} and run.warnings == []
     assert all(math.isfinite(v) for v in run.thermo.values()), run.thermo
@@ -144,6 +147,10 @@ FAULTS = {  # id: (stand-in body, call arguments, message pattern)
     "a-directory": ("mkdir simbox.pdb", {}, rf"reading packmol output {SIMBOX}: Is a directory"),
     "too-few-atoms": (writes_output(SIX_ATOMS[:5]), {}, r"packmol output has 5 atoms, expected 6"),
     "too-many-atoms": (writes_output(SIX_ATOMS + ["TER", record(7)]), {}, r"packmol output has 7 atoms, expected 6"),
+    "old-packmol": ("echo '  Version 20.14.3 '; " + writes_output(SIX_ATOMS), {},
+                    r"packmol 20\.14 on PATH cannot pack a periodic box \(Packmol has had pbc since 20\.15\), and a "
+                    r"box packed with a margin at its faces is a fluid with vacuum between its periodic images: put a "
+                    r"newer Packmol first on PATH, e\.g\. pip install packmol"),
 }
 
 
@@ -197,8 +204,9 @@ def test_a_failing_sub_box_or_ctrl_c_ends_every_packmol_and_leaves_nothing(stand
     pids = tmp_path / "pids"
     stand_in(f'echo $$ >> "{pids}"; case "$PWD" in */sub_box_3) '  # it fails once all eight are running
              f'until [ $(wc -l < "{pids}") -eq 8 ]; do sleep 0.05; done; {fault};; *) exec sleep 30;; esac')
-    error, seconds = ends(lambda: build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, per_axis=2, jobs=8),
-                          RuntimeError if pattern else KeyboardInterrupt, None if pattern else 1.0)
+    error, seconds = ends(
+        lambda: build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2), jobs=8),
+        RuntimeError if pattern else KeyboardInterrupt, None if pattern else 1.0)
     assert seconds < 5
     assert pattern is None or re.fullmatch(pattern.format(tmp=re.escape(str(tmpdir_env))), str(error)), str(error)
     started_pids = [int(p) for p in pids.read_text().split()]
@@ -206,8 +214,10 @@ def test_a_failing_sub_box_or_ctrl_c_ends_every_packmol_and_leaves_nothing(stand
     assert not (tmp_path / "out").exists()
 
 
-# A stand-in body that fills its box with as many atoms as pack.inp asks for, all at (1, 2, 3).
-FILLS_ITS_BOX = ("n=$(awk '/number/ {s += $2} END {print 3 * s}' pack.inp)\n"
+# A stand-in body that fills its box with as many atoms as pack.inp asks for (three a molecule), all at (1, 2, 3),
+# and the fixed atoms of obstacles.pdb after them.
+FILLS_ITS_BOX = ("n=$(awk '/^structure obstacles/ {o = 1} /number/ && !o {s += $2} END {print 3 * s}' pack.inp)\n"
+                 "n=$((n + $(cat obstacles.pdb 2>/dev/null | grep -c HETATM)))\n"
                  f"awk -v n=$n 'BEGIN {{for (i = 0; i < n; i++) print \"{record(1)}\"}}' > simbox.pdb\n")
 
 
@@ -215,26 +225,29 @@ def test_an_unsuccessful_sub_box_with_a_usable_box_is_a_warning_naming_it(stand_
     seeds = tmp_path / "seeds"
     stand_in(f'grep ^seed pack.inp >> "{seeds}"\n' + FILLS_ITS_BOX +
              'case "$PWD" in */sub_box_2) echo stuck; exit 173;; esac')
-    summary = build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, per_axis=2)
+    summary = build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2))
     assert "warning: sub-box 2 of 8: packmol exited with status Some(173):\nstdout:\nstuck\n\nstderr:\n\n" in summary
     assert summary.count("warning: sub-box") == 1
     assert len(set(seeds.read_text().splitlines())) == 8  # equal sub-boxes are not packed alike
 
 
-SUB_BOXES = [f"sub_box_{k}" for k in range(1, 9)]
-
-
-# Under 8 x 2,000 molecules one run, whatever the cores.
-@pytest.mark.parametrize("waters, jobs, folders, at_once", [(15_999, None, ["."], 1), (16_000, 1, ["."], 1),
-                                                            (16_000, None, SUB_BOXES, len(os.sched_getaffinity(0))),
-                                                            (16_000, 3, SUB_BOXES, 3)])
-def test_jobs_choose_one_run_or_sub_boxes_and_how_many_run_at_once(stand_in, tmp_path, waters, jobs, folders,
-                                                                   at_once):
+# Small boxes one run whatever the cores; larger ones in sub-boxes on the cores given, each packed once and, from
+# the second round on, again (the first round's sub-boxes are not).
+@pytest.mark.parametrize("waters, jobs, split, at_once", [(1_500, None, False, 1), (20_000, 1, False, 1),
+                                                          (20_000, None, True, len(os.sched_getaffinity(0))),
+                                                          (20_000, 3, True, 3)])
+def test_jobs_choose_one_run_or_sub_boxes_and_how_many_run_at_once(stand_in, tmp_path, waters, jobs, split, at_once):
     log = tmp_path / "log"
     stand_in(f'd=$(basename "$PWD"); echo "+ $d" >> "{log}"; sleep 0.3\n{FILLS_ITS_BOX}echo "- $d" >> "{log}"')
     assert f"atoms: {3 * waters} " in build(tmp_path / "out", [WATER], [waters], entry=pack_packmol, jobs=jobs)
     events = [line.split() for line in log.read_text().splitlines()]
-    assert sorted(d if d.startswith("sub_box") else "." for sign, d in events if sign == "+") == folders
+    started = [d for sign, d in events if sign == "+"]
+    if not split:
+        assert started == [started[0]] and not started[0].startswith("sub_box")
+    else:
+        first = sorted(d for d in started if not d.endswith("_again"))
+        assert len(first) > 1 and first == sorted(f"sub_box_{k}" for k in range(1, len(first) + 1))
+        assert 0 < sum(d.endswith("_again") for d in started) < len(first)
     running = np.cumsum([1 if sign == "+" else -1 for sign, _ in events])
     assert running.max() <= at_once and (at_once == 1 or running.max() > 1)
 

@@ -37,7 +37,7 @@ def _pack_packmol_sub_boxes_py(
     force_field: str = ...,
     out_dir: str = ...,
     tolerance: SupportsFloat | SupportsIndex = 2.0,
-    per_axis: SupportsIndex = 0,
+    grid: Sequence[SupportsIndex] = (),
     jobs: SupportsIndex = 0,
 ) -> str:
     """Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files."""

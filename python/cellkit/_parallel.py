@@ -4,19 +4,15 @@
 `cellkit pack packmol --jobs N` call: `jobs` passes through unchanged (None when not given).
 
 - `jobs=1`: one Packmol run for the whole box, exactly `pack_packmol_py`.
-- `jobs=N` (N >= 2): the box is cut into equal sub-boxes, each packed by its own Packmol, at most N
-  at once (`_pack_packmol_sub_boxes_py`). The box edge, its margin and the tolerance are those of the
-  single run; half the tolerance is kept free on each side of every inner face, so molecules of
-  neighbouring sub-boxes are the tolerance apart, as within one run. How many sub-boxes follows
-  from the molecule count: n x n x n with the largest n that gives each sub-box at least 2,000
-  molecules (fewer where a sub-box would not hold two of the largest molecule side by side), so
-  boxes under 16,000 molecules get the single run of `jobs=1`.
-- `jobs=None` (the default): as `jobs=N` with N the cores this process may use, so boxes of 16,000
-  molecules or more are split and packed on all cores, smaller ones by one run.
-
-Measured with water at 1000 kg/m³ (Packmol's CPU time): 8 sub-boxes of 500 molecules cost what
-one run of 4,000 does, 8 of 1,000 cost 18 % less than one run of 8,000, and the saving grows with
-the box (a single run of 32,000 costs twice what 8 or 27 sub-boxes do), before the cores share it.
+- `jobs=N` (N >= 2): the box may be cut into a grid of sub-boxes, each packed by its own Packmol, at
+  most N at once (`_pack_packmol_sub_boxes_py`), when that is faster than one run: the grid is the
+  one Packmol's measured times say packs fastest on N runs at once, every sub-box at least 1,000
+  molecules and two of the largest molecule wide; small boxes get the single run of `jobs=1`. The
+  box is periodic and the sub-boxes fill it without gaps: all are packed at once, each up to its
+  faces; then, round by round, each is packed again from where its molecules are, clear of the atoms
+  its neighbours of earlier rounds put near its faces, so the tolerance holds across every face and
+  no empty plane opens (`bench/README.md` has the measurements).
+- `jobs=None` (the default): as `jobs=N` with N the cores this process may use.
 """
 
 from __future__ import annotations
@@ -48,7 +44,7 @@ def pack_packmol(
     """
     args = (species, counts, density, pair_style, explicit_lb, force_field, out_dir, tolerance)
     if jobs is None:
-        return _pack_packmol_sub_boxes_py(*args, per_axis=0, jobs=0)
+        return _pack_packmol_sub_boxes_py(*args, jobs=0)
     if isinstance(jobs, bool):
         raise TypeError("jobs must be a positive integer, not bool")
     jobs = operator.index(jobs)
@@ -56,4 +52,4 @@ def pack_packmol(
         raise ValueError(f"jobs must be at least 1, not {jobs}")
     if jobs == 1:
         return pack_packmol_py(*args)
-    return _pack_packmol_sub_boxes_py(*args, per_axis=0, jobs=jobs)
+    return _pack_packmol_sub_boxes_py(*args, jobs=jobs)

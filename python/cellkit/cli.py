@@ -291,8 +291,8 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--tolerance", type=_number, default=2.0, metavar="ANGSTROM",
                    help="Packmol's minimum distance between molecules, Å (default: %(default)s)")
     p.add_argument("--jobs", type=_jobs, default=None, metavar="N",
-                   help="most Packmol runs at once: 1 packs the whole box in one run; N cuts a box of 16,000 "
-                        "molecules or more into sub-boxes packed side by side (default: all cores)")
+                   help="most Packmol runs at once: 1 packs the whole box in one run; N cuts a large box into "
+                        "sub-boxes packed side by side where that is faster (default: all cores)")
 
     p = _subparser(routes, "raspa", "build and equilibrate with RASPA3")
     _pack_options(p)

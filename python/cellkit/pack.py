@@ -125,8 +125,8 @@ def packmol(
     """Packs the molecules with Packmol into a cubic box whose edge follows from their mass and
     `density` (kg/m³) and writes data.lmp and forcefield.lmp into `out_dir`. `tolerance` is
     Packmol's minimum distance between molecules (Å). `jobs` is the most Packmol runs at once:
-    1 packs the whole box in one run; N >= 2 cuts a box of 16,000 molecules or more into equal
-    sub-boxes packed side by side; None (the default) does so on all available cores. Ctrl-C ends
+    1 packs the whole box in one run; N >= 2 cuts a box into sub-boxes packed side by side, N at
+    once, where that is faster; None (the default) does so on all available cores. Ctrl-C ends
     Packmol and raises KeyboardInterrupt."""
     with environment_first_on_path():
         return _parallel.pack_packmol(

@@ -32,9 +32,4 @@ double box_edge(double mass, double density) {
     return std::cbrt(mass / avogadro / (density / 1000.0) * 1e24);
 }
 
-double box_margin(double tolerance, double edge) {
-    // fmax, unlike std::max, picks 1.5 over a NaN tolerance.
-    return std::min(std::fmax(tolerance, 1.5), 0.25 * edge);
-}
-
 }  // namespace cellkit

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <optional>
 
 #include "common/error.hpp"
@@ -24,10 +26,48 @@ constexpr std::uint64_t first_seed = 1234567;
 struct SubBoxRun {
     std::filesystem::path dir;
     ProcessRequest request;
-    std::uint64_t atoms = 0;
+    std::uint64_t atoms = 0;      // of its own molecules
+    std::uint64_t obstacles = 0;  // fixed atoms of its neighbours, which Packmol writes after them
     std::vector<Vec3> coords;
     std::optional<std::string> note;
 };
+
+}  // namespace
+
+namespace {
+
+// The sub-boxes around `box` in the periodic grid, itself left out, each once.
+std::vector<std::size_t> neighbours(const Grid& grid, const Grid& cell, std::size_t box) {
+    std::vector<std::size_t> out;
+    for (int dz = -1; dz <= 1; ++dz) {
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int d[3] = {dx, dy, dz};
+                std::size_t index = 0, stride = 1;
+                for (std::size_t axis = 0; axis < 3; ++axis) {
+                    const std::size_t n = grid[axis];
+                    index += (cell[axis] + n + static_cast<std::size_t>(d[axis] + 1) - 1) % n * stride;
+                    stride *= n;
+                }
+                if (index != box && std::find(out.begin(), out.end(), index) == out.end()) out.push_back(index);
+            }
+        }
+    }
+    return out;
+}
+
+// The atoms of a sub-box's molecules, species by species as Packmol wrote them, split by species.
+std::vector<std::vector<Vec3>> by_species(const std::vector<Vec3>& coords, const std::vector<std::uint64_t>& counts,
+                                          const std::vector<std::size_t>& atoms) {
+    std::vector<std::vector<Vec3>> out(atoms.size());
+    auto at = coords.begin();
+    for (std::size_t s = 0; s < atoms.size(); ++s) {
+        const auto n = static_cast<std::ptrdiff_t>(counts[s] * atoms[s]);
+        out[s].assign(at, at + n);
+        at += n;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -36,6 +76,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
                               const StopCheck& should_stop) {
     PackedSubBoxes result;
     result.edge = packed_box_edge(active, force_field, density);
+    const double edge = result.edge;
     system_totals(active);  // refuses totals beyond 64 bits, as a single run does
     std::vector<std::uint64_t> counts;
     std::vector<std::size_t> atoms;
@@ -45,17 +86,20 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
         atoms.push_back(species.resolved.molecule->pseudo_atoms.size());
         molecules += static_cast<double>(species.count);
     }
-    const std::size_t per_axis = split.per_axis != 0
-                                     ? split.per_axis
-                                     : sub_boxes_per_axis(molecules, result.edge, tolerance, largest_extent(active));
-    if (per_axis == 1) {  // the single run itself, with its files, messages and note
+    const std::size_t jobs = split.jobs != 0 ? split.jobs : available_cores();
+    if (!split.grid.empty() && split.grid.size() != 3) {
+        fail("a grid of sub-boxes has three numbers (along x, y and z), got ", split.grid.size());
+    }
+    const Grid grid = !split.grid.empty() ? Grid{split.grid[0], split.grid[1], split.grid[2]}
+                                          : choose_grid(molecules, edge, tolerance, largest_extent(active), jobs);
+    if (grid == Grid{1, 1, 1}) {  // the single run itself, with its files, messages and note
         PackedBox box = pack_system(work_dir, active, force_field, density, tolerance, should_stop);
         result.coords = std::move(box.coords);
         if (box.note) result.notes.push_back(std::move(*box.note));
         result.sub_boxes = 1;
         return result;
     }
-    const std::vector<SubBox> boxes = plan_sub_boxes(counts, result.edge, tolerance, per_axis);
+    const std::vector<SubBox> boxes = plan_sub_boxes(counts, edge, grid);
     result.sub_boxes = boxes.size();
 
     // Each fault of a sub-box keeps the single run's words, after the sub-box's name.
@@ -66,51 +110,120 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
             fail("sub-box ", b + 1, " of ", boxes.size(), ": ", e.what());
         }
     };
+    auto atoms_of = [&](const SubBox& box) {
+        std::uint64_t n = 0;
+        for (std::size_t s = 0; s < atoms.size(); ++s) n += box.counts[s] * atoms[s];
+        return n;
+    };
 
+    // Every sub-box is first packed on its own, all at once: each fills its slice up to the faces,
+    // as evenly as one run fills the box, but molecules across a face may come closer than the
+    // tolerance. Then, round by round, each sub-box is packed again from where its molecules are,
+    // clear of the atoms its neighbours of earlier rounds put near its faces: Packmol moves only
+    // the molecules too close to them, and only a little, so no empty plane opens at the faces.
+    // Packmol's time grows with the box its cells cover, so each sub-box runs in a box of its own:
+    // along a cut axis its slice and room for the obstacles on both sides, with a gap of the
+    // tolerance so that nothing meets through that box's periodic faces; along an uncut axis the
+    // whole periodic edge.
+    const double reach = std::fmax(tolerance, 0.0);
     std::vector<SubBoxRun> runs(boxes.size());
-    for (std::size_t b = 0; b < boxes.size(); ++b) {
-        for (std::size_t s = 0; s < atoms.size(); ++s) runs[b].atoms += boxes[b].counts[s] * atoms[s];
-        if (runs[b].atoms == 0) continue;
-        runs[b].dir = work_dir / cat("sub_box_", b + 1);
-        in_sub_box(b, [&] {
-            if (::mkdir(runs[b].dir.c_str(), 0700) != 0) sys_fail(cat("creating ", display(runs[b].dir)), errno);
-            runs[b].request =
-                write_packmol_run(runs[b].dir, active, boxes[b].counts, boxes[b].region, tolerance, first_seed + b);
-        });
-    }
-
-    const std::size_t jobs = split.jobs != 0 ? split.jobs : available_cores();
-    ProcessSet set;                   // ends the runs still going on every way out
-    std::vector<std::size_t> box_of;  // the sub-box of each started run, by its id
-    std::size_t next = 0;
-    for (;;) {
-        for (; next < runs.size() && set.running() < jobs; ++next) {
-            if (runs[next].atoms == 0) continue;
-            in_sub_box(next, [&] {
-                try {
-                    set.start(runs[next].request);
-                } catch (const LaunchError& e) {
-                    fail_packmol_launch(e);
+    std::vector<Vec3> origin(boxes.size());
+    std::vector<bool> settled(boxes.size(), false);
+    auto pack_round = [&](const std::vector<std::size_t>& now, bool again) {
+        for (const std::size_t b : now) {
+            SubBoxRun& run = runs[b];
+            run.atoms = atoms_of(boxes[b]);
+            if (run.atoms == 0) continue;
+            Vec3 box{};
+            PackRegion local = boxes[b].region;
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                const double width = local.hi[axis] - local.lo[axis];
+                origin[b][axis] = grid[axis] == 1 ? 0.0 : local.lo[axis] - 1.5 * reach;
+                box[axis] = grid[axis] == 1 ? edge : width + 3 * reach;
+                local.lo[axis] -= origin[b][axis];
+                local.hi[axis] -= origin[b][axis];
+            }
+            // Packmol wants fixed atoms inside its box, short of the last thousandth a PDB file can write.
+            auto into_local = [&](Vec3 p) {
+                for (std::size_t axis = 0; axis < 3; ++axis) {
+                    p[axis] -= origin[b][axis];
+                    if (grid[axis] == 1) p[axis] -= edge * std::floor(p[axis] / edge);
+                    p[axis] = std::clamp(p[axis], 0.0, std::floor(box[axis] * 1000.0) / 1000.0);
                 }
+                return p;
+            };
+            std::vector<Vec3> obstacles;
+            for (const std::size_t n : neighbours(grid, boxes[b].cell, b)) {
+                if (!settled[n]) continue;
+                for (const Vec3& p : atoms_near(runs[n].coords, boxes[b].region, edge, reach)) {
+                    obstacles.push_back(into_local(p));
+                }
+            }
+            run.obstacles = obstacles.size();
+            run.dir = work_dir / cat("sub_box_", b + 1, again ? "_again" : "");
+            in_sub_box(b, [&] {
+                if (::mkdir(run.dir.c_str(), 0700) != 0) sys_fail(cat("creating ", display(run.dir)), errno);
+                std::vector<std::vector<Vec3>> start;
+                if (again) {
+                    start = by_species(run.coords, boxes[b].counts, atoms);
+                    for (auto& species : start) {
+                        for (Vec3& p : species) {
+                            for (std::size_t axis = 0; axis < 3; ++axis) p[axis] -= origin[b][axis];
+                        }
+                    }
+                }
+                run.request = write_packmol_run(run.dir, active, boxes[b].counts, box, local, tolerance,
+                                                first_seed + b, obstacles, start);
             });
-            box_of.push_back(next);
         }
-        if (set.running() == 0) break;
-        ProcessSet::Finished finished = set.wait_any(should_stop);
-        SubBoxRun& run = runs[box_of[finished.id]];
-        in_sub_box(box_of[finished.id], [&] {
-            PackmolOutput output = read_packmol_output(run.dir, finished.result, run.atoms);
-            run.coords = std::move(output.coords);
-            run.note = std::move(output.note);
-        });
+        ProcessSet set;                   // ends the runs still going on every way out
+        std::vector<std::size_t> box_of;  // the sub-box of each started run, by its id
+        std::size_t next = 0;
+        for (;;) {
+            for (; next < now.size() && set.running() < jobs; ++next) {
+                if (runs[now[next]].atoms == 0) continue;
+                in_sub_box(now[next], [&] {
+                    try {
+                        set.start(runs[now[next]].request);
+                    } catch (const LaunchError& e) {
+                        fail_packmol_launch(e);
+                    }
+                });
+                box_of.push_back(now[next]);
+            }
+            if (set.running() == 0) break;
+            ProcessSet::Finished finished = set.wait_any(should_stop);
+            const std::size_t b = box_of[finished.id];
+            SubBoxRun& run = runs[b];
+            in_sub_box(b, [&] {
+                PackmolOutput output = read_packmol_output(run.dir, finished.result, run.atoms, run.obstacles);
+                run.coords = std::move(output.coords);
+                if (output.note) run.note = std::move(output.note);
+            });
+            for (Vec3& p : run.coords) {
+                for (std::size_t axis = 0; axis < 3; ++axis) p[axis] += origin[b][axis];
+            }
+        }
+    };
+
+    std::vector<std::size_t> all(boxes.size());
+    for (std::size_t b = 0; b < boxes.size(); ++b) all[b] = b;
+    pack_round(all, false);
+    for (std::size_t round = 0; round < round_count(grid); ++round) {
+        std::vector<std::size_t> now;
+        for (std::size_t b = 0; b < boxes.size(); ++b) {
+            if (boxes[b].round == round) now.push_back(b);
+        }
+        if (round > 0) pack_round(now, true);  // the first round's neighbours are all packed later
+        for (const std::size_t b : now) settled[b] = true;
     }
 
-    std::vector<std::vector<Vec3>> packed;
+    std::vector<std::vector<Vec3>> pieces;
     for (std::size_t b = 0; b < runs.size(); ++b) {
-        packed.push_back(std::move(runs[b].coords));
+        pieces.push_back(std::move(runs[b].coords));
         if (runs[b].note) result.notes.push_back(cat("sub-box ", b + 1, " of ", boxes.size(), ": ", *runs[b].note));
     }
-    result.coords = canonical_order(boxes, packed, atoms);
+    result.coords = canonical_order(boxes, pieces, atoms);
     return result;
 }
 

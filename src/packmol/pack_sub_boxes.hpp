@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,8 +15,8 @@
 namespace cellkit {
 
 struct SubBoxSplit {
-    std::size_t per_axis = 0;  // sub-boxes along each edge; 0: sub_boxes_per_axis() chooses
-    std::size_t jobs = 0;      // Packmol runs at once; 0: one per available core
+    std::vector<std::uint64_t> grid;  // sub-boxes along x, y, z (1 or even); empty: choose_grid() chooses
+    std::size_t jobs = 0;             // Packmol runs at once; 0: one per available core
 };
 
 struct PackedSubBoxes {
@@ -28,12 +29,15 @@ struct PackedSubBoxes {
     std::vector<std::string> notes;
 };
 
-// The box edge, margin and tolerance are pack_system's; plan_sub_boxes() cuts
-// the box. One sub-box is pack_system's run itself, note unchanged. Sub-box k (from 1) is packed in the folder
-// "sub_box_{k}" of `work_dir` by its own Packmol, with its own seed so that equal sub-boxes are not packed alike;
-// sub-boxes without molecules are not run. The first fault of a sub-box ends the Packmol runs still going and throws
-// pack_system's message after "sub-box {k} of {n}: ". A stop request ends them all and throws Interrupted. The folders
-// stay in `work_dir` for the caller to remove.
+// The box edge and tolerance are pack_system's; plan_sub_boxes() cuts the periodic box into a grid
+// without gaps. One sub-box is pack_system's run itself, note unchanged. The sub-boxes are packed
+// round by round (SubBox::round), those of a round at once, each in its whole slice and clear, by the
+// tolerance, of the atoms its already packed neighbours put near its faces (across the periodic
+// faces too): the box is as even as one run's. Sub-box k (from 1) is packed in the folder
+// "sub_box_{k}" of `work_dir` by its own Packmol, with its own seed so that equal sub-boxes are not
+// packed alike; sub-boxes without molecules are not run. The first fault of a sub-box ends the
+// Packmol runs still going and throws pack_system's message after "sub-box {k} of {n}: ". A stop
+// request ends them all and throws Interrupted. The folders stay in `work_dir` for the caller to remove.
 PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
                               const ForceField& force_field, double density, double tolerance, const SubBoxSplit& split,
                               const StopCheck& should_stop = {});

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <array>
+#include <charconv>
 #include <cmath>
 
 #include "common/error.hpp"
@@ -10,10 +12,31 @@
 #include "common/utf8.hpp"
 #include "packmol/box_size.hpp"
 #include "packmol/packed_pdb.hpp"
+#include "packmol/packmol_restart.hpp"
 
 namespace cellkit {
 
 using fmt::cat;
+
+namespace {
+
+// The major and minor number of "Version 21.2.3" in Packmol's banner, if it prints one.
+std::optional<std::array<int, 2>> packmol_version(const std::string& out) {
+    const std::size_t at = out.find("Version ");
+    if (at == std::string::npos) return std::nullopt;
+    std::array<int, 2> version{};
+    const char* p = out.data() + at + 8;
+    const char* end = out.data() + out.size();
+    for (int part = 0; part < 2; ++part) {
+        const auto [next, error] = std::from_chars(p, end, version[part]);
+        if (error != std::errc()) return std::nullopt;
+        p = next;
+        if (part == 0 && (p == end || *p++ != '.')) return std::nullopt;
+    }
+    return version;
+}
+
+}  // namespace
 
 std::string packmol_exit_note(const std::optional<int>& exit_code, const std::string& out, const std::string& err) {
     return cat("packmol exited with status ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out),
@@ -30,17 +53,24 @@ double packed_box_edge(const ActiveSpeciesList& active, const ForceField& force_
 }
 
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
-                                 const std::vector<std::uint64_t>& counts, const PackRegion& region, double tolerance,
-                                 std::optional<std::uint64_t> seed) {
+                                 const std::vector<std::uint64_t>& counts, const Vec3& box, const PackRegion& region,
+                                 double tolerance, std::optional<std::uint64_t> seed,
+                                 const std::vector<Vec3>& obstacles, const std::vector<std::vector<Vec3>>& start) {
     std::vector<SpeciesTemplate> templates;
     for (std::size_t i = 0; i < active.size(); ++i) {
         if (counts[i] == 0) continue;
         const Molecule& molecule = *active[i].resolved.molecule;
         templates.push_back({template_file_name(i, molecule.name), counts[i]});
         replace_file(dir / templates.back().file_name, species_template_pdb(molecule));
+        if (start.empty()) continue;
+        std::vector<Vec3> shape;
+        for (const PseudoAtom& atom : molecule.pseudo_atoms) shape.push_back(atom.position);
+        templates.back().restart_file = cat("restart_", i, ".pack");
+        replace_file(dir / templates.back().restart_file, packmol_restart(as_read_by_packmol(shape), start[i]));
     }
+    if (!obstacles.empty()) replace_file(dir / obstacles_file_name, obstacles_pdb(obstacles));
     const std::filesystem::path script = dir / "pack.inp";
-    replace_file(script, packmol_script(tolerance, region, templates, seed));
+    replace_file(script, packmol_script(tolerance, box, region, templates, seed, !obstacles.empty()));
     // Packmol runs inside the folder, and the script names its files relative
     // to it: Packmol reads paths up to the first blank.
     return {.program = "packmol", .arguments = {}, .working_dir = dir, .stdin_file = script, .should_stop = {}};
@@ -51,8 +81,14 @@ void fail_packmol_launch(const LaunchError& e) {
 }
 
 PackmolOutput read_packmol_output(const std::filesystem::path& dir, const ProcessResult& run,
-                                  std::uint64_t expected_atoms) {
+                                  std::uint64_t expected_atoms, std::uint64_t obstacles) {
     PackmolOutput result;
+    if (const auto version = packmol_version(run.out); version && *version < std::array<int, 2>{20, 15}) {
+        fail("packmol ", (*version)[0], ".", (*version)[1],
+             " on PATH cannot pack a periodic box (Packmol has had pbc since 20.15), and a box packed with a margin "
+             "at its faces is a fluid with vacuum between its periodic images: put a newer Packmol first on PATH, "
+             "e.g. pip install packmol");
+    }
     if (run.exit_code != 0) result.note = packmol_exit_note(run.exit_code, run.out, run.err);
     const std::filesystem::path output = dir / "simbox.pdb";
     struct stat info{};
@@ -61,9 +97,10 @@ PackmolOutput read_packmol_output(const std::filesystem::path& dir, const Proces
              result.note ? *result.note : "");
     }
     result.coords = parse_packed_pdb(output);
-    if (result.coords.size() != expected_atoms) {
-        fail("packmol output has ", result.coords.size(), " atoms, expected ", expected_atoms);
+    if (result.coords.size() != expected_atoms + obstacles) {
+        fail("packmol output has ", result.coords.size(), " atoms, expected ", expected_atoms + obstacles);
     }
+    result.coords.resize(expected_atoms);
     return result;
 }
 
@@ -75,7 +112,8 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
     std::vector<std::uint64_t> counts;
     for (const ActiveSpecies& species : active) counts.push_back(species.count);
     ProcessRequest request =
-        write_packmol_run(work_dir, active, counts, whole_box_region(tolerance, box.edge), tolerance);
+        write_packmol_run(work_dir, active, counts, {box.edge, box.edge, box.edge}, whole_box_region(box.edge),
+                          tolerance);
     request.should_stop = should_stop;
     ProcessResult run;
     try {

@@ -37,11 +37,16 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
 double packed_box_edge(const ActiveSpeciesList& active, const ForceField& force_field, double density);
 
 // Writes into `dir` the templates of the species whose entry in `counts` (one
-// per active species) is above 0 and a pack.inp placing them inside `region`;
-// returns the request that runs Packmol on them there.
+// per active species) is above 0 and a pack.inp placing them inside `region`
+// of the periodic box from the origin to `box`, clear of `obstacles` (fixed
+// atoms, if any), starting from `start` (per species the atoms of its
+// molecules, consecutive) when it is given; returns the request that runs
+// Packmol on them there.
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
-                                 const std::vector<std::uint64_t>& counts, const PackRegion& region, double tolerance,
-                                 std::optional<std::uint64_t> seed = {});
+                                 const std::vector<std::uint64_t>& counts, const Vec3& box, const PackRegion& region,
+                                 double tolerance, std::optional<std::uint64_t> seed = {},
+                                 const std::vector<Vec3>& obstacles = {},
+                                 const std::vector<std::vector<Vec3>>& start = {});
 
 // Throws Error "failed to launch packmol (is it installed and on PATH?): {system text}".
 [[noreturn]] void fail_packmol_launch(const LaunchError& e);
@@ -51,9 +56,11 @@ struct PackmolOutput {
     std::optional<std::string> note;  // as PackedBox's
 };
 
-// The box a finished run left in `dir`, checked to hold `expected_atoms`.
+// The box a finished run left in `dir`: its first `expected_atoms` atoms, checked to be followed by
+// the `obstacles` fixed atoms and nothing else. A Packmol whose banner names a version before 20.15,
+// which has no periodic packing, is refused.
 PackmolOutput read_packmol_output(const std::filesystem::path& dir, const ProcessResult& run,
-                                  std::uint64_t expected_atoms);
+                                  std::uint64_t expected_atoms, std::uint64_t obstacles = 0);
 
 // "packmol exited with status Some(N):\nstdout:\n...\nstderr:\n..." (None for a signal).
 std::string packmol_exit_note(const std::optional<int>& exit_code, const std::string& out, const std::string& err);

@@ -2,7 +2,6 @@
 
 #include "common/number_format.hpp"
 #include "common/utf8.hpp"
-#include "packmol/box_size.hpp"
 
 namespace cellkit {
 namespace {
@@ -59,27 +58,42 @@ std::string species_template_pdb(const Molecule& molecule) {
     return out;
 }
 
-PackRegion whole_box_region(double tolerance, double edge) {
-    const double m = box_margin(tolerance, edge);
-    const double h = edge - m;
-    return {{m, m, m}, {h, h, h}};
-}
+PackRegion whole_box_region(double edge) { return {{0, 0, 0}, {edge, edge, edge}}; }
 
-std::string packmol_script(double tolerance, double edge, const std::vector<SpeciesTemplate>& templates) {
-    return packmol_script(tolerance, whole_box_region(tolerance, edge), templates);
-}
-
-std::string packmol_script(double tolerance, const PackRegion& region, const std::vector<SpeciesTemplate>& templates,
-                           std::optional<std::uint64_t> seed) {
-    std::string out =
-        cat("# created by boxloom\ntolerance ", fmt::Fixed{tolerance, 2}, "\nfiletype pdb\noutput simbox.pdb\n");
+std::string packmol_script(double tolerance, const Vec3& box, const PackRegion& region,
+                           const std::vector<SpeciesTemplate>& templates, std::optional<std::uint64_t> seed,
+                           bool obstacles) {
+    std::string out = cat("# created by boxloom\ntolerance ", fmt::Fixed{tolerance, 2},
+                          "\nfiletype pdb\noutput simbox.pdb\npbc 0.0000 0.0000 0.0000 ", fmt::Fixed{box[0], 4}, " ",
+                          fmt::Fixed{box[1], 4}, " ", fmt::Fixed{box[2], 4}, "\n");
     if (seed) out.append(cat("seed ", *seed, "\n"));
     for (const SpeciesTemplate& t : templates) {
         out.append(cat("\nstructure ", t.file_name, "\n  number ", t.count, "\n  inside box"));
         for (double v : region.lo) out.append(cat(" ", fmt::Fixed{v, 4}));
         for (double v : region.hi) out.append(cat(" ", fmt::Fixed{v, 4}));
+        if (!t.restart_file.empty()) out.append(cat("\n  restart_from ", t.restart_file));
         out.append("\nend structure\n");
     }
+    if (obstacles) {
+        // Without "center", "fixed" at the origin keeps the atoms where the file puts them.
+        out.append(
+            cat("\nstructure ", obstacles_file_name, "\n  number 1\n  fixed 0. 0. 0. 0. 0. 0.\nend structure\n"));
+    }
+    return out;
+}
+
+std::string obstacles_pdb(const std::vector<Vec3>& atoms) {
+    std::string out;
+    std::uint64_t serial = 0;
+    for (const Vec3& p : atoms) {
+        out.append("HETATM");
+        // PDB has five columns for the serial; Packmol reads the coordinates by column.
+        fmt::append_uint(out, ++serial % 100000, 5);
+        out.append(" X    obs     1    ");
+        for (double v : p) fmt::append_fixed(out, v, 3, 8);
+        out.append("  1.00  0.00\n");
+    }
+    out.append("END\n");
     return out;
 }
 

@@ -20,6 +20,7 @@ struct PackRegion {
 struct SpeciesTemplate {
     std::string file_name;  // relative to the working directory Packmol runs in
     std::uint64_t count = 0;
+    std::string restart_file = {};  // where its molecules start (restart_from), if anywhere
 };
 
 // "species_{position}_{name}.pdb"; "species_{position}.pdb" for a name that
@@ -30,15 +31,22 @@ std::string template_file_name(std::size_t position, const std::string& name);
 // COMPND line, one HETATM line per atom at its template position, END.
 std::string species_template_pdb(const Molecule& molecule);
 
-// The script, naming every file relative to Packmol's working directory so
-// that blanks in the temporary location cannot split a path.
-std::string packmol_script(double tolerance, double edge, const std::vector<SpeciesTemplate>& templates);
+// The obstacles' file of a Packmol run: atoms it must keep the tolerance from, fixed where they are.
+inline constexpr const char* obstacles_file_name = "obstacles.pdb";
 
-// The same placing the molecules inside `region`, with a "seed" line when one is given.
-std::string packmol_script(double tolerance, const PackRegion& region, const std::vector<SpeciesTemplate>& templates,
-                           std::optional<std::uint64_t> seed = {});
+// The script of a run in the periodic box from the origin to `box` Å (Packmol's pbc: the tolerance
+// holds across its faces, by the nearest image), placing the molecules inside `region`, with a
+// "seed" line when one is given and the fixed atoms of obstacles_file_name when `obstacles` is set.
+// Every file is named relative to Packmol's working directory, so blanks in the temporary location
+// cannot split a path.
+std::string packmol_script(double tolerance, const Vec3& box, const PackRegion& region,
+                           const std::vector<SpeciesTemplate>& templates, std::optional<std::uint64_t> seed = {},
+                           bool obstacles = false);
 
-// Inside the cube of `edge` Å, box_margin() away from its faces: where a single run packs.
-PackRegion whole_box_region(double tolerance, double edge);
+// The whole cube of `edge` Å: where a single run packs.
+PackRegion whole_box_region(double edge);
+
+// The atoms as a PDB file of one structure (HETATM records and END), for obstacles.
+std::string obstacles_pdb(const std::vector<Vec3>& atoms);
 
 }  // namespace cellkit

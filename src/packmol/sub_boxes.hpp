@@ -1,6 +1,8 @@
-// Cutting the packed box into equal sub-boxes that Packmol fills one by one, and putting the pieces back.
+// Cutting the periodic box into a grid of sub-boxes that Packmol fills round by round, and putting the
+// pieces back.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,41 +13,55 @@
 
 namespace cellkit {
 
+// Sub-boxes along x, y and z: 1 or an even number each.
+using Grid = std::array<std::size_t, 3>;
+
 struct SubBox {
-    PackRegion region;                  // where its molecules' atoms go, Å
+    PackRegion region;                  // its slice of the box, Å, faces shared with its neighbours
     std::vector<std::uint64_t> counts;  // its molecules of each active species
+    Grid cell{};                        // its place in the grid
+    // The sub-boxes of one round touch none of each other, not even through the periodic faces:
+    // they share the parity of their place along every cut axis. A round starts once the earlier
+    // ones are packed, each sub-box clear of its packed neighbours' atoms near its faces.
+    std::size_t round = 0;
 };
 
-// Molecules a sub-box is given at least when the number of sub-boxes is
-// chosen from the molecule count. Measured with water at 1000 kg/m³ (CPU time
-// of Packmol): 8 sub-boxes of 125 or 250 molecules cost 17-24 % more than one
-// run, of 500 the same, of 1,000 18 % less; sub-boxes of 1,000 to 4,000 cost
-// 1.2-1.3 ms a molecule, single runs 1.6 ms up to 16,000 and 2.5 ms at 32,000.
-// 2,000 stays clear of Packmol's start-up cost and keeps the gaps between
-// sub-boxes a small share of the volume.
-inline constexpr double molecules_per_sub_box = 2000.0;
+// Packmol's time for a run of `molecules` molecules of a small molecule at liquid density, in
+// seconds: start-up, and a time per molecule that grows with the molecules of the run. Fitted to
+// periodic boxes of water at 1000 kg/m³, one run on one core of the project's machine: 0.38 s for
+// 1,000 molecules, 3.7 s for 8,000, 11.3 s for 20,000, 21.8 s for 32,000, 76 s for 100,000.
+double packmol_seconds(double molecules);
 
-// Sub-boxes along each edge for `molecules` molecules: the most that still
-// gives every sub-box molecules_per_sub_box molecules, fewer while a sub-box
-// would hold less than two of the largest molecule (its `extent` in Å) side
-// by side; 1 (a single run) for small boxes.
-std::size_t sub_boxes_per_axis(double molecules, double edge, double tolerance, double extent);
+// The grid that packs `molecules` molecules fastest with `jobs` Packmol runs at once, by
+// packmol_seconds(), every sub-box at least two of the largest molecule (its `extent` in Å) and the
+// tolerance wide along each axis and holding at least min_molecules_per_sub_box molecules; {1, 1, 1},
+// the single run, unless the fastest split takes under split_must_beat of its time. Cuts go along x
+// first, then y, then z.
+inline constexpr double min_molecules_per_sub_box = 1000.0;
+inline constexpr double split_must_beat = 0.85;
+Grid choose_grid(double molecules, double edge, double tolerance, double extent, std::size_t jobs);
+
+// The number of rounds of a grid: 2 to the number of axes it cuts.
+std::size_t round_count(const Grid& grid);
 
 // The largest diagonal, in Å, of the box around a template's atoms, over the species:
 // no turn of the molecule makes it longer.
 double largest_extent(const ActiveSpeciesList& active);
 
-// The cube of `edge` cut into per_axis³ equal sub-boxes, x fastest. The faces
-// of the cube keep box_margin() free as a single run does; each inner face
-// keeps half the tolerance free on both sides, so molecules of neighbouring
-// sub-boxes are the tolerance apart, as within one run. Each count of
-// `counts` is divided exactly: every sub-box gets the quotient, and the
-// remainders go one by one to the sub-boxes in turn, carrying on from one
-// species to the next, so sub-boxes differ by at most one molecule in all.
-// Throws Error when there are more sub-boxes than molecules, or when the
-// margins and gaps leave a sub-box no room.
-std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, double edge, double tolerance,
-                                   std::size_t per_axis);
+// The cube of `edge` cut into the grid's equal sub-boxes, x fastest, sharing their faces. Each
+// count of `counts` is divided exactly: every sub-box gets the quotient, and the remainders go one
+// by one to the sub-boxes in turn, carrying on from one species to the next, so sub-boxes differ by
+// at most one molecule in all. Throws Error when an axis is cut into an odd number other than 1, or
+// there are more sub-boxes than molecules.
+std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, double edge, const Grid& grid);
+
+// The shortest distance, in Å, from `atom` to `region` in the periodic cube of `edge`, by the
+// nearest image along each axis; 0 inside.
+double distance_to(const Vec3& atom, const PackRegion& region, double edge);
+
+// The atoms of `atoms` that lie within `reach` of `region` in the periodic cube of `edge`, each moved
+// to its image nearest the region.
+std::vector<Vec3> atoms_near(const std::vector<Vec3>& atoms, const PackRegion& region, double edge, double reach);
 
 // The atoms of the sub-boxes, each packed species after species, in canonical
 // order: species in order, then their molecules from sub-box to sub-box, atoms

@@ -62,24 +62,24 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
 
 constexpr Signature<10> kSubBoxSignature{
     "OOO|OOOOOOO:_pack_packmol_sub_boxes_py",
-    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "per_axis",
+    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "grid",
      "jobs", nullptr},
 };
 
 constexpr const char kSubBoxDoc[] =
     "_pack_packmol_sub_boxes_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., "
-    "out_dir=..., tolerance=2.0, per_axis=0, jobs=0)\n"
+    "out_dir=..., tolerance=2.0, grid=(), jobs=0)\n"
     "--\n"
     "\n"
     "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"
     "\n"
     "Private: called by cellkit._parallel.pack_packmol, which chooses between this and\n"
-    "pack_packmol_py. The first eight arguments are pack_packmol_py's; the box edge,\n"
-    "its margin and the tolerance are those of the single run.\n"
+    "pack_packmol_py. The first eight arguments are pack_packmol_py's; the box edge\n"
+    "and the tolerance are those of the single run.\n"
     "\n"
     "Args:\n"
-    "    per_axis: sub-boxes along each edge, per_axis**3 in all; 0 chooses the most\n"
-    "        that leave each at least 2,000 molecules (1, the single run, below 16,000).\n"
+    "    grid: sub-boxes along x, y and z, each 1 or even; empty chooses the grid that\n"
+    "        packs fastest on `jobs` runs at once ((1, 1, 1), the single run, for small boxes).\n"
     "    jobs: Packmol runs at once; 0 means one per core this process may use.\n"
     "\n"
     "Returns:\n"
@@ -90,16 +90,17 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
     try {
         PackCommonArgs common;
         double tolerance = 2.0;
-        std::uint64_t per_axis = 0, jobs = 0;
+        std::uint64_t jobs = 0;
+        std::vector<std::uint64_t> grid;
         const bool converted = bind_and_convert(
             args, kwargs, kSubBoxSignature, param(common.species, to_path_list), param(common.counts, to_u64_list),
             param(common.density, to_double), param(common.pair_style, to_pair_setup),
             param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
-            param(tolerance, to_double), param(per_axis, to_u64), param(jobs, to_u64));
+            param(tolerance, to_double), param(grid, to_u64_list), param(jobs, to_u64));
         if (!converted) {
             return nullptr;
         }
-        const SubBoxSplit split{.per_axis = per_axis, .jobs = jobs};
+        const SubBoxSplit split{.grid = std::move(grid), .jobs = jobs};
         return summary_with_lock_released(
             [&](const StopCheck& stop) { return run_pack_packmol_sub_boxes(common, tolerance, split, stop); });
     } catch (...) {

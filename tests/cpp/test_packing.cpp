@@ -30,22 +30,30 @@ struct Water {
                       {"Ow", params(15.9994, -0.8476)}, {"Hw", params(1.008, 0.4238)}, {"CH4", params(16.043, 0.0)}}};
 };
 
-// The box from mass and density, the margin kept from its faces, and the files Packmol reads.
+// The box from mass and density and the files Packmol reads: the whole box, periodic.
 TEST(PackmolInput, BoxScriptAndTemplates) {
     Water w;
     EXPECT_DOUBLE_EQ(total_mass(testing::active({{&w.m, 10}, {&w.methane, 3}}), w.ff), 180.154 + 3 * 16.043);
     const double edge = box_edge(180.154, 1000.0);  // 6.688, as the script below shows
 
-    const std::tuple<double, double, double> cases[] = {
-        {1.0, edge, 1.5}, {2.0, edge, edge / 4}, {nan, 100.0, 1.5}, {3.0, 100.0, 3.0}, {1.0, 4.0, 1.0}};
-    for (const auto& [tolerance, e, margin] : cases) EXPECT_DOUBLE_EQ(box_margin(tolerance, e), margin) << tolerance;
-
-    EXPECT_EQ(packmol_script(2.0, edge, {{"species_0_water.pdb", 10}, {"species_2.pdb", 4}}),
-              "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n\n"
-              "structure species_0_water.pdb\n  number 10\n  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
+    EXPECT_EQ(packmol_script(2.0, {edge, edge, edge}, whole_box_region(edge),
+                             {{"species_0_water.pdb", 10}, {"species_2.pdb", 4}}),
+              "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n"
+              "pbc 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n\n"
+              "structure species_0_water.pdb\n  number 10\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
               "end structure\n\n"
-              "structure species_2.pdb\n  number 4\n  inside box 1.6720 1.6720 1.6720 5.0160 5.0160 5.0160\n"
+              "structure species_2.pdb\n  number 4\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
               "end structure\n");
+    // A sub-box: its own slice and seed, and its neighbours' atoms fixed where they are.
+    EXPECT_EQ(packmol_script(1.5, {20, 20, 20}, {{10, 0, 0}, {20, 20, 20}}, {{"species_0_water.pdb", 3}}, 7, true),
+              "# created by boxloom\ntolerance 1.50\nfiletype pdb\noutput simbox.pdb\n"
+              "pbc 0.0000 0.0000 0.0000 20.0000 20.0000 20.0000\nseed 7\n\n"
+              "structure species_0_water.pdb\n  number 3\n  inside box 10.0000 0.0000 0.0000 20.0000 20.0000 "
+              "20.0000\nend structure\n\nstructure obstacles.pdb\n  number 1\n  fixed 0. 0. 0. 0. 0. 0.\n"
+              "end structure\n");
+    EXPECT_EQ(obstacles_pdb({{-0.5, 19.25, 10}, {1, 2, 3}}),
+              "HETATM    1 X    obs     1      -0.500  19.250  10.000  1.00  0.00\n"
+              "HETATM    2 X    obs     1       1.000   2.000   3.000  1.00  0.00\nEND\n");
 
     // Template files keep plain names only; their columns are cut and padded by characters.
     const std::tuple<std::size_t, std::string, std::string> files[] = {
@@ -137,21 +145,25 @@ TEST_F(PackSystem, TemplatesAreNumberedByPositionAndAMissingPackmolIsNamed) {
 
 using Counts = std::vector<std::uint64_t>;
 
-TEST(SubBoxes, FacesKeepTheMarginOutsideAndHalfTheToleranceInside) {
-    // Edge 20, tolerance 2: margin 2, gap 1 on each side of the cut at 10; x runs fastest.
-    const std::vector<SubBox> boxes = plan_sub_boxes({8}, 20.0, 2.0, 2);
-    ASSERT_EQ(boxes.size(), 8u);
+TEST(SubBoxes, SlicesShareTheirFacesAndRoundsNeverTouch) {
     const auto corners = [](const SubBox& box) { return std::pair(box.region.lo, box.region.hi); };
-    const std::tuple<std::size_t, Vec3, Vec3> cases[] = {{0, {2, 2, 2}, {9, 9, 9}},
-                                                         {1, {11, 2, 2}, {18, 9, 9}},
-                                                         {6, {2, 11, 11}, {9, 18, 18}},
-                                                         {7, {11, 11, 11}, {18, 18, 18}}};
-    for (const auto& [box, lo, hi] : cases) EXPECT_EQ(corners(boxes[box]), std::pair(lo, hi)) << box;
-    // Three cuts a side: the middle slice keeps the gap on both of its faces.
-    EXPECT_EQ(corners(plan_sub_boxes({27}, 30.0, 2.0, 3)[13]), std::pair(Vec3{11, 11, 11}, Vec3{19, 19, 19}));
-    // One sub-box is the single run's box.
-    const PackRegion whole = whole_box_region(2.0, 20.0);
-    EXPECT_EQ(corners(plan_sub_boxes({3}, 20.0, 2.0, 1)[0]), std::pair(whole.lo, whole.hi));
+    const std::vector<SubBox> octants = plan_sub_boxes({8}, 20.0, {2, 2, 2});
+    ASSERT_EQ(octants.size(), 8u);
+    const std::tuple<std::size_t, Vec3, Vec3, std::size_t> cases[] = {
+        {0, {0, 0, 0}, {10, 10, 10}, 0}, {1, {10, 0, 0}, {20, 10, 10}, 1},
+        {6, {0, 10, 10}, {10, 20, 20}, 6}, {7, {10, 10, 10}, {20, 20, 20}, 7}};
+    for (const auto& [box, lo, hi, round] : cases) {
+        EXPECT_EQ(corners(octants[box]), std::pair(lo, hi)) << box;
+        EXPECT_EQ(octants[box].round, round) << box;
+    }
+    // Cut along x alone: two rounds, the slabs of one round a slab apart, through the faces too.
+    const std::vector<SubBox> slabs = plan_sub_boxes({12}, 24.0, {4, 1, 1});
+    std::vector<std::size_t> rounds;
+    for (const SubBox& slab : slabs) rounds.push_back(slab.round);
+    EXPECT_EQ(rounds, (std::vector<std::size_t>{0, 1, 0, 1}));
+    EXPECT_EQ(corners(slabs[3]), std::pair(Vec3{18, 0, 0}, Vec3{24, 24, 24}));
+    EXPECT_EQ(round_count({4, 1, 1}), 2u);
+    EXPECT_EQ(round_count({6, 4, 2}), 8u);
 }
 
 TEST(SubBoxes, CountsAreSplitExactlyWithRemaindersCarriedAcrossSpecies) {
@@ -162,26 +174,46 @@ TEST(SubBoxes, CountsAreSplitExactlyWithRemaindersCarriedAcrossSpecies) {
     };
     for (const auto& [counts, per_box] : cases) {
         std::vector<Counts> got;
-        for (const SubBox& box : plan_sub_boxes(counts, 40.0, 2.0, 2)) got.push_back(box.counts);
+        for (const SubBox& box : plan_sub_boxes(counts, 40.0, {2, 2, 2})) got.push_back(box.counts);
         EXPECT_EQ(got, per_box) << counts[0];
     }
 }
 
-TEST(SubBoxes, RefusedCutsTheNumberChosenFromTheCountAndTheLargestTemplate) {
-    EXPECT_EQ(testing::message_of([] { plan_sub_boxes({5, 2}, 20.0, 2.0, 2); }),
-              "cannot cut the box into 2x2x2 sub-boxes: more than the 7 molecules");
-    EXPECT_EQ(
-        testing::message_of([] { plan_sub_boxes({1000}, 10.0, 2.0, 4); }),
-        "cannot cut the box of edge 10.000 \u00c5 into 4x4x4 sub-boxes: no room inside them at tolerance 2.00 \u00c5");
+// The atoms a sub-box must keep clear of: those within reach of its slice, by the nearest image.
+TEST(SubBoxes, ObstaclesAreTheAtomsNearTheSliceByTheNearestImage) {
+    const PackRegion slab{{15, 0, 0}, {20, 20, 20}};  // the last slab of a box of edge 20
+    const std::vector<Vec3> atoms = {{13.5, 5, 5}, {12.5, 5, 5}, {0.5, 7, 7}, {1.9, 7, 7}, {-0.2, 19.9, 0.1},
+                                     {10, 5, 5}};
+    EXPECT_EQ(atoms_near(atoms, slab, 20.0, 2.0),
+              (std::vector<Vec3>{{13.5, 5, 5}, {20.5, 7, 7}, {21.9, 7, 7}, {19.8, 19.9, 0.1}}));
+    // A corner: near through x and z at once, out of reach by the two together.
+    const PackRegion cell{{0, 0, 0}, {5, 5, 5}};
+    EXPECT_EQ(atoms_near({{19.0, 2, 19.0}, {18.5, 2, 18.5}}, cell, 20.0, 2.0), (std::vector<Vec3>{{-1.0, 2, -1.0}}));
+}
 
-    const double n = molecules_per_sub_box;
-    const std::tuple<double, double, std::size_t> cases[] = {
-        {8 * n - 1, 3, 1}, {8 * n, 3, 2},   {27 * n - 1, 3, 2},
-        {27 * n, 3, 3},    {27 * n, 80, 2},  // three would leave room for less than two molecules
-        {27 * n, 200, 1}};
-    for (const auto& [molecules, extent, per_axis] : cases) {
-        EXPECT_EQ(sub_boxes_per_axis(molecules, 400, 2.0, extent), per_axis) << molecules << " " << extent;
+TEST(SubBoxes, TheGridIsTheFastestThatFitsAndOddCutsAreRefused) {
+    EXPECT_EQ(testing::message_of([] { plan_sub_boxes({5, 2}, 20.0, {2, 2, 2}); }),
+              "cannot cut the box into 2x2x2 sub-boxes: more than the 7 molecules");
+    EXPECT_EQ(testing::message_of([] { plan_sub_boxes({100}, 20.0, {3, 3, 3}); }),
+              "cannot cut the box into 3x3x3 sub-boxes: each axis takes 1 or an even number, so that the sub-boxes "
+              "packed at once touch none of each other");
+    // (molecules, edge, extent, jobs): water at 1000 kg/m³, tolerance 2.
+    const std::tuple<double, double, double, std::size_t, Grid> cases[] = {
+        {1'500, 35.6, 1.6, 2, {1, 1, 1}},     // no two sub-boxes of 1,000
+        {10'000, 66.9, 1.6, 2, {1, 1, 1}},    // a split would save too little
+        {20'000, 84.3, 1.6, 2, {4, 1, 1}},    // two rounds of slabs, two at once
+        {20'000, 84.3, 1.6, 1, {1, 1, 1}},    // one core: the second round costs more than the split saves
+        {20'000, 84.3, 30.0, 2, {1, 1, 1}},   // two long molecules side by side would not fit a slab
+        {100'000, 144.1, 1.6, 2, {8, 1, 1}},
+        {100'000, 144.1, 1.6, 8, {16, 1, 1}},  // more cores, thinner slabs
+        {333'334, 215.4, 1.6, 2, {8, 8, 1}},   // walls on a second axis beat thinner slabs
+    };
+    for (const auto& [molecules, edge, extent, jobs, grid] : cases) {
+        EXPECT_EQ(choose_grid(molecules, edge, 2.0, extent, jobs), grid) << molecules << " " << extent << " " << jobs;
     }
+}
+
+TEST(SubBoxes, TheLargestTemplateDiagonal) {
     const Molecule a = molecule("a", {{"C", {0, 0, 0}}, {"C", {3, 4, 0}}});
     const Molecule b = molecule("b", {{"C", {1, 1, 1}}, {"C", {0, 2, 3}}, {"C", {2, 0, 1}}});
     EXPECT_DOUBLE_EQ(largest_extent(testing::active({{&a, 1}, {&b, 1}})), 5.0);  // the largest diagonal
