@@ -142,7 +142,7 @@ def test_python_api_takes_paths_arrays_and_names(tmp_path, monkeypatch):
     with pytest.raises(TypeError, match="single path"):
         cellkit.pack.packmol(WATER, [1], 1000.0)
     seen = []  # --jobs reaches the Packmol entry
-    monkeypatch.setattr(cellkit._parallel, "pack_packmol", lambda *args, jobs: seen.append(jobs) or "")
+    monkeypatch.setattr(cellkit._parallel, "pack_packmol", lambda *args, jobs, lammps_input: seen.append(jobs) or "")
     for jobs in (None, 1, 3):
         cellkit.pack.packmol([WATER], [2], 1000.0, force_field=FF, jobs=jobs)
     assert seen == [None, 1, 3]

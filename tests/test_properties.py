@@ -89,6 +89,7 @@ usual = {
     "init_cycles": st.integers(0, 3), "equil_cycles": st.integers(0, 3), "prod_cycles": st.integers(0, 3),
     "pair_style": st.sampled_from(PRESETS), "explicit_lb": st.booleans(),
     "force_field": st.text(max_size=6), "out_dir": st.text(max_size=6),
+    "lammps_input": st.one_of(st.none(), st.tuples(st.floats(), st.one_of(st.none(), st.floats()))),
 }
 
 

@@ -3,6 +3,9 @@
 from collections.abc import Buffer, Sequence
 from typing import Any, ClassVar, SupportsFloat, SupportsIndex, final
 
+# What in.lammps runs: (temperature in K, pressure in bar, None for NVT).
+type StarterSettings = tuple[SupportsFloat | SupportsIndex, SupportsFloat | SupportsIndex | None]
+
 @final
 class PyPairSetup:
     """Python-exposed PairSetup enum"""
@@ -25,6 +28,7 @@ def pack_packmol_py(
     force_field: str = ...,
     out_dir: str = ...,
     tolerance: SupportsFloat | SupportsIndex = 2.0,
+    lammps_input: StarterSettings | None = None,
 ) -> str:
     """Pack with Packmol and write LAMMPS files."""
 
@@ -39,6 +43,7 @@ def _pack_packmol_sub_boxes_py(
     tolerance: SupportsFloat | SupportsIndex = 2.0,
     grid: Sequence[SupportsIndex] = (),
     jobs: SupportsIndex = 0,
+    lammps_input: StarterSettings | None = None,
 ) -> str:
     """Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files."""
 
@@ -51,6 +56,7 @@ def pack_from_coords_py(
     explicit_lb: bool = False,
     force_field: str = ...,
     out_dir: str = ...,
+    lammps_input: StarterSettings | None = None,
 ) -> str:
     """Write LAMMPS files from **pre-computed** coordinates (used by the raspa path)."""
 
@@ -66,6 +72,7 @@ def pack_raspa_py(
     explicit_lb: bool = False,
     force_field: str = ...,
     out_dir: str = ...,
+    lammps_input: StarterSettings | None = None,
 ) -> str:
     """Pack with RASPA3 subprocess and write LAMMPS files."""
 

@@ -19,9 +19,12 @@ from __future__ import annotations
 
 import operator
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex
+from typing import TYPE_CHECKING, SupportsFloat, SupportsIndex
 
 from ._native import PyPairSetup, _pack_packmol_sub_boxes_py, pack_packmol_py
+
+if TYPE_CHECKING:
+    from ._native import StarterSettings
 
 
 def pack_packmol(
@@ -34,22 +37,23 @@ def pack_packmol(
     out_dir: str = ".",
     tolerance: SupportsFloat | SupportsIndex = 2.0,
     jobs: SupportsIndex | None = None,
+    lammps_input: StarterSettings | None = None,
 ) -> str:
     """Packs the molecules at `density` (kg/m³) with Packmol and writes data.lmp and forcefield.lmp.
 
-    The arguments before `jobs` are those of `pack_packmol_py`. `jobs` is the most Packmol runs at
+    The arguments but `jobs` are those of `pack_packmol_py`. `jobs` is the most Packmol runs at
     once: 1 for one run over the whole box, N >= 2 for sub-boxes, None for all available cores (see
     the module's text). Returns the build summary; raises as `pack_packmol_py` does, and ValueError
     or TypeError for a `jobs` that is not a positive integer.
     """
     args = (species, counts, density, pair_style, explicit_lb, force_field, out_dir, tolerance)
     if jobs is None:
-        return _pack_packmol_sub_boxes_py(*args, jobs=0)
+        return _pack_packmol_sub_boxes_py(*args, jobs=0, lammps_input=lammps_input)
     if isinstance(jobs, bool):
         raise TypeError("jobs must be a positive integer, not bool")
     jobs = operator.index(jobs)
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, not {jobs}")
     if jobs == 1:
-        return pack_packmol_py(*args)
-    return _pack_packmol_sub_boxes_py(*args, jobs=jobs)
+        return pack_packmol_py(*args, lammps_input=lammps_input)
+    return _pack_packmol_sub_boxes_py(*args, jobs=jobs, lammps_input=lammps_input)

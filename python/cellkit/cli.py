@@ -168,13 +168,27 @@ def _finish(args: argparse.Namespace, report: Reporter, summary: str, what: Outl
     return 0
 
 
+def _md_options_alone(args: argparse.Namespace) -> str | None:
+    """The option that only in.lammps uses, given without --lammps-input."""
+    if args.command != "pack" or args.lammps_input:
+        return None
+    if args.pressure is not None:
+        return "--pressure"
+    if args.route != "raspa" and args.temperature is not None:
+        return "--temperature"
+    return None
+
+
 def _pack(args: argparse.Namespace) -> int:
     report = Reporter(args.quiet)
     with report.stage("reading inputs"):
         what = outline(args.species, args.counts, args.force_field)
         coords = read_coords(args.coords) if args.route == "coords" else None
     common: dict[str, Any] = dict(pair_style=args.pair_style, explicit_lb=args.explicit_lb,
-                                  force_field=args.force_field, out_dir=args.out_dir)
+                                  force_field=args.force_field, out_dir=args.out_dir,
+                                  lammps_input=args.lammps_input, pressure=args.pressure)
+    if args.route != "raspa":
+        common["temperature"] = 300.0 if args.temperature is None else args.temperature
     if args.route == "packmol":
         edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
         report.say(_plan(what, edge, "Packmol") + f" (density {args.density:g} kg/m³)")
@@ -264,6 +278,16 @@ def _pack_options(p: argparse.ArgumentParser) -> None:
                    help="write every Lorentz-Berthelot cross pair instead of leaving the mixing to LAMMPS")
     p.add_argument("--pdb", metavar="FILE", help="also write the packed box as PDB (for VMD or OVITO)")
     p.add_argument("-q", "--quiet", action="store_true", help="say nothing on stderr but warnings and errors")
+    p.add_argument("--lammps-input", action="store_true",
+                   help="also write in.lammps: a starter input that eases the packed box in and runs NVT (NPT "
+                        "with --pressure); 'lmp -in in.lammps' runs it")
+    p.add_argument("--pressure", type=_number, metavar="BAR",
+                   help="with --lammps-input: run NPT at this pressure in bar (default: NVT)")
+
+
+def _md_temperature(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--temperature", type=_number, default=None, metavar="K",
+                   help="with --lammps-input: the temperature of in.lammps's run in K (default: 300)")
 
 
 def _density(p: argparse.ArgumentParser) -> None:
@@ -293,12 +317,13 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--jobs", type=_jobs, default=None, metavar="N",
                    help="most Packmol runs at once: 1 packs the whole box in one run; N cuts a large box into "
                         "sub-boxes packed side by side where that is faster (default: all cores)")
+    _md_temperature(p)
 
     p = _subparser(routes, "raspa", "build and equilibrate with RASPA3")
     _pack_options(p)
     _density(p)
     p.add_argument("--temperature", type=_number, default=300.0, metavar="K",
-                   help="temperature in K (default: %(default)s)")
+                   help="temperature in K, of RASPA3's runs and of in.lammps's (default: %(default)s)")
     for stage, what in (("init", "initialisation"), ("equil", "equilibration"), ("prod", "production")):
         p.add_argument(f"--{stage}-cycles", type=_count, default=1, metavar="N",
                        help=f"RASPA3 {what} cycles (default: %(default)s)")
@@ -308,6 +333,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--coords", required=True, metavar="FILE",
                    help="positions in Å: an XYZ file, or a JSON file [[x, y, z], ...]")
     p.add_argument("--box-len", type=_number, required=True, metavar="ANGSTROM", help="cubic box edge in Å")
+    _md_temperature(p)
     for route in routes.choices.values():
         route.set_defaults(run=_pack)
 
@@ -327,7 +353,11 @@ def build_parser() -> argparse.ArgumentParser:
 
 def main(argv: Sequence[str] | None = None) -> int:
     try:
-        args = build_parser().parse_args(argv)
+        parser = build_parser()
+        args = parser.parse_args(argv)
+        alone = _md_options_alone(args)
+        if alone:
+            parser.error(f"{alone} sets the run of in.lammps: add --lammps-input")
         run: Callable[[argparse.Namespace], int] = args.run
         return run(args)
     except KeyboardInterrupt:

@@ -11,10 +11,13 @@ import sys
 import sysconfig
 import tempfile
 from collections.abc import Iterator, Sequence
-from typing import Any, Protocol, SupportsFloat, SupportsIndex
+from typing import TYPE_CHECKING, Any, Protocol, SupportsFloat, SupportsIndex
 
 from . import _native, _parallel
 from ._native import PyPairSetup
+
+if TYPE_CHECKING:
+    from ._native import StarterSettings
 
 __all__ = ["PAIR_STYLES", "PairStyle", "from_coords", "packmol", "raspa", "pair_setup"]
 
@@ -63,6 +66,14 @@ def _paths(paths: StrPath | Sequence[StrPath], what: str) -> list[str]:
     if isinstance(paths, (str, os.PathLike)):
         raise TypeError(f"{what} must be a list of paths, not a single path")
     return [os.fsdecode(p) for p in paths]
+
+
+def _starter(lammps_input: bool, temperature: Number, pressure: Number | None) -> StarterSettings | None:
+    if not lammps_input:
+        if pressure is not None:
+            raise ValueError("pressure sets the NPT run of in.lammps: pass lammps_input=True as well")
+        return None
+    return (temperature, pressure)
 
 
 def _coords(coords: Coords) -> Any:
@@ -121,17 +132,22 @@ def packmol(
     out_dir: StrPath = ".",
     tolerance: Number = 2.0,
     jobs: SupportsIndex | None = None,
+    lammps_input: bool = False,
+    temperature: Number = 300.0,
+    pressure: Number | None = None,
 ) -> str:
     """Packs the molecules with Packmol into a cubic box whose edge follows from their mass and
     `density` (kg/m³) and writes data.lmp and forcefield.lmp into `out_dir`. `tolerance` is
     Packmol's minimum distance between molecules (Å). `jobs` is the most Packmol runs at once:
     1 packs the whole box in one run; N >= 2 cuts a box into sub-boxes packed side by side, N at
-    once, where that is faster; None (the default) does so on all available cores. Ctrl-C ends
-    Packmol and raises KeyboardInterrupt."""
+    once, where that is faster; None (the default) does so on all available cores. With
+    `lammps_input`, in.lammps as well: a starter input that runs the box at `temperature` (K), NVT,
+    or NPT at `pressure` (bar) when given. Ctrl-C ends Packmol and raises KeyboardInterrupt."""
     with environment_first_on_path():
         return _parallel.pack_packmol(
             _paths(species, "species"), counts, density, pair_setup(pair_style), explicit_lb,
             os.fsdecode(force_field), os.fsdecode(out_dir), tolerance, jobs=jobs,
+            lammps_input=_starter(lammps_input, temperature, pressure),
         )
 
 
@@ -147,14 +163,18 @@ def raspa(
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
     out_dir: StrPath = ".",
+    lammps_input: bool = False,
+    pressure: Number | None = None,
 ) -> str:
     """Has RASPA3 build and equilibrate the box at `density` (kg/m³) and `temperature` (K), with the
     given numbers of initialisation, equilibration and production cycles, then writes data.lmp and
-    forcefield.lmp into `out_dir`."""
+    forcefield.lmp into `out_dir`. With `lammps_input`, in.lammps as well: a starter input that
+    runs the box at the same temperature, NVT, or NPT at `pressure` (bar) when given."""
     with environment_first_on_path():
         summary: str = _native.pack_raspa_py(
             _paths(species, "species"), counts, density, temperature, init_cycles, equil_cycles,
             prod_cycles, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
+            lammps_input=_starter(lammps_input, temperature, pressure),
         )
         return summary
 
@@ -168,10 +188,16 @@ def from_coords(
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
     out_dir: StrPath = ".",
+    lammps_input: bool = False,
+    temperature: Number = 300.0,
+    pressure: Number | None = None,
 ) -> str:
     """Writes data.lmp and forcefield.lmp for atoms whose positions (Å) you already have, one
-    [x, y, z] per atom in species → molecule → atom order, in a cubic box of edge `box_len` (Å)."""
+    [x, y, z] per atom in species → molecule → atom order, in a cubic box of edge `box_len` (Å).
+    Rigid molecules are written in their template's exact shape, fitted onto the positions given.
+    With `lammps_input`, in.lammps as well (see `packmol`)."""
     return _native.pack_from_coords_py(
         _paths(species, "species"), counts, _coords(coords), box_len,
         pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
+        lammps_input=_starter(lammps_input, temperature, pressure),
     )

@@ -19,6 +19,7 @@ BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_sto
         .warnings = all_warnings(loaded, selection),
         .extra_warning = std::nullopt,
         .box_len = args.box_len,
+        .starter = args.starter,
         .should_stop = should_stop,
     });
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "common/interrupted.hpp"
@@ -22,6 +23,7 @@ struct CoordsBuildArgs {
     bool explicit_lb = false;
     std::filesystem::path force_field = "force_field.json";
     std::filesystem::path out_dir = ".";
+    std::optional<StarterSettings> starter;  // in.lammps as well
 };
 
 // Loads, resolves and writes data.lmp and forcefield.lmp; throws Error, or Interrupted once

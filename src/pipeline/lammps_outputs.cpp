@@ -51,20 +51,31 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     const std::string forcefield =
         generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb,
                                  request.box_len);
+    std::string input;
+    if (request.starter) {
+        input = starter_input(request.active, registries, request.force_field, request.pair_style, *request.starter,
+                              request.box_len);
+        summary.input_path = request.out_dir / starter_input_name;
+    }
     {
         // Two builds into one directory take turns from the first write to the last rename, so the
-        // pair of files always comes from one build.
+        // files always come from one build.
         const DirectoryLock lock(request.out_dir.empty() ? std::filesystem::path(".") : request.out_dir);
         FileReplacement data(summary.data_path);
         FileReplacement forcefield_file(summary.forcefield_path);
+        std::optional<FileReplacement> input_file;
+        if (summary.input_path) input_file.emplace(*summary.input_path);
         write_data_file(data, request.active, request.coords, registries, request.force_field, request.box_len,
                         {.threads = 0, .should_stop = request.should_stop});
         forcefield_file.write(forcefield);
-        // Both files are complete under temporary names before either replaces its target.
+        if (input_file) input_file->write(input);
+        // Every file is complete under a temporary name before any replaces its target.
         data.stage();
         forcefield_file.stage();
+        if (input_file) input_file->stage();
         data.commit();
         forcefield_file.commit();
+        if (input_file) input_file->commit();
     }
 
     const SystemTotals totals = system_totals(request.active);
@@ -96,6 +107,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
 
 std::string to_text(const BuildSummary& s) {
     std::string out = cat("Wrote ", display(s.data_path), "\n", "Wrote ", display(s.forcefield_path), "\n");
+    if (s.input_path) out.append(cat("Wrote ", display(*s.input_path), "\n"));
     out.append(cat("box: ", fmt::Fixed{s.box_len, 3}, " \u00c5 cube  |  atoms: ", s.n_atoms, " (", s.n_atom_types,
                    " types)  bonds: ", s.n_bonds, " (", s.n_bond_types, " types)  angles: ", s.n_angles, " (",
                    s.n_angle_types, " types)  dihedrals: ", s.n_dihedrals, " (", s.n_dihedral_types, " types)\n"));

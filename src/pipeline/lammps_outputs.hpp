@@ -12,6 +12,7 @@
 #include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/pair_setup.hpp"
+#include "lammps/starter_input.hpp"
 #include "pipeline/active_species.hpp"
 
 namespace cellkit {
@@ -19,6 +20,7 @@ namespace cellkit {
 struct BuildSummary {
     std::filesystem::path data_path;
     std::filesystem::path forcefield_path;
+    std::optional<std::filesystem::path> input_path;  // in.lammps, when asked for
     std::vector<std::string> skipped;
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
@@ -42,11 +44,12 @@ struct OutputRequest {
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
     double box_len = 0.0;
+    std::optional<StarterSettings> starter;  // writes in.lammps as well
     // Polled while data.lmp is written; true ends the build with Interrupted, writing nothing.
     StopCheck should_stop = {};
 };
 
-// Creates the directory, numbers the types, writes both files; throws Error.
+// Creates the directory, numbers the types, writes both files (and in.lammps when asked); throws Error.
 BuildSummary write_lammps_outputs(OutputRequest request);
 
 }  // namespace cellkit

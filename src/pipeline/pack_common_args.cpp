@@ -15,6 +15,7 @@ BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& load
         .warnings = all_warnings(loaded, selection),
         .extra_warning = std::move(packed.note),
         .box_len = packed.box_len,
+        .starter = args.starter,
         .should_stop = should_stop,
     });
 }

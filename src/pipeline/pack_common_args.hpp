@@ -24,6 +24,7 @@ struct PackCommonArgs {
     double density = 0.0;  // kg/m³
     bool explicit_lb = false;
     OptionalPairSetup pair_style = PairSetup::LjCut;
+    std::optional<StarterSettings> starter;  // in.lammps as well
 };
 
 // What a packing route found, handed to the output step.

@@ -179,6 +179,35 @@ bool to_pair_setup(PyObject* obj, OptionalPairSetup& out) {
     return true;
 }
 
+bool to_starter(PyObject* obj, std::optional<StarterSettings>& out) {
+    if (obj == Py_None) {
+        out = std::nullopt;
+        return true;
+    }
+    Ref items = fast_sequence(obj);
+    if (!items) {
+        return false;
+    }
+    if (PySequence_Fast_GET_SIZE(items.get()) != 2) {
+        PyErr_SetString(PyExc_ValueError, "expected (temperature, pressure), pressure None for NVT");
+        return false;
+    }
+    StarterSettings settings;
+    if (!to_double(PySequence_Fast_GET_ITEM(items.get(), 0), settings.temperature)) {
+        return false;
+    }
+    PyObject* pressure = PySequence_Fast_GET_ITEM(items.get(), 1);
+    if (pressure != Py_None) {
+        double value = 0.0;
+        if (!to_double(pressure, value)) {
+            return false;
+        }
+        settings.pressure = value;
+    }
+    out = settings;
+    return true;
+}
+
 bool to_coord_rows(PyObject* obj, CoordRows& out) {
     out.triples.clear();
     out.misshapen = false;

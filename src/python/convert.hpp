@@ -20,6 +20,7 @@
 
 #include "common/vec3.hpp"
 #include "lammps/pair_setup.hpp"
+#include "lammps/starter_input.hpp"
 
 namespace cellkit::py {
 
@@ -41,6 +42,8 @@ bool to_double(PyObject* obj, double& out);
 bool to_flag(PyObject* obj, bool& out);
 // A PyPairSetup instance, or None for no preset.
 bool to_pair_setup(PyObject* obj, OptionalPairSetup& out);
+// None for no in.lammps, or (temperature, pressure) with pressure None for NVT.
+bool to_starter(PyObject* obj, std::optional<StarterSettings>& out);
 
 // Rows of a sequence of sequences of numbers. Rows that are not (x, y, z)
 // are recorded rather than raised, because the shape error must come after

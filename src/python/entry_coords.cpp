@@ -10,14 +10,15 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<8> kSignature{
-    "OOOO|OOOO:pack_from_coords_py",
-    {"species", "counts", "coords", "box_len", "pair_style", "explicit_lb", "force_field", "out_dir", nullptr},
+constexpr Signature<9> kSignature{
+    "OOOO|OOOOO:pack_from_coords_py",
+    {"species", "counts", "coords", "box_len", "pair_style", "explicit_lb", "force_field", "out_dir", "lammps_input",
+     nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_from_coords_py(species, counts, coords, box_len, pair_style=..., explicit_lb=False, force_field=..., "
-    "out_dir=...)\n"
+    "out_dir=..., lammps_input=None)\n"
     "--\n"
     "\n"
     "Write LAMMPS files from **pre-computed** coordinates (used by the raspa path).\n"
@@ -35,6 +36,8 @@ constexpr const char kDoc[] =
     "    explicit_lb: write all Lorentz-Berthelot cross-pairs explicitly.\n"
     "    force_field: path to force_field.json.\n"
     "    out_dir: output directory for data.lmp and forcefield.lmp.\n"
+    "    lammps_input: None, or (temperature in K, pressure in bar or None) to write\n"
+    "        in.lammps as well: a starter input running NVT, or NPT at that pressure.\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -50,7 +53,8 @@ PyObject* pack_from_coords_py(PyObject* /*module*/, PyObject* args, PyObject* kw
         const bool converted = bind_and_convert(
             args, kwargs, kSignature, param(build.species, to_path_list), param(build.counts, to_u64_list),
             param(coords, to_coord_rows), param(build.box_len, to_double), param(build.pair_style, to_pair_setup),
-            param(build.explicit_lb, to_flag), param(build.force_field, to_path), param(build.out_dir, to_path));
+            param(build.explicit_lb, to_flag), param(build.force_field, to_path), param(build.out_dir, to_path),
+            param(build.starter, to_starter));
         if (!converted || !coords.check_shape()) {
             return nullptr;
         }

@@ -10,14 +10,15 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<8> kSignature{
-    "OOO|OOOOO:pack_packmol_py",
-    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", nullptr},
+constexpr Signature<9> kSignature{
+    "OOO|OOOOOO:pack_packmol_py",
+    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance",
+     "lammps_input", nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_packmol_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., out_dir=..., "
-    "tolerance=2.0)\n"
+    "tolerance=2.0, lammps_input=None)\n"
     "--\n"
     "\n"
     "Pack with Packmol and write LAMMPS files.\n"
@@ -33,6 +34,8 @@ constexpr const char kDoc[] =
     "    force_field: path to force_field.json.\n"
     "    out_dir: output directory for data.lmp and forcefield.lmp.\n"
     "    tolerance: Packmol's minimum distance between molecules, \u00c5.\n"
+    "    lammps_input: None, or (temperature in K, pressure in bar or None) to write\n"
+    "        in.lammps as well: a starter input running NVT, or NPT at that pressure.\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -48,7 +51,8 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
                                                 param(common.counts, to_u64_list), param(common.density, to_double),
                                                 param(common.pair_style, to_pair_setup),
                                                 param(common.explicit_lb, to_flag), param(common.force_field, to_path),
-                                                param(common.out_dir, to_path), param(tolerance, to_double));
+                                                param(common.out_dir, to_path), param(tolerance, to_double),
+                                                param(common.starter, to_starter));
         if (!converted) {
             return nullptr;
         }
@@ -60,21 +64,21 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
     }
 }
 
-constexpr Signature<10> kSubBoxSignature{
-    "OOO|OOOOOOO:_pack_packmol_sub_boxes_py",
+constexpr Signature<11> kSubBoxSignature{
+    "OOO|OOOOOOOO:_pack_packmol_sub_boxes_py",
     {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "grid",
-     "jobs", nullptr},
+     "jobs", "lammps_input", nullptr},
 };
 
 constexpr const char kSubBoxDoc[] =
     "_pack_packmol_sub_boxes_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., "
-    "out_dir=..., tolerance=2.0, grid=(), jobs=0)\n"
+    "out_dir=..., tolerance=2.0, grid=(), jobs=0, lammps_input=None)\n"
     "--\n"
     "\n"
     "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"
     "\n"
     "Private: called by cellkit._parallel.pack_packmol, which chooses between this and\n"
-    "pack_packmol_py. The first eight arguments are pack_packmol_py's; the box edge\n"
+    "pack_packmol_py. The arguments but grid and jobs are pack_packmol_py's; the box edge\n"
     "and the tolerance are those of the single run.\n"
     "\n"
     "Args:\n"
@@ -96,7 +100,8 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
             args, kwargs, kSubBoxSignature, param(common.species, to_path_list), param(common.counts, to_u64_list),
             param(common.density, to_double), param(common.pair_style, to_pair_setup),
             param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
-            param(tolerance, to_double), param(grid, to_u64_list), param(jobs, to_u64));
+            param(tolerance, to_double), param(grid, to_u64_list), param(jobs, to_u64),
+            param(common.starter, to_starter));
         if (!converted) {
             return nullptr;
         }

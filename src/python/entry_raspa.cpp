@@ -9,15 +9,15 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<11> kSignature{
-    "OOO|OOOOOOOO:pack_raspa_py",
+constexpr Signature<12> kSignature{
+    "OOO|OOOOOOOOO:pack_raspa_py",
     {"species", "counts", "density", "temperature", "init_cycles", "equil_cycles", "prod_cycles", "pair_style",
-     "explicit_lb", "force_field", "out_dir", nullptr},
+     "explicit_lb", "force_field", "out_dir", "lammps_input", nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_raspa_py(species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
-    "pair_style=..., explicit_lb=False, force_field=..., out_dir=...)\n"
+    "pair_style=..., explicit_lb=False, force_field=..., out_dir=..., lammps_input=None)\n"
     "--\n"
     "\n"
     "Pack with RASPA3 subprocess and write LAMMPS files.\n"
@@ -37,6 +37,8 @@ constexpr const char kDoc[] =
     "    explicit_lb: write all Lorentz-Berthelot cross-pairs explicitly.\n"
     "    force_field: path to force_field.json.\n"
     "    out_dir: output directory for data.lmp and forcefield.lmp.\n"
+    "    lammps_input: None, or (temperature in K, pressure in bar or None) to write\n"
+    "        in.lammps as well: a starter input running NVT, or NPT at that pressure.\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -55,7 +57,8 @@ PyObject* pack_raspa_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) 
             param(common.density, to_double), param(settings.temperature, to_double),
             param(settings.init_cycles, to_u64), param(settings.equil_cycles, to_u64),
             param(settings.prod_cycles, to_u64), param(common.pair_style, to_pair_setup),
-            param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path));
+            param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
+            param(common.starter, to_starter));
         if (!converted) {
             return nullptr;
         }

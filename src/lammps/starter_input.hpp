@@ -1,0 +1,51 @@
+// in.lammps, a starter input for the box of a build: it reads data.lmp and forcefield.lmp, holds
+// every rigid molecule the way LAMMPS can, eases the packed box into shape and runs NVT (or NPT).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lammps/pair_setup.hpp"
+#include "lammps/system.hpp"
+#include "lammps/type_registry.hpp"
+
+namespace cellkit {
+
+inline constexpr const char* starter_input_name = "in.lammps";
+
+struct StarterSettings {
+    double temperature = 300.0;     // K
+    std::optional<double> pressure;  // bar; NPT when given
+};
+
+// How a species' molecules move in LAMMPS.
+enum class Hold : std::uint8_t {
+    Free,       // integrated atom by atom (flexible molecules, single atoms)
+    Shake,      // bonds, and the angle of a bent triatomic, held by SHAKE
+    RigidBody,  // one rigid body per molecule (linear or larger rigid molecules)
+};
+
+struct SpeciesHold {
+    std::string group;                 // a LAMMPS group name made from the species name
+    std::uint64_t first_molecule = 0;  // molecule IDs first_molecule..last_molecule
+    std::uint64_t last_molecule = 0;
+    Hold hold = Hold::Free;
+    std::vector<std::size_t> bond_types, angle_types;  // held by SHAKE, LAMMPS numbers
+};
+
+// The groups and constraints of the species, in order.
+std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const TypeRegistries& registries);
+
+// The timestep, fs, that the fastest free bond vibration of the box allows.
+double starter_timestep(const ActiveSpeciesList& active, const TypeRegistries& registries,
+                        const ForceField& force_field, const std::vector<SpeciesHold>& holds);
+
+// The text of in.lammps for the box of edge `box_len`. Throws Error when the pair style is left to
+// the user, or the settings or the number of species are out of LAMMPS's reach.
+std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
+                          const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
+                          double box_len);
+
+}  // namespace cellkit
