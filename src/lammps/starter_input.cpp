@@ -190,7 +190,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
                                         angle_types.empty() ? "" : " a ", joined(angle_types)));
     }
 
-    std::string out = "# A starter input for this box, written with data.lmp and forcefield.lmp:";
+    std::string out = "# A starter input for the box of data.lmp and forcefield.lmp, written with them:\n#";
     for (std::size_t s = 0; s < active.size(); ++s) {
         out.append(cat(s ? ", " : " ", active[s].count, " ", active[s].resolved.molecule->name));
     }
@@ -208,6 +208,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     if (dt < 2.0) why = "the fastest bond that moves, a tenth of its period";
     out.append(command("variable", cat("dt index ", dt, "  # fs: ", why)));
     out.append(command("variable", "dump_every index 1000  # steps between frames of traj.lammpstrj"));
+    out.append(command("variable", "thermo_every index 100  # steps between lines of thermo output"));
     out.append(command("variable", "seed index 4928459"));
     out.append("\n");
     out.append(command("units", "real"));
@@ -227,7 +228,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
         const SpeciesHold& h = holds[s];
         std::string how = "atom by atom";
         if (h.hold == Hold::Shake) {
-            how = cat("SHAKE, bond types ", joined(h.bond_types));
+            how = cat("SHAKE, bond type", h.bond_types.size() > 1 ? "s " : " ", joined(h.bond_types));
             if (!h.angle_types.empty()) how.append(cat(" and angle type ", joined(h.angle_types)));
         }
         if (h.hold == Hold::RigidBody) how = "a rigid body per molecule";
@@ -240,7 +241,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     if (!shaken.empty()) out.append(command("group", cat("shaken union ", joined(shaken))));
     out.append("\n");
     out.append(command("thermo_style", "custom step temp press density pe ebond eangle edihed evdwl ecoul elong"));
-    out.append(command("thermo", "100"));
+    out.append(command("thermo", "${thermo_every}"));
     out.append("\n# Velocities before any constraint fix exists; the easing in brings them to T with the constraints on.\n");
     out.append(command("velocity", "all create ${T} ${seed} mom yes rot yes dist gaussian"));
 

@@ -1,9 +1,15 @@
 #include "pipeline/pack_common_args.hpp"
 
+#include "lammps/rigid_shapes.hpp"
+
 namespace cellkit {
 
 BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,
                                   PackedResult packed, const StopCheck& should_stop) {
+    std::vector<std::string> warnings = all_warnings(loaded, selection);
+    for (std::string& warning : restore_rigid_shapes(selection.active, packed.coords, packed.box_len)) {
+        warnings.push_back(std::move(warning));
+    }
     return write_lammps_outputs({
         .force_field = loaded.force_field,
         .active = selection.active,
@@ -12,7 +18,7 @@ BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& load
         .pair_style = args.pair_style,
         .explicit_lb = args.explicit_lb,
         .skipped = std::move(loaded.skipped),
-        .warnings = all_warnings(loaded, selection),
+        .warnings = std::move(warnings),
         .extra_warning = std::move(packed.note),
         .box_len = packed.box_len,
         .starter = args.starter,

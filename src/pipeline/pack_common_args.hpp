@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ struct PackCommonArgs {
 
 // What a packing route found, handed to the output step.
 struct PackedResult {
-    Vec3View coords;  // canonical atom order
+    std::span<Vec3> coords;  // canonical atom order; rigid molecules are put back into their exact shape
     double box_len = 0.0;
     std::optional<std::string> note;  // the summary's last warning
 };
