@@ -11,6 +11,11 @@ def lmp() -> str:
 
 
 @pytest.fixture
+def real_packmol() -> str:
+    return shutil.which("packmol") or pytest.skip("no packmol on PATH (it comes with pip install packmol)")
+
+
+@pytest.fixture
 def tmpdir_env(tmp_path_factory, monkeypatch):
     """A TMPDIR of the test's own, which must be empty again afterwards: no temporary directory leaks."""
     monkeypatch.setenv("TMPDIR", str(tmp := tmp_path_factory.mktemp("tmpdir")))

@@ -22,11 +22,6 @@ WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methan
 
 
 @pytest.fixture
-def real_packmol():
-    return shutil.which("packmol") or pytest.skip("no packmol on PATH (it comes with pip install packmol)")
-
-
-@pytest.fixture
 def stand_in(tmp_path, monkeypatch):
     """Puts a shell script called packmol first on PATH (alone on it if asked); it runs in Packmol's folder."""
 
