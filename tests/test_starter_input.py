@@ -156,3 +156,18 @@ def test_refused_where_it_could_not_run(tmp_path):
             cli.main(["pack", "coords", "--species", water, "--counts", "1", "--coords", "x.xyz", "--box-len", "20",
                       *option])
         assert exit_.value.code == 2
+
+
+def test_check_md_reports_a_stable_run_and_flags_a_broken_one(real_packmol, lmp, tmp_path, capsys):
+    build(tmp_path, "water+methane")
+    out = tmp_path / "out"
+    assert cli.main(["check", str(out), "--md", "100"]) == 0
+    report = capsys.readouterr().out
+    assert "MD of in.lammps: 100 steps after its easing in, no atoms lost" in report
+    assert re.search(r"constraints: 450 held distances moved at most \d\.\de-(0[5-9]|1\d) Å", report), report
+    # Without SHAKE in the run the placeholder bonds vibrate: the check says so and fails.
+    script = (out / "in.lammps").read_text()
+    at = script.index("# 3. The run")
+    (out / "in.lammps").write_text(script[:at] + re.sub(r"^fix\s+constrain .*\n", "", script[at:], flags=re.M))
+    assert cli.main(["check", str(out), "--md", "100"]) == 1
+    assert "problem: a distance the constraints hold moved by" in capsys.readouterr().out
