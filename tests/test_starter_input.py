@@ -171,3 +171,19 @@ def test_check_md_reports_a_stable_run_and_flags_a_broken_one(real_packmol, lmp,
     (out / "in.lammps").write_text(script[:at] + re.sub(r"^fix\s+constrain .*\n", "", script[at:], flags=re.M))
     assert cli.main(["check", str(out), "--md", "100"]) == 1
     assert "problem: a distance the constraints hold moved by" in capsys.readouterr().out
+
+
+def test_a_rebuild_without_the_starter_says_when_the_old_one_no_longer_fits(tmp_path):
+    water = str(EXAMPLES / "water_methane" / "water.json")
+    ff = str(EXAMPLES / "water_methane" / "force_field.json")
+    one, two = template(water), np.vstack([template(water), template(water) + 5.0])
+
+    def build_here(coords, n, **starter):
+        return cellkit.pack.from_coords([water], [n], coords, 20.0, force_field=ff, out_dir=tmp_path, **starter)
+
+    stale = "in.lammps was written by cellkit for another build and does not fit the new files"
+    build_here(two, 2, lammps_input=True, temperature=350.0, pressure=5.0)
+    assert stale not in build_here(two + 1.0, 2)  # new positions, same system and settings
+    assert stale in build_here(one, 1)  # one molecule: its groups would be wrong
+    (tmp_path / "in.lammps").write_text("# my own input\n")
+    assert stale not in build_here(one, 1)  # not ours: left alone

@@ -1,6 +1,7 @@
 #include "lammps/starter_input.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -190,7 +191,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
                                         angle_types.empty() ? "" : " a ", joined(angle_types)));
     }
 
-    std::string out = "# A starter input for the box of data.lmp and forcefield.lmp, written with them:\n#";
+    std::string out = cat(starter_header, "\n#");
     for (std::size_t s = 0; s < active.size(); ++s) {
         out.append(cat(s ? ", " : " ", active[s].count, " ", active[s].resolved.molecule->name));
     }
@@ -296,6 +297,43 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     out.append(command("run", "${steps}"));
     out.append(command("write_data", "final.data nocoeff"));
     return out;
+}
+
+namespace {
+
+// The number after `key` on its line of `text`.
+std::optional<double> number_after(std::string_view text, std::string_view key) {
+    const std::size_t at = text.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    const char* first = text.data() + at + key.size();
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+    if (ec != std::errc{} || end == first) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+bool starter_matches(std::string_view text, const ActiveSpeciesList& active, const TypeRegistries& registries,
+                     const ForceField& force_field, OptionalPairSetup pair_style, double box_len) {
+    // A first line may say how the file was made; the rest is what starter_input wrote.
+    if (text.starts_with("# Made by")) text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
+    if (!pair_style) return false;
+    StarterSettings settings;
+    const std::optional<double> temperature = number_after(text, "\nvariable        T index ");
+    if (!temperature) return false;
+    settings.temperature = *temperature;
+    if (text.find("\nvariable        P index ") != std::string_view::npos) {
+        const std::size_t bar = text.find("  # atm (");
+        if (bar == std::string_view::npos) return false;
+        settings.pressure = number_after(text.substr(bar), "  # atm (");
+        if (!settings.pressure) return false;
+    }
+    try {
+        return starter_input(active, registries, force_field, pair_style, settings, box_len) == text;
+    } catch (const Error&) {
+        return false;
+    }
 }
 
 }  // namespace cellkit

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lammps/pair_setup.hpp"
@@ -14,6 +15,9 @@
 namespace cellkit {
 
 inline constexpr const char* starter_input_name = "in.lammps";
+// The first line of every starter input.
+inline constexpr std::string_view starter_header =
+    "# A starter input for the box of data.lmp and forcefield.lmp, written with them:";
 
 struct StarterSettings {
     double temperature = 300.0;     // K
@@ -47,5 +51,10 @@ double starter_timestep(const ActiveSpeciesList& active, const TypeRegistries& r
 std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
                           const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
                           double box_len);
+
+// Whether `text`, an in.lammps read back, is exactly what starter_input writes for this build at the
+// temperature and pressure the text names (after a first line "# Made by ..." if it has one).
+bool starter_matches(std::string_view text, const ActiveSpeciesList& active, const TypeRegistries& registries,
+                     const ForceField& force_field, OptionalPairSetup pair_style, double box_len);
 
 }  // namespace cellkit

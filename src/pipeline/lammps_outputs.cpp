@@ -88,6 +88,25 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
          model_warnings(request.pair_style, request.force_field, request.active, registries, request.box_len)) {
         summary.warnings.push_back(std::move(warning));
     }
+    if (!request.starter) {
+        // An in.lammps of an earlier build, left beside files it no longer fits, would run something else.
+        const std::filesystem::path input = request.out_dir / starter_input_name;
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(input, ec)) {
+            std::string text;
+            try {
+                text = read_text_file(input);
+            } catch (const Error&) {
+            }
+            if (text.find(starter_header) != std::string::npos &&
+                !starter_matches(text, request.active, registries, request.force_field, request.pair_style,
+                                 request.box_len)) {
+                summary.warnings.push_back(cat(display(input), " was written by cellkit for another build and "
+                                               "does not fit the new files: rebuild with --lammps-input "
+                                               "(lammps_input=True), or remove it"));
+            }
+        }
+    }
     summary.extra_warning = std::move(request.extra_warning);
     summary.box_len = request.box_len;
     summary.n_atoms = totals.atoms;
