@@ -1,7 +1,9 @@
 """The cellkit command driven as a user drives it (a subprocess), and the Python API behind it."""
 
 import contextlib
+import json
 import os
+import pathlib
 import pty
 import re
 import select
@@ -26,10 +28,11 @@ def command(*args: str) -> subprocess.CompletedProcess[str]:
                           stdin=subprocess.DEVNULL, timeout=300)
 
 
-def coords_build(tmp_path, force_field=FF) -> tuple[str, ...]:
+def coords_build(tmp_path, force_field=FF, water=WATER) -> tuple[str, ...]:
     """The arguments of two waters from positions in an XYZ file: a build without Packmol into tmp_path/out."""
-    (tmp_path / "two.xyz").write_text("6\ntwo waters\n" + "".join(f"X {x} 1.0 1.0\n" for x in (1, 2, 1.5, 6, 7, 6.5)))
-    return ("pack", "coords", "--species", WATER, "--counts", "2", "--box-len", "20", "--force-field", force_field,
+    (tmp_path / "two.xyz").write_text("6\ntwo waters\n" + "".join(f"X {x} {y} 1.0\n" for x, y in (
+        (1, 1), (2, 1), (1.5, 1.9), (6, 1), (7, 1), (6.5, 1.9))))
+    return ("pack", "coords", "--species", water, "--counts", "2", "--box-len", "20", "--force-field", force_field,
             "--out-dir", str(tmp_path / "out"), "--coords", str(tmp_path / "two.xyz"))
 
 
@@ -91,7 +94,11 @@ def test_net_charge_warning_and_check_of_a_box_without_pair_style(tmp_path, lmp)
     ff = write_json(tmp_path / "ff.json", {"MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [
         ["Ow", 15.9994, -0.8476], ["Hw", 1.008, 0.5]], "SelfInteractions": [
         ["Ow", "lennard-jones", [78.2, 3.166]], ["Hw", "lennard-jones", [20.0, 1.0]]]})  # unlike sizes: mixing shows
-    run = command(*coords_build(tmp_path, ff), "--pair-style", "none")
+    # Flexible water, so the bond and angle terms are not zero and each shows under its own name.
+    water = json.loads(pathlib.Path(WATER).read_text()) | {
+        "Type": "flexible", "Bonds": [[["Ow", "Hw"], "HARMONIC", [200000, 1.0]]],
+        "Bends": [[["Hw", "Ow", "Hw"], "HARMONIC", [20000, 109.47]]]}
+    run = command(*coords_build(tmp_path, ff, write_json(tmp_path / "water.json", water)), "--pair-style", "none")
     assert run.returncode == 0 and "warning: the box has a net charge of +0.304800 e" in run.stderr  # 2 × (1 - 0.8476)
     out, pair_style = tmp_path / "out", "pair_style lj/cut/coul/long 8.0"
     refused = command("check", str(out))

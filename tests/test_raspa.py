@@ -11,6 +11,7 @@ import shutil
 import sys
 import textwrap
 
+import numpy as np
 import pytest
 
 from cellkit._native import pack_raspa_py
@@ -20,7 +21,10 @@ pytestmark = pytest.mark.usefixtures("tmpdir_env")
 
 FORCE_FIELD = str(EXAMPLES / "force_field.json")
 WATER, METHANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methane"))
-SIX = [[i, 2 * i, 3 * i] for i in range(6)]  # the atoms of two waters
+# The atoms of two waters in their template's shape (a rigid molecule is written in it exactly), at
+# numbers data.lmp's seven digits keep.
+SIX = [[1.0, 2.0, 3.0], [2.0, 2.0, 3.0], [0.666687, 2.942816, 3.0],
+       [5.0, 5.0, 5.0], [5.0, 6.0, 5.0], [5.0, 4.666687, 5.942816]]
 KEYWORDS = "counts, density, force_field_path, molecule_paths, n_equil_cycles, n_init_cycles, n_prod_cycles, temperature"
 RUN, OK = 'exec "$PY" "$@"', "return 30, SIX"
 
@@ -74,7 +78,7 @@ def test_arguments_sent_and_coordinates_and_note_received(fake_python, tmp_path,
     assert summary.startswith("Wrote ./data.lmp\nWrote ./forcefield.lmp\nbox: 30.000 Å cube  |  atoms: 6 ")
     assert summary.endswith("choose the force-field pair style for the force-field file's own model\n" + note)
     atoms = (tmp_path / "data.lmp").read_text().split("Atoms")[1].split("Bonds")[0].split("\n")[2:8]
-    assert [[float(v) for v in line.split()[4:7]] for line in atoms] == SIX
+    assert np.allclose([[float(v) for v in line.split()[4:7]] for line in atoms], SIX, atol=2e-6)
     paths = json.dumps({"force_field_path": FORCE_FIELD, "molecule_paths": [os.path.realpath("methane.json"), WATER]},
                        separators=(",", ":"), ensure_ascii=False)
     expected = '{"counts":[0,2],' + sent.replace("{paths}", paths[1:-1]) + "}"

@@ -82,7 +82,9 @@ std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const Ty
             std::all_of(r.angles.begin(), r.angles.end(), [](const AngleRecord& a) { return a.angle.placeholder; });
         const bool whole_rigid = m.rigid && atoms > 1 && held.size() == r.bonds.size() && all_angles_held &&
                                  r.dihedrals.empty();
-        const auto bent = [&](const AngleRecord& a) { return template_angle(m, a.i, a.j, a.k) < straightest_shake_angle; };
+        const auto bent = [&](const AngleRecord& a) {
+            return template_angle(m, a.i, a.j, a.k) < straightest_shake_angle;
+        };
         if (whole_rigid && !(atoms == 2 || (atoms == 3 && r.angles.size() == 1 && bent(r.angles[0])))) {
             hold.hold = Hold::RigidBody;  // linear, or more than three atoms: SHAKE cannot hold its shape
         } else if (!held.empty() && shake_can_hold(atoms, held)) {
@@ -243,11 +245,13 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     out.append("\n");
     out.append(command("thermo_style", "custom step temp press density pe ebond eangle edihed evdwl ecoul elong"));
     out.append(command("thermo", "${thermo_every}"));
-    out.append("\n# Velocities before any constraint fix exists; the easing in brings them to T with the constraints on.\n");
+    out.append("\n# Velocities before any constraint fix exists; the easing in brings them to T with the "
+               "constraints on.\n");
     out.append(command("velocity", "all create ${T} ${seed} mom yes rot yes dist gaussian"));
 
     if (free_atoms) {
-        out.append("\n# 1. The packed molecules sit about the packing tolerance apart, closer than they like: minimise\n"
+        out.append("\n# 1. The packed molecules sit about the packing tolerance apart, closer than they like: "
+                   "minimise\n"
                    "#    first, constraints off (the placeholder constants keep the shapes near, SHAKE restores them\n"
                    "#    exactly)");
         out.append(bodies.empty() ? ".\n" : ", rigid bodies held still so that they keep their exact shape.\n");
@@ -284,7 +288,9 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
         out.append(command("fix", npt ? cat("bodies rigid_bodies rigid/npt/small molecule ", thermostat, " ", barostat,
                                             " dilate all")
                                       : cat("bodies rigid_bodies rigid/nvt/small molecule ", thermostat)));
-        if (npt) out.append("# One barostat for the whole box: the rigid bodies' fix scales every atom (dilate all).\n");
+        if (npt) {
+            out.append("# One barostat for the whole box: the rigid bodies' fix scales every atom (dilate all).\n");
+        }
     }
     if (free_atoms) {
         const bool own_barostat = npt && bodies.empty();

@@ -73,11 +73,12 @@ TEST(RigidShapes, RigidMoleculesGetTheirExactShapeBackWholeAndFlexibleOnesStay) 
     EXPECT_NEAR(coords[5][0], -1.249, 1e-9);
     EXPECT_EQ(coords[6], before[6]);
     EXPECT_EQ(coords[7], before[7]);
-    EXPECT_NEAR(distance(coords[8], coords[9]), distance(water.pseudo_atoms[0].position, water.pseudo_atoms[1].position),
-                1e-12);
+    const Vec3 &o = water.pseudo_atoms[0].position, &h = water.pseudo_atoms[1].position;
+    EXPECT_NEAR(distance(coords[8], coords[9]), distance(o, h), 1e-12);
     EXPECT_NEAR(distance(coords[9], coords[10]), 2 * 0.816497, 1e-12);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_TRUE(warnings[0].starts_with("'water' is rigid, but 1 of its 1 molecules were placed up to 0.1")) << warnings[0];
+    EXPECT_TRUE(warnings[0].starts_with("'water' is rigid, but 1 of its 1 molecules were placed up to 0.1"))
+        << warnings[0];
     EXPECT_TRUE(warnings[0].ends_with(" \u00c5 from its template's shape: written in that shape")) << warnings[0];
 }
 

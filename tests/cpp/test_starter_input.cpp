@@ -17,8 +17,9 @@ Molecule with_bonds(Molecule m, std::vector<BondEntry> bonds, std::vector<BendEn
     return m;
 }
 
-const Molecule water = molecule("water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {-0.333313247568237, 0.942816142731718, 0}}},
-                                {{0, 1}, {0, 2}}, true);
+const Molecule water = molecule(
+    "water", {{"O", {0, 0, 0}}, {"H", {1, 0, 0}}, {"H", {-0.333313247568237, 0.942816142731718, 0}}}, {{0, 1}, {0, 2}},
+    true);
 const Molecule co2 = molecule("co2", {{"Oc", {0, 0, 1.149}}, {"C", {0, 0, 0}}, {"Oc", {0, 0, -1.149}}},
                               {{0, 1}, {1, 2}}, true);
 // Rigid bonds and its own bend, as EPM2 has it: SHAKE on the bonds only.
@@ -111,7 +112,8 @@ TEST(StarterInput, AStarterNeedsAPairStyleAndATemperature) {
     EXPECT_EQ(testing::message_of([&] { starter_input(active, registries, ff, std::nullopt, {}, 20.0); }),
               "no in.lammps for a build whose pair style is left to you (pair style none): it would have no "
               "interactions to run; pick a pair style, or write your own input around forcefield.lmp");
-    EXPECT_EQ(testing::message_of([&] { starter_input(active, registries, ff, PairSetup::LjCut, {.temperature = 0}, 20); }),
+    EXPECT_EQ(testing::message_of(
+                  [&] { starter_input(active, registries, ff, PairSetup::LjCut, {.temperature = 0}, 20.0); }),
               "in.lammps: the temperature must be above 0 K, not 0");
     // NPT takes the pressure in atm, LAMMPS's unit, from the bar asked.
     const std::string npt =
