@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "common/error.hpp"
+#include "common/number_format.hpp"
 
 namespace cellkit {
 namespace {
@@ -17,21 +18,23 @@ void check_length(const std::optional<double>& value, const std::string& key, co
 
 // RASPA3's automatic Ewald parameters: alpha from the precision and the real-space cut-off, then
 // as many wave vectors per axis as make the reciprocal sum as precise.
-void automatic_ewald(NonBondedModel& model, double precision, double box_len) {
+void automatic_ewald(NonBondedModel& model, double precision, const Box& box) {
     const double eps = std::min(std::fabs(precision), 0.5);
     const double rc = model.cutoff_coulomb;
     const double tol = std::sqrt(std::fabs(std::log(eps * rc)));
     const double alpha = std::sqrt(std::fabs(std::log(eps * rc * tol))) / rc;
     const double tol1 = std::sqrt(-std::log(eps * rc * (2.0 * tol * alpha) * (2.0 * tol * alpha)));
-    const double k = std::rint(0.25 + box_len * alpha * tol1 / std::numbers::pi);
-    if (!std::isfinite(alpha) || !(alpha > 0.0) || !std::isfinite(k) || k < 1.0 || k > kMaxWaveVectors) {
-        fail("EwaldPrecision ", precision, " with a Coulomb cut-off of ", rc,
-             " \u00c5 gives no usable Ewald sum (alpha ", alpha, ", ", k,
-             " wave vectors per axis); set another EwaldPrecision or CutOffCoulomb in the force-field file");
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const double k = std::rint(0.25 + box[axis] * alpha * tol1 / std::numbers::pi);
+        if (!std::isfinite(alpha) || !(alpha > 0.0) || !std::isfinite(k) || k < 1.0 || k > kMaxWaveVectors) {
+            fail("EwaldPrecision ", precision, " with a Coulomb cut-off of ", rc,
+                 " \u00c5 gives no usable Ewald sum (alpha ", alpha, ", ", k, " wave vectors ",
+                 box.is_cube() ? std::string("per axis") : fmt::cat("along ", axis_names[axis]),
+                 "); set another EwaldPrecision or CutOffCoulomb in the force-field file");
+        }
+        model.kmax[axis] = static_cast<std::uint32_t>(k);
     }
     model.ewald_alpha = alpha;
-    const auto kmax = static_cast<std::uint32_t>(k);
-    model.kmax = {kmax, kmax, kmax};
 }
 
 }  // namespace
@@ -50,10 +53,13 @@ void check_settings(const ModelSettings& s, const std::string& file) {
     }
 }
 
-NonBondedModel resolve_model(const ModelSettings& settings, double box_len) {
+NonBondedModel resolve_model(const ModelSettings& settings, const Box& box) {
+    // RASPA3's automatic cut-offs are half the box's narrowest width.
+    const double half = 0.5 * box.shortest();
     NonBondedModel model;
     model.settings = settings;
-    model.cutoff_vdw = settings.cutoff_vdw_auto ? 0.5 * box_len : settings.cutoff_vdw.value_or(kRaspaCutoff);
+    model.box = box;
+    model.cutoff_vdw = settings.cutoff_vdw_auto ? half : settings.cutoff_vdw.value_or(kRaspaCutoff);
     model.shifted = settings.shifted.value_or(false);
     model.tail_corrections = settings.tail_corrections.value_or(false);
     model.charges = settings.charges.value_or(true);
@@ -64,9 +70,9 @@ NonBondedModel resolve_model(const ModelSettings& settings, double box_len) {
         model.kmax = given->kmax;
         return model;
     }
-    model.cutoff_coulomb = settings.cutoff_coulomb.value_or(0.5 * box_len);
+    model.cutoff_coulomb = settings.cutoff_coulomb.value_or(half);
     const double precision = settings.ewald_precision ? settings.ewald_precision->value : kRaspaEwaldPrecision;
-    if (model.charges) automatic_ewald(model, precision, box_len);
+    if (model.charges) automatic_ewald(model, precision, box);
     return model;
 }
 

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "common/box.hpp"
+
 namespace cellkit {
 
 // "EwaldParameters": [alpha, kx, ky, kz].
@@ -42,6 +44,7 @@ inline constexpr std::uint32_t kMaxWaveVectors = 1000;  // per axis; LAMMPS sums
 // The model of one box edge, every choice made.
 struct NonBondedModel {
     ModelSettings settings;  // what the file said, for naming the keys
+    Box box;                 // the box it was resolved for
     double cutoff_vdw = kRaspaCutoff;
     bool shifted = false;
     bool tail_corrections = false;
@@ -54,12 +57,11 @@ struct NonBondedModel {
 // Checks a setting's value as it is read; throws Error naming the key and `file`.
 void check_settings(const ModelSettings& settings, const std::string& file);
 
-// Resolves the settings for a cubic box of edge `box_len` (Å) as RASPA3 does: cut-off 12 Å ("auto":
-// half the box edge),
-// truncated, no tail corrections, Coulomb cut-off half the box edge ("auto", also when absent,
+// Resolves the settings for `box` as RASPA3 does: cut-off 12 Å ("auto": half the shortest box
+// edge), truncated, no tail corrections, Coulomb cut-off half the shortest edge ("auto", also when absent,
 // except with EwaldParameters, where RASPA3 keeps 12 Å), Ewald alpha and wave vectors from the
 // precision (1e-6) unless EwaldParameters gives them. Throws Error when the precision and cut-off
 // give no usable Ewald parameters.
-NonBondedModel resolve_model(const ModelSettings& settings, double box_len);
+NonBondedModel resolve_model(const ModelSettings& settings, const Box& box);
 
 }  // namespace cellkit

@@ -271,7 +271,7 @@ void format_dihedrals(const Plan& plan, TextBuffer& out, std::uint64_t first, st
     format_topology(plan, &SpeciesLines::dihedrals, &ResolvedMolecule::dihedrals, out, first, end);
 }
 
-void format_header(TextBuffer& out, const SystemTotals& totals, const TypeRegistries& registries, double box_len) {
+void format_header(TextBuffer& out, const SystemTotals& totals, const TypeRegistries& registries, const Box& box) {
     std::string text = cat("created by boxloom\n\n", totals.atoms, " atoms\n");
     if (totals.bonds != 0) text.append(cat(totals.bonds, " bonds\n"));
     if (totals.angles != 0) text.append(cat(totals.angles, " angles\n"));
@@ -281,8 +281,9 @@ void format_header(TextBuffer& out, const SystemTotals& totals, const TypeRegist
     if (totals.angles != 0) text.append(cat(registries.angles.size(), " angle types\n"));
     if (totals.dihedrals != 0) text.append(cat(registries.dihedrals.size(), " dihedral types\n"));
     text.push_back('\n');
-    for (const char* axis : {"x", "y", "z"}) {
-        text.append(cat("0.0 ", fmt::Fixed{box_len, 6}, " ", axis, "lo ", axis, "hi\n"));
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const char* name = axis_names[axis];
+        text.append(cat("0.0 ", fmt::Fixed{box[axis], 6}, " ", name, "lo ", name, "hi\n"));
     }
     out.append(text);
 }
@@ -357,21 +358,25 @@ private:
 
 }  // namespace
 
-void check_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coords, double box_len) {
+void check_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coords, const Box& box) {
     const SystemTotals totals = system_totals(active);
     if (coords.size() != totals.atoms) {
         fail("internal error: expected ", totals.atoms, " packed atom coordinates, got ", coords.size());
     }
     // LAMMPS refuses an empty or inverted box and cannot move atoms at NaN; say so here
     // rather than write a file that only fails later.
-    if (!std::isfinite(box_len) || box_len <= 0.0) {
-        fail("the box edge must be a positive finite length in \u00c5, got ", box_len);
-    }
-    // The box is written with 6 decimals, and the double nearest 5e-7 lies just below the
-    // halfway point, so exactly the edges up to it would read back as an empty box.
-    if (box_len <= 5e-7) {
-        fail("the box edge must be a positive finite length in \u00c5, got ", box_len,
-             ", which data.lmp (6 decimals) would write as 0.000000");
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const double edge = box[axis];
+        const std::string which = box.is_cube() ? "" : cat(" along ", axis_names[axis]);
+        if (!std::isfinite(edge) || edge <= 0.0) {
+            fail("the box edge", which, " must be a positive finite length in \u00c5, got ", edge);
+        }
+        // The box is written with 6 decimals, and the double nearest 5e-7 lies just below the
+        // halfway point, so exactly the edges up to it would read back as an empty box.
+        if (edge <= 5e-7) {
+            fail("the box edge", which, " must be a positive finite length in \u00c5, got ", edge,
+                 ", which data.lmp (6 decimals) would write as 0.000000");
+        }
     }
     for (std::size_t i = 0; i < coords.size(); ++i) {
         const Vec3& r = coords[i];
@@ -382,16 +387,16 @@ void check_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coor
 }
 
 void write_data_file(TextSink& sink, const ActiveSpeciesList& active, std::span<const Vec3> coords,
-                     const TypeRegistries& registries, const ForceField& force_field, double box_len,
+                     const TypeRegistries& registries, const ForceField& force_field, const Box& box,
                      const DataFileOptions& options) {
-    check_data_file(active, coords, box_len);
+    check_data_file(active, coords, box);
     const SystemTotals totals = system_totals(active);
     const Plan plan = make_plan(active, coords, registries, force_field);
     const std::vector<Section> sections = sections_of(plan, totals);
     const std::vector<Block> blocks = blocks_of(sections);
     StopPoll poll(options.should_stop);
 
-    format_header(sink.buffer(), totals, registries, box_len);
+    format_header(sink.buffer(), totals, registries, box);
     const unsigned threads = options.threads == 0 ? formatting_threads() : options.threads;
     if (threads <= 1 || blocks.size() < 2) {
         for (const Block& block : blocks) {
@@ -410,19 +415,19 @@ void write_data_file(TextSink& sink, const ActiveSpeciesList& active, std::span<
 }
 
 std::string compose_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coords,
-                              const TypeRegistries& registries, const ForceField& force_field, double box_len,
+                              const TypeRegistries& registries, const ForceField& force_field, const Box& box,
                               unsigned threads) {
     StringSink sink;
-    write_data_file(sink, active, coords, registries, force_field, box_len, {.threads = threads, .should_stop = {}});
+    write_data_file(sink, active, coords, registries, force_field, box, {.threads = threads, .should_stop = {}});
     return sink.take();
 }
 
 void write_data_file(const std::filesystem::path& path, const ActiveSpeciesList& active, std::span<const Vec3> coords,
-                     const TypeRegistries& registries, const ForceField& force_field, double box_len,
+                     const TypeRegistries& registries, const ForceField& force_field, const Box& box,
                      const DataFileOptions& options) {
-    check_data_file(active, coords, box_len);
+    check_data_file(active, coords, box);
     FileReplacement file(path);
-    write_data_file(file, active, coords, registries, force_field, box_len, options);
+    write_data_file(file, active, coords, registries, force_field, box, options);
     file.commit();
 }
 

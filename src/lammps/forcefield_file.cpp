@@ -188,7 +188,7 @@ std::string dihedral_block(const DihedralTypeRegistry& dihedrals) {
 }  // namespace
 
 std::string generate_forcefield_file(const ForceField& force_field, const TypeRegistries& registries,
-                                     OptionalPairSetup pair_style, bool explicit_lb, double box_len) {
+                                     OptionalPairSetup pair_style, bool explicit_lb, const Box& box) {
     std::string masses = "\n# Masses\n";
     std::string charges = "\n# Charges\n";
     std::size_t number = 0;
@@ -207,7 +207,7 @@ std::string generate_forcefield_file(const ForceField& force_field, const TypeRe
     const std::string pairs = pair_coefficients(force_field, registries, explicit_lb, sources);
     const std::string pair_block =
         pair_style == PairSetup::ForceField
-            ? model_pair_block(resolve_model(force_field.model, box_len),
+            ? model_pair_block(resolve_model(force_field.model, box),
                                !charged_types(registries, force_field).empty(), explicit_lb)
             : gen_pair_style_setup(pair_style, explicit_lb);
     return header(registries, pair_style, explicit_lb) + sources_block(sources) + masses + pair_block + pairs +

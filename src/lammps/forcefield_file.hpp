@@ -10,9 +10,9 @@
 namespace cellkit {
 
 // The complete file text (UTF-8); energies converted from kelvin to kcal/mol. The ForceField pair
-// style follows the force field's own model in a cubic box of edge `box_len` (Å); the presets do
+// style follows the force field's own model in `box`; the presets do
 // not look at it. Throws Error naming the entry when a number to be written is not finite.
 std::string generate_forcefield_file(const ForceField& force_field, const TypeRegistries& registries,
-                                     OptionalPairSetup pair_style, bool explicit_lb, double box_len);
+                                     OptionalPairSetup pair_style, bool explicit_lb, const Box& box);
 
 }  // namespace cellkit

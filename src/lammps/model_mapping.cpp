@@ -24,16 +24,23 @@ std::string join(const std::vector<std::string>& names) {
     return out;
 }
 
-std::string vdw_source(const ModelSettings& s) {
-    if (s.cutoff_vdw_auto) return cat(s.cutoff_vdw_key, " auto: half the box edge");
+// "half the box edge", or of its shortest edge in a box that is not a cube.
+std::string half_edge(const NonBondedModel& m) {
+    return m.box.is_cube() ? "half the box edge" : "half the shortest box edge";
+}
+
+std::string vdw_source(const NonBondedModel& m) {
+    const ModelSettings& s = m.settings;
+    if (s.cutoff_vdw_auto) return cat(s.cutoff_vdw_key, " auto: ", half_edge(m));
     return s.cutoff_vdw ? cat(s.cutoff_vdw_key, " ", *s.cutoff_vdw) : cat("CutOffVDW absent: RASPA3's ", kRaspaCutoff);
 }
 
-std::string coulomb_source(const ModelSettings& s) {
+std::string coulomb_source(const NonBondedModel& m) {
+    const ModelSettings& s = m.settings;
     if (s.cutoff_coulomb) return cat("CutOffCoulomb ", *s.cutoff_coulomb);
     const char* given = s.cutoff_coulomb_auto ? "CutOffCoulomb auto" : "CutOffCoulomb absent";
     if (s.ewald_parameters) return cat(given, ": RASPA3 keeps ", kRaspaCutoff, " beside EwaldParameters");
-    return cat(given, ": half the box edge", s.cutoff_coulomb_auto ? "" : ", RASPA3's default");
+    return cat(given, ": ", half_edge(m), s.cutoff_coulomb_auto ? "" : ", RASPA3's default");
 }
 
 std::string shift_source(const NonBondedModel& m, bool shift) {
@@ -102,7 +109,7 @@ bool may_reach_beyond(const ResolvedMolecule& m, double cutoff) {
 }
 
 // What of the file's model this box and LAMMPS cannot reproduce.
-void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpeciesList& active, double box_len,
+void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpeciesList& active, const Box& box,
                           std::vector<std::string>& warnings) {
     if (m.shifted && m.tail_corrections) {
         warnings.push_back(
@@ -111,17 +118,18 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
             "and leaves the potential unshifted, which changes no force; energies differ from RASPA3's by the shift "
             "at the cut-off of every pair inside it");
     }
-    const double half = 0.5 * box_len;
+    const double half = 0.5 * box.shortest();
     auto beyond_half = [&](double cutoff, const std::string& source, std::string_view what) {
         if (cutoff <= half) return;
         warnings.push_back(cat("the ", what, " cut-off of ", cutoff, " \u00c5 (", source,
-                               ") is more than half the box edge (", fmt::Fixed{half, 3},
+                               ") is more than half the ", box.is_cube() ? "box" : "shortest box", " edge (",
+                               fmt::Fixed{half, 3},
                                " \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the nearest, so "
                                "the two programs simulate different models in this box; lower the cut-off in the "
                                "force-field file or build a larger box"));
     };
-    beyond_half(m.cutoff_vdw, vdw_source(m.settings), "Lennard-Jones");
-    if (charged && m.charges) beyond_half(m.cutoff_coulomb, coulomb_source(m.settings), "Coulomb");
+    beyond_half(m.cutoff_vdw, vdw_source(m), "Lennard-Jones");
+    if (charged && m.charges) beyond_half(m.cutoff_coulomb, coulomb_source(m), "Coulomb");
     const bool shift = m.shifted && !m.tail_corrections;
     for (const ActiveSpecies& s : active) {
         const Molecule& molecule = *s.resolved.molecule;
@@ -167,9 +175,9 @@ std::string model_pair_block(const NonBondedModel& m, bool charged, bool explici
     const std::string vdw = cat(finite(m.cutoff_vdw, "Lennard-Jones cut-off"));
     if (coulomb) {
         out.append(cat("pair_style lj/cut/coul/long ", vdw, " ", finite(m.cutoff_coulomb, "Coulomb cut-off"), "  # ",
-                       vdw_source(s), "; ", coulomb_source(s), "\n"));
+                       vdw_source(m), "; ", coulomb_source(m), "\n"));
     } else {
-        out.append(cat("pair_style lj/cut ", vdw, "  # ", vdw_source(s), "; ",
+        out.append(cat("pair_style lj/cut ", vdw, "  # ", vdw_source(m), "; ",
                        charged ? "ChargeMethod None: no electrostatics" : "no charges in the box", "\n"));
     }
     out.append(cat("pair_modify", explicit_lb ? "" : " mix arithmetic", " shift ", shift ? "yes" : "no", " tail ",
@@ -195,7 +203,7 @@ std::string model_pair_block(const NonBondedModel& m, bool charged, bool explici
 
 std::vector<std::string> model_warnings(OptionalPairSetup pair_style, const ForceField& force_field,
                                         const ActiveSpeciesList& active, const TypeRegistries& registries,
-                                        double box_len) {
+                                        const Box& box) {
     std::vector<std::string> warnings;
     const std::vector<std::string> charged = charged_types(registries, force_field);
     if (pair_style == PairSetup::LjCut && !charged.empty()) {
@@ -205,13 +213,13 @@ std::vector<std::string> model_warnings(OptionalPairSetup pair_style, const Forc
                                "the force-field file's own model"));
     }
     if (pair_style != PairSetup::ForceField) return warnings;
-    const NonBondedModel model = resolve_model(force_field.model, box_len);
+    const NonBondedModel model = resolve_model(force_field.model, box);
     if (!model.charges && !charged.empty()) {
         warnings.push_back(cat("atom types ", join(charged),
                                " carry charges, but ChargeMethod None in the force-field file switches "
                                "electrostatics off: LAMMPS, as RASPA3, will simulate the box without them"));
     }
-    force_field_warnings(model, !charged.empty(), active, box_len, warnings);
+    force_field_warnings(model, !charged.empty(), active, box, warnings);
     return warnings;
 }
 

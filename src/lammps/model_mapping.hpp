@@ -25,6 +25,6 @@ std::string model_pair_block(const NonBondedModel& model, bool charged, bool exp
 // pair style whatever of the file's model LAMMPS cannot reproduce in this box.
 std::vector<std::string> model_warnings(OptionalPairSetup pair_style, const ForceField& force_field,
                                         const ActiveSpeciesList& active, const TypeRegistries& registries,
-                                        double box_len);
+                                        const Box& box);
 
 }  // namespace cellkit

@@ -97,7 +97,7 @@ void best_fit(std::span<const Vec3> from, std::span<const Vec3> to, std::span<Ve
 }
 
 std::vector<std::string> restore_rigid_shapes(const ActiveSpeciesList& active, std::span<Vec3> coords,
-                                              double box_len) {
+                                              const Box& box) {
     std::vector<std::string> warnings;
     std::size_t at = 0;
     for (const ActiveSpecies& species : active) {
@@ -122,7 +122,7 @@ std::vector<std::string> restore_rigid_shapes(const ActiveSpeciesList& active, s
             for (std::size_t i = 0; i < n; ++i) {
                 for (std::size_t k = 0; k < 3; ++k) {
                     double d = coords[at + i][k] - first[k];
-                    if (box_len > 0.0) d -= box_len * std::nearbyint(d / box_len);
+                    if (box[k] > 0.0) d -= box[k] * std::nearbyint(d / box[k]);
                     placed[i][k] = first[k] + d;
                 }
             }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/box.hpp"
 #include "common/vec3.hpp"
 #include "lammps/system.hpp"
 
@@ -24,9 +25,9 @@ inline constexpr double shape_tolerance = 0.01;
 
 // Replaces the atoms of every molecule of each rigid species of `active` in `coords` (canonical
 // order) by its template fitted onto them. A molecule's atoms are taken by the nearest image of its
-// first atom in the periodic cube of `box_len`, so a molecule split across the faces comes out whole.
+// first atom in the periodic `box`, so a molecule split across the faces comes out whole.
 // Returns one warning per species with molecules further than shape_tolerance from the template.
 std::vector<std::string> restore_rigid_shapes(const ActiveSpeciesList& active, std::span<Vec3> coords,
-                                              double box_len);
+                                              const Box& box);
 
 }  // namespace cellkit

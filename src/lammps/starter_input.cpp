@@ -156,7 +156,7 @@ constexpr std::size_t most_species = 28;
 
 std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
                           const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
-                          double box_len) {
+                          const Box& box) {
     if (!pair_style) {
         fail("no ", starter_input_name, " for a build whose pair style is left to you (pair style none): it would "
              "have no interactions to run; pick a pair style, or write your own input around forcefield.lmp");
@@ -197,7 +197,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     for (std::size_t s = 0; s < active.size(); ++s) {
         out.append(cat(s ? ", " : " ", active[s].count, " ", active[s].resolved.molecule->name));
     }
-    out.append(cat(" in a ", fmt::Fixed{box_len, 3}, " \u00c5 cube.\n"
+    out.append(cat(" in a ", box_text(box), box.is_cube() ? "" : " box", ".\n"
                    "# It eases the packed box in, then runs ", settings.pressure ? "NPT" : "NVT",
                    ". Run it with lmp -in in.lammps; set the knobs below on the command line,\n"
                    "# e.g. lmp -var steps 100000 -var T 350 -in in.lammps\n\n"));
@@ -321,7 +321,7 @@ std::optional<double> number_after(std::string_view text, std::string_view key) 
 }  // namespace
 
 bool starter_matches(std::string_view text, const ActiveSpeciesList& active, const TypeRegistries& registries,
-                     const ForceField& force_field, OptionalPairSetup pair_style, double box_len) {
+                     const ForceField& force_field, OptionalPairSetup pair_style, const Box& box) {
     // A first line may say how the file was made; the rest is what starter_input wrote.
     if (text.starts_with("# Made by")) text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
     if (!pair_style) return false;
@@ -336,7 +336,7 @@ bool starter_matches(std::string_view text, const ActiveSpeciesList& active, con
         if (!settings.pressure) return false;
     }
     try {
-        return starter_input(active, registries, force_field, pair_style, settings, box_len) == text;
+        return starter_input(active, registries, force_field, pair_style, settings, box) == text;
     } catch (const Error&) {
         return false;
     }

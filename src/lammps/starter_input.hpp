@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/box.hpp"
 #include "lammps/pair_setup.hpp"
 #include "lammps/system.hpp"
 #include "lammps/type_registry.hpp"
@@ -46,15 +47,15 @@ std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const Ty
 double starter_timestep(const ActiveSpeciesList& active, const TypeRegistries& registries,
                         const ForceField& force_field, const std::vector<SpeciesHold>& holds);
 
-// The text of in.lammps for the box of edge `box_len`. Throws Error when the pair style is left to
+// The text of in.lammps for `box`. Throws Error when the pair style is left to
 // the user, or the settings or the number of species are out of LAMMPS's reach.
 std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
                           const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
-                          double box_len);
+                          const Box& box);
 
 // Whether `text`, an in.lammps read back, is exactly what starter_input writes for this build at the
 // temperature and pressure the text names (after a first line "# Made by ..." if it has one).
 bool starter_matches(std::string_view text, const ActiveSpeciesList& active, const TypeRegistries& registries,
-                     const ForceField& force_field, OptionalPairSetup pair_style, double box_len);
+                     const ForceField& force_field, OptionalPairSetup pair_style, const Box& box);
 
 }  // namespace cellkit

@@ -19,7 +19,7 @@ BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_sto
     });
     if (any_rigid && args.coords.size() == system_totals(selection.active).atoms) {
         reshaped.assign(args.coords.begin(), args.coords.end());
-        for (std::string& warning : restore_rigid_shapes(selection.active, reshaped, args.box_len)) {
+        for (std::string& warning : restore_rigid_shapes(selection.active, reshaped, args.box)) {
             warnings.push_back(std::move(warning));
         }
         args.coords = reshaped;
@@ -34,7 +34,7 @@ BuildSummary build_from_coords(CoordsBuildArgs args, const StopCheck& should_sto
         .skipped = std::move(loaded.skipped),
         .warnings = std::move(warnings),
         .extra_warning = std::nullopt,
-        .box_len = args.box_len,
+        .box = args.box,
         .starter = args.starter,
         .should_stop = should_stop,
     });

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/box.hpp"
 #include "common/interrupted.hpp"
 #include "common/vec3.hpp"
 #include "ff/molecule.hpp"
@@ -18,7 +19,7 @@ struct CoordsBuildArgs {
     std::vector<std::filesystem::path> species;
     std::vector<std::uint64_t> counts;
     Vec3View coords;  // canonical atom order, owned by the caller
-    double box_len = 0.0;
+    Box box;
     OptionalPairSetup pair_style = PairSetup::LjCut;
     bool explicit_lb = false;
     std::filesystem::path force_field = "force_field.json";

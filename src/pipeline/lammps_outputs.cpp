@@ -47,14 +47,14 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     summary.forcefield_path = request.out_dir / "forcefield.lmp";
     // Whatever can refuse the build is checked before either file is touched, so a refused build
     // writes nothing. forcefield.lmp is small and composed whole; data.lmp streams to its file.
-    check_data_file(request.active, request.coords, request.box_len);
+    check_data_file(request.active, request.coords, request.box);
     const std::string forcefield =
         generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb,
-                                 request.box_len);
+                                 request.box);
     std::string input;
     if (request.starter) {
         input = starter_input(request.active, registries, request.force_field, request.pair_style, *request.starter,
-                              request.box_len);
+                              request.box);
         summary.input_path = request.out_dir / starter_input_name;
     }
     {
@@ -65,7 +65,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
         FileReplacement forcefield_file(summary.forcefield_path);
         std::optional<FileReplacement> input_file;
         if (summary.input_path) input_file.emplace(*summary.input_path);
-        write_data_file(data, request.active, request.coords, registries, request.force_field, request.box_len,
+        write_data_file(data, request.active, request.coords, registries, request.force_field, request.box,
                         {.threads = 0, .should_stop = request.should_stop});
         forcefield_file.write(forcefield);
         if (input_file) input_file->write(input);
@@ -85,7 +85,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
         summary.warnings.push_back(std::move(warning));
     }
     for (std::string& warning :
-         model_warnings(request.pair_style, request.force_field, request.active, registries, request.box_len)) {
+         model_warnings(request.pair_style, request.force_field, request.active, registries, request.box)) {
         summary.warnings.push_back(std::move(warning));
     }
     if (!request.starter) {
@@ -100,7 +100,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
             }
             if (text.find(starter_header) != std::string::npos &&
                 !starter_matches(text, request.active, registries, request.force_field, request.pair_style,
-                                 request.box_len)) {
+                                 request.box)) {
                 summary.warnings.push_back(cat(display(input), " was written by cellkit for another build and "
                                                "does not fit the new files: rebuild with --lammps-input "
                                                "(lammps_input=True), or remove it"));
@@ -108,7 +108,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
         }
     }
     summary.extra_warning = std::move(request.extra_warning);
-    summary.box_len = request.box_len;
+    summary.box = request.box;
     summary.n_atoms = totals.atoms;
     summary.n_bonds = totals.bonds;
     summary.n_angles = totals.angles;
@@ -127,7 +127,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
 std::string to_text(const BuildSummary& s) {
     std::string out = cat("Wrote ", display(s.data_path), "\n", "Wrote ", display(s.forcefield_path), "\n");
     if (s.input_path) out.append(cat("Wrote ", display(*s.input_path), "\n"));
-    out.append(cat("box: ", fmt::Fixed{s.box_len, 3}, " \u00c5 cube  |  atoms: ", s.n_atoms, " (", s.n_atom_types,
+    out.append(cat("box: ", box_text(s.box), "  |  atoms: ", s.n_atoms, " (", s.n_atom_types,
                    " types)  bonds: ", s.n_bonds, " (", s.n_bond_types, " types)  angles: ", s.n_angles, " (",
                    s.n_angle_types, " types)  dihedrals: ", s.n_dihedrals, " (", s.n_dihedral_types, " types)\n"));
     if (!s.skipped.empty()) {

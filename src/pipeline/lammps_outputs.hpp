@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/box.hpp"
 #include "common/interrupted.hpp"
 #include "common/vec3.hpp"
 #include "ff/force_field.hpp"
@@ -24,7 +25,7 @@ struct BuildSummary {
     std::vector<std::string> skipped;
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
-    double box_len = 0.0;
+    Box box;
     std::uint64_t n_atoms = 0, n_bonds = 0, n_angles = 0, n_dihedrals = 0;
     std::uint64_t n_atom_types = 0, n_bond_types = 0, n_angle_types = 0, n_dihedral_types = 0;
     bool long_range_coulomb = false;
@@ -43,7 +44,7 @@ struct OutputRequest {
     std::vector<std::string> skipped;
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
-    double box_len = 0.0;
+    Box box;
     std::optional<StarterSettings> starter;  // writes in.lammps as well
     // Polled while data.lmp is written; true ends the build with Interrupted, writing nothing.
     StopCheck should_stop = {};

@@ -7,7 +7,7 @@ namespace cellkit {
 BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,
                                   PackedResult packed, const StopCheck& should_stop) {
     std::vector<std::string> warnings = all_warnings(loaded, selection);
-    for (std::string& warning : restore_rigid_shapes(selection.active, packed.coords, packed.box_len)) {
+    for (std::string& warning : restore_rigid_shapes(selection.active, packed.coords, packed.box)) {
         warnings.push_back(std::move(warning));
     }
     return write_lammps_outputs({
@@ -20,7 +20,7 @@ BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& load
         .skipped = std::move(loaded.skipped),
         .warnings = std::move(warnings),
         .extra_warning = std::move(packed.note),
-        .box_len = packed.box_len,
+        .box = packed.box,
         .starter = args.starter,
         .should_stop = should_stop,
     });

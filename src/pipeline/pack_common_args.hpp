@@ -31,7 +31,7 @@ struct PackCommonArgs {
 // What a packing route found, handed to the output step.
 struct PackedResult {
     std::span<Vec3> coords;  // canonical atom order; rigid molecules are put back into their exact shape
-    double box_len = 0.0;
+    Box box;
     std::optional<std::string> note;  // the summary's last warning
 };
 

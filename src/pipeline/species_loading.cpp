@@ -33,9 +33,11 @@ LoadedInputs load_molecules(const std::filesystem::path& force_field, const std:
     return loaded;
 }
 
-NonBondedModel load_model(const std::filesystem::path& force_field, double box_len) {
-    if (!(std::isfinite(box_len) && box_len > 0.0)) fail("box edge must be a positive number of \u00c5, got ", box_len);
-    return resolve_model(ForceField::load(force_field).model, box_len);
+NonBondedModel load_model(const std::filesystem::path& force_field, const Box& box) {
+    for (const double edge : box.edges) {
+        if (!(std::isfinite(edge) && edge > 0.0)) fail("box edge must be a positive number of \u00c5, got ", edge);
+    }
+    return resolve_model(ForceField::load(force_field).model, box);
 }
 
 }  // namespace cellkit

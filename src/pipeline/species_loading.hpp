@@ -23,9 +23,9 @@ struct LoadedInputs {
 LoadedInputs load_molecules(const std::filesystem::path& force_field, const std::vector<std::filesystem::path>& species,
                             const std::vector<std::uint64_t>& counts);
 
-// The non-bonded model of a force-field file in a cubic box of edge `box_len` (Å), as RASPA3 and
+// The non-bonded model of a force-field file in `box`, as RASPA3 and
 // the force-field pair style read it; throws Error for a broken file or a box edge that is not a
 // positive number.
-NonBondedModel load_model(const std::filesystem::path& force_field, double box_len);
+NonBondedModel load_model(const std::filesystem::path& force_field, const Box& box);
 
 }  // namespace cellkit

@@ -179,6 +179,32 @@ bool to_pair_setup(PyObject* obj, OptionalPairSetup& out) {
     return true;
 }
 
+bool to_box(PyObject* obj, Box& out) {
+    if (!PySequence_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj)) {
+        double edge = 0.0;
+        if (!to_double(obj, edge)) {
+            return false;
+        }
+        out = Box(edge);
+        return true;
+    }
+    Ref items = fast_sequence(obj);
+    if (!items) {
+        return false;
+    }
+    if (PySequence_Fast_GET_SIZE(items.get()) != 3) {
+        PyErr_Format(PyExc_ValueError, "expected one box edge or three (x, y, z), got %zd",
+                     PySequence_Fast_GET_SIZE(items.get()));
+        return false;
+    }
+    for (Py_ssize_t axis = 0; axis < 3; ++axis) {
+        if (!to_double(PySequence_Fast_GET_ITEM(items.get(), axis), out.edges[static_cast<std::size_t>(axis)])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool to_starter(PyObject* obj, std::optional<StarterSettings>& out) {
     if (obj == Py_None) {
         out = std::nullopt;

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/box.hpp"
 #include "common/vec3.hpp"
 #include "lammps/pair_setup.hpp"
 #include "lammps/starter_input.hpp"
@@ -40,6 +41,8 @@ bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
 bool to_double(PyObject* obj, double& out);
 // bool or a NumPy bool scalar; int is refused.
 bool to_flag(PyObject* obj, bool& out);
+// A number (the edge of a cube) or a sequence of three numbers (the edges along x, y and z), Å.
+bool to_box(PyObject* obj, Box& out);
 // A PyPairSetup instance, or None for no preset.
 bool to_pair_setup(PyObject* obj, OptionalPairSetup& out);
 // None for no in.lammps, or (temperature, pressure) with pressure None for NVT.

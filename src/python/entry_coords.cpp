@@ -31,7 +31,7 @@ constexpr const char kDoc[] =
     "    counts: number of molecules per species, same order.\n"
     "    coords: atom positions as [[x, y, z], ...] in species \u2192 molecule \u2192 atom\n"
     "        order; the length must equal the total atom count.\n"
-    "    box_len: cubic box edge length in \u00c5.\n"
+    "    box_len: the box edge in \u00c5 (a cube), or its three edges (x, y, z).\n"
     "    pair_style: pair-style preset for forcefield.lmp (PyPairSetup or None).\n"
     "    explicit_lb: write all Lorentz-Berthelot cross-pairs explicitly.\n"
     "    force_field: path to force_field.json.\n"
@@ -52,7 +52,7 @@ PyObject* pack_from_coords_py(PyObject* /*module*/, PyObject* args, PyObject* kw
         CoordRows coords;
         const bool converted = bind_and_convert(
             args, kwargs, kSignature, param(build.species, to_path_list), param(build.counts, to_u64_list),
-            param(coords, to_coord_rows), param(build.box_len, to_double), param(build.pair_style, to_pair_setup),
+            param(coords, to_coord_rows), param(build.box, to_box), param(build.pair_style, to_pair_setup),
             param(build.explicit_lb, to_flag), param(build.force_field, to_path), param(build.out_dir, to_path),
             param(build.starter, to_starter));
         if (!converted || !coords.check_shape()) {

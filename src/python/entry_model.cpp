@@ -35,11 +35,11 @@ PyObject* dict_of(std::initializer_list<std::pair<const char*, PyObject*>> items
 PyObject* force_field_model_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     try {
         std::filesystem::path force_field;
-        double box_len = 0.0;
-        if (!bind_and_convert(args, kwargs, kSignature, param(force_field, to_path), param(box_len, to_double))) {
+        Box box;
+        if (!bind_and_convert(args, kwargs, kSignature, param(force_field, to_path), param(box, to_box))) {
             return nullptr;
         }
-        const NonBondedModel m = load_model(force_field, box_len);
+        const NonBondedModel m = load_model(force_field, box);
         const bool automatic = !m.settings.ewald_parameters;
         const double precision =
             m.settings.ewald_precision ? m.settings.ewald_precision->value : kRaspaEwaldPrecision;

@@ -22,7 +22,7 @@ protected:
         fs::create_directories(dir_ / "b");
         for (const char* name : {"c.json", "b/c.json", "C.json"}) write(R"({"pseudoAtoms": [["C", [0, 0, 0]]]})", name);
         write("{", "broken.json");
-        args.force_field = dir_ / "force_field.json", args.box_len = 20;
+        args.force_field = dir_ / "force_field.json", args.box = 20.0;
     }
     std::vector<fs::path> paths(std::initializer_list<const char*> names) {
         std::vector<fs::path> out;

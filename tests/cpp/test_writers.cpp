@@ -251,7 +251,7 @@ TEST(BuildSummary, WaterExampleText) {
     BuildSummary s;
     s.data_path = "out/data.lmp", s.forcefield_path = "out/forcefield.lmp", s.skipped = {"methane", "argon"};
     s.warnings = {"bond O-H has no Bonds" + rigid, "angle H-O-H has no Bends" + rigid};
-    s.box_len = 24.8338, s.long_range_coulomb = true;
+    s.box = 24.8338, s.long_range_coulomb = true;
     s.n_atoms = 1500, s.n_bonds = 1000, s.n_angles = 500, s.n_atom_types = 2, s.n_bond_types = 1, s.n_angle_types = 1;
     EXPECT_EQ(to_text(s),
               "Wrote out/data.lmp\nWrote out/forcefield.lmp\nbox: 24.834 \u00c5 cube  |  atoms: 1500 (2 types)  "
