@@ -88,7 +88,7 @@ def main(sizes: list[int], split_only: bool) -> None:
         for label, jobs in builds + [(f"default, {cores} cores", None)]:
             with tempfile.TemporaryDirectory() as scratch:
                 wall, cpu, summary = build(n, jobs, pathlib.Path(scratch))
-                edge, atoms = read_atoms(os.path.join(scratch, "data.lmp"))
+                (edge, _, _), atoms = read_atoms(os.path.join(scratch, "data.lmp"))
             xyz = np.array([a[3:] for a in atoms])
             molecule = np.array([a[0] for a in atoms])
             warned = sum("packmol exited" in line for line in summary.splitlines())

@@ -21,9 +21,11 @@ pytestmark = pytest.mark.skipif(importlib.util.find_spec("raspalib") is None,
 KCAL_PER_RASPA3_UNIT = 1.6605402e-27 * 1e-20 / 1e-24 * 6.0221419947e23 / 8.314464919 * 0.0019872041
 
 
-def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], positions: list, edge: float) -> tuple:
+def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], positions: list, edge) -> tuple:
     """RASPA3's van der Waals (pairs and tail) and Coulomb energies in kcal/mol of rigid molecules at these
-    positions, its force field set from the JSON as RASPA3 reads the keys."""
+    positions in a cube of `edge` or a box of three edges, its force field set from the JSON as RASPA3 reads
+    the keys."""
+    edges = (edge,) * 3 if isinstance(edge, float) else tuple(edge)
     os.environ.setdefault("RASPALIB_QUIET", "1")
     import raspalib as r
 
@@ -35,7 +37,7 @@ def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], position
         [r.PseudoAtom(a["name"], False, a["mass"], a["charge"]) for a in ff["PseudoAtoms"]],
         [r.VDWParameters(*selves.get(n, (0.0, 1.0))) for n in names],
         cutoff_framework_vdw=ff.get("CutOffVDW", 12.0), cutoff_molecule_vdw=ff.get("CutOffVDW", 12.0),
-        cutoff_coulomb=edge / 2 if coulomb == "auto" else coulomb, shifted=ff.get("TruncationMethod") == "shifted",
+        cutoff_coulomb=min(edges) / 2 if coulomb == "auto" else coulomb, shifted=ff.get("TruncationMethod") == "shifted",
         tail_corrections=ff.get("TailCorrections", False), use_charge=True)
     components, start, per_component = [], 0, []
     for k, (mol, count) in enumerate(zip(molecules, counts)):
@@ -45,7 +47,7 @@ def raspa3_energies(ff: dict, molecules: list[dict], counts: list[int], position
                                       particle_probabilities=r.MCMoveProbabilities(translation_probability=1.0)))
         per_component.append(positions[start:start + count * len(atoms)])
         start += count * len(atoms)
-    system = r.System(force_field, simulation_box=r.SimulationBox(edge, edge, edge), components=components,
+    system = r.System(force_field, simulation_box=r.SimulationBox(*edges), components=components,
                       initial_positions=per_component, initial_number_of_molecules=[0] * len(counts))
     e = system.compute_total_energies()
     vdw, coul, total = (v * KCAL_PER_RASPA3_UNIT for v in (e.van_der_waals_energy(), e.coulomb_energy(),
@@ -72,7 +74,7 @@ def test_lammps_and_raspa3_agree_on_raspa3s_own_example_systems(lmp, tmp_path, c
     ff = json.loads((source / "force_field.json").read_text())
     cellkit.pack.raspa(species, counts, density, init_cycles=5, equil_cycles=0, prod_cycles=5,
                        force_field=source / "force_field.json", out_dir=tmp_path)
-    edge, atoms = read_atoms(str(tmp_path / "data.lmp"))
+    (edge, _, _), atoms = read_atoms(str(tmp_path / "data.lmp"))
     positions = [list(atom[3:]) for atom in atoms]
     assert edge > 24.0  # the 12 Å cut-off fits
 
@@ -87,6 +89,29 @@ def test_lammps_and_raspa3_agree_on_raspa3s_own_example_systems(lmp, tmp_path, c
     assert comparison.raspa3["vdw"] + comparison.raspa3["tail"] == pytest.approx(vdw, rel=1e-9)
     assert comparison.raspa3["coulomb"] == pytest.approx(coulomb, rel=1e-9, abs=1e-12)
     assert comparison.notes == []
+
+
+def test_a_box_that_is_not_a_cube_keeps_the_model(lmp, tmp_path):
+    # Waters on a lattice twice as long along z: the automatic Coulomb cut-off is half the shortest edge, and
+    # the Ewald sum takes twice the wave vectors along z.
+    source = EXAMPLES / "water_methane"
+    water = json.loads((source / "water.json").read_text())
+    ff = json.loads((source / "force_field.json").read_text())
+    template = [p for _, p in water["pseudoAtoms"]]
+    spacing, grid = 3.1, (8, 8, 16)
+    edges = [spacing * n for n in grid]
+    positions = [[(i + 0.5) * spacing + x, (j + 0.5) * spacing + y, (k + 0.5) * spacing + z]
+                 for k in range(grid[2]) for j in range(grid[1]) for i in range(grid[0]) for x, y, z in template]
+    count = len(positions) // 3
+    summary = cellkit.pack.from_coords([source / "water.json"], [count], positions, edges,
+                                       force_field=source / "force_field.json", out_dir=tmp_path)
+    assert "box: 24.800 × 24.800 × 49.600 Å  |" in summary and "cut-off" not in summary
+    run = run_lammps(lmp, tmp_path, lammps_script(thermo="step evdwl ecoul elong lx ly lz"))
+    assert [run.thermo[k] for k in ("Lx", "Ly", "Lz")] == pytest.approx(edges, abs=1e-6)
+    vdw, coulomb = raspa3_energies(ff, [water], [count], positions, edges)
+    assert run.thermo["E_vdwl"] == pytest.approx(vdw, rel=2e-6)
+    assert run.thermo["E_coul"] + run.thermo["E_long"] == pytest.approx(coulomb, rel=5e-5)
+    assert "kmax/ewald" in (tmp_path / "forcefield.lmp").read_text()
 
 
 def test_flexible_species_are_compared_between_molecules(tmp_path, capsys):

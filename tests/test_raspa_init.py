@@ -76,7 +76,7 @@ def test_raspa3_is_given_the_file_model_and_charges_with_cutoffs_that_fit(tmp_pa
     active = [(i, ri._load_molecule(s), c) for i, (s, c) in enumerate(zip(species, counts))]
     plan = ri._plan(active, ri._load_force_field(write_json(tmp_path / "ff.json", dict(FF_DOC, **keys))), density,
                     300.0, {})
-    half = plan["box_len"] / 2
+    half = min(plan["box"]) / 2
     assert [plan[k] for k in ("cutoff_vdw", "cutoff_coulomb", "shifted", "tail_corrections", "use_charge")] == [
         half if v is None else v for v in given]
     for k, _, count, atoms in plan["species"]:

