@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text(reinterpret_cast<const char*>(data), size);
     fuzz::refusal_is_an_error([&text] {
         const Raspa3Box box = parse_raspa3_result(std::move(text));
-        fuzz::check_finite(box.box_len, "the box edge");
+        for (double edge : box.box.edges) fuzz::check_finite(edge, "a box edge");
         for (const Vec3& xyz : box.coords) {
             for (double v : xyz) fuzz::check_finite(v, "a position");
         }

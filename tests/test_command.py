@@ -59,6 +59,20 @@ def test_packmol_build_pdb_and_check_from_an_unactivated_environment(tmp_path, l
     assert check.returncode == 0 and all(np.isfinite([float(v) for v in energies.values()]))
 
 
+@pytest.mark.parametrize("shape", [("--aspect", "1", "1", "2"), ("--box", "20", "22", "40"), ("--vacuum", "20"),
+                                   ("--layer", "1000", WATER, "150", "--layer", "420", METHANE, "20", "--aspect", "1",
+                                    "1", "2")], ids=["aspect", "box", "slab", "layers"])
+def test_the_plan_names_the_box_the_build_makes(tmp_path, shape):
+    species = () if "--layer" in shape else ("--species", WATER, "--counts", "150")
+    density = () if "--layer" in shape or "--box" in shape else ("--density", "1000")
+    run = command("pack", "packmol", *species, *density, *shape, "--force-field", FF, "--out-dir", str(tmp_path),
+                  "--pdb", str(tmp_path / "box.pdb"))
+    assert run.returncode == 0, run.stderr
+    edges = re.search(r"^box: (\S+) × (\S+) × (\S+) Å", run.stdout, re.M).groups()
+    assert f"into a {edges[0]} × {edges[1]} × {edges[2]} Å box with Packmol" in run.stderr
+    assert (tmp_path / "box.pdb").read_text().startswith("CRYST1" + "".join(f"{float(e):9.3f}" for e in edges))
+
+
 def test_usage_errors_exit_2_failures_exit_1_and_neither_writes(tmp_path, monkeypatch):
     ok, build = ("pack", "packmol", "--species", WATER, "--counts", "2", "--density", "1000"), coords_build(tmp_path)
     write_json(tmp_path / "bad.json", [[0, 0, 0], [1, 2]])
@@ -69,6 +83,13 @@ def test_usage_errors_exit_2_failures_exit_1_and_neither_writes(tmp_path, monkey
             (2, ok + ("--jobs", "0"), "jobs must be at least 1"), (2, ok + ("--pair-style", "lj"), "invalid choice"),
             (2, build[:6] + ("--coords", "x.xyz"), "--box-len"),
             (2, ("pack", "raspa", *ok[2:], "--init-cycles", "-1"), "negative"),
+            (2, ok + ("--layer", "1000", WATER, "2"), "leave out --species, --counts and --density"),
+            (2, ok[:2] + ("--layer", "1000", WATER), "--layer takes a density, then a molecule file and a count"),
+            (2, ok[:2] + ("--layer", "x", WATER, "2"), "not a number"),
+            (2, ok[:2] + ("--layer", "1000", WATER, "-2"), "negative"),
+            (2, ("pack", "raspa", *ok[2:], "--vacuum", "10"), "only the Packmol route does"),
+            (2, ok + ("--aspect", "1", "2"), "expected 3 arguments"),
+            (1, ok + ("--vacuum", "-1", *build[8:12]), "error: vacuum must be a finite number of Å, 0 or more"),
             (1, ok[:-1] + ("0", *build[8:12]), "error: density must be positive"),
             (1, build + ("--species", "nope.json"), "error: reading nope.json: "),
             (1, build + ("--coords", "bad.json"), "error: bad.json: entry 1 is not [x, y, z]: [1, 2]"),
@@ -149,7 +170,7 @@ def test_python_api_takes_paths_arrays_and_names(tmp_path, monkeypatch):
     with pytest.raises(TypeError, match="single path"):
         cellkit.pack.packmol(WATER, [1], 1000.0)
     seen = []  # --jobs reaches the Packmol entry
-    monkeypatch.setattr(cellkit._parallel, "pack_packmol", lambda *args, jobs, lammps_input: seen.append(jobs) or "")
+    monkeypatch.setattr(cellkit._parallel, "pack_packmol", lambda *args, jobs, lammps_input, **shape: seen.append(jobs) or "")
     for jobs in (None, 1, 3):
         cellkit.pack.packmol([WATER], [2], 1000.0, force_field=FF, jobs=jobs)
     assert seen == [None, 1, 3]

@@ -46,18 +46,19 @@ def test_module_surface():
 
 
 COMMON = "pair_style=..., explicit_lb=False, force_field=..., out_dir=..."
+SHAPE = "aspect=None, box=None, vacuum=0.0, layers=None"
 
 
 @pytest.mark.parametrize("entry, signature, doc", [
     (pack_from_coords_py, f"species, counts, coords, box_len, {COMMON}, lammps_input=None",
      "Write LAMMPS files from **pre-computed** coordinates (used by the raspa path).\n"),
-    (pack_packmol_py, f"species, counts, density, {COMMON}, tolerance=2.0, lammps_input=None",
+    (pack_packmol_py, f"species, counts, density, {COMMON}, tolerance=2.0, lammps_input=None, {SHAPE}",
      "Pack with Packmol and write LAMMPS files.\n\nCalled by the package's Python function `cellkit.pack.packmol`.\n"),
     (_native._pack_packmol_sub_boxes_py, f"species, counts, density, {COMMON}, tolerance=2.0, grid=(), jobs=0, "
-     "lammps_input=None",
+     f"lammps_input=None, {SHAPE}",
      "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"),
     (pack_raspa_py, f"species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
-     f"{COMMON}, lammps_input=None", "Pack with RASPA3 subprocess and write LAMMPS files.\n\nCalled by the \"pack raspa\" command of "
+     f"{COMMON}, lammps_input=None, {SHAPE}", "Pack with RASPA3 subprocess and write LAMMPS files.\n\nCalled by the \"pack raspa\" command of "
      "the package's command-line tool.\nThis wraps the raspa3_pack_subprocess call for Python users.\n"),
 ])
 def test_entry_signature_and_doc(entry, signature, doc):

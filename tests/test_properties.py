@@ -90,6 +90,10 @@ usual = {
     "pair_style": st.sampled_from(PRESETS), "explicit_lb": st.booleans(),
     "force_field": st.text(max_size=6), "out_dir": st.text(max_size=6),
     "lammps_input": st.one_of(st.none(), st.tuples(st.floats(), st.one_of(st.none(), st.floats()))),
+    "aspect": st.one_of(st.none(), st.lists(st.floats(), max_size=4)),
+    "box": st.one_of(st.none(), st.lists(st.floats(), max_size=4)),
+    "vacuum": st.floats(),
+    "layers": st.one_of(st.none(), st.lists(st.tuples(st.integers(0, 3), st.floats()), max_size=3)),
 }
 
 
@@ -112,6 +116,9 @@ def calls(draw):
 @settings(max_examples=200, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 @given(calls())
 @example((_native.pack_from_coords_py, [["a", "b"], self_emptying([1, 1]), [], 1.0], {}))  # a list emptied midway
+@example((_native.pack_packmol_py, [[], [], None], {"aspect": self_emptying([1, 1])}))  # read by position
+@example((_native.pack_packmol_py, [[], [], None], {"layers": [self_emptying([1])]}))
+@example((_native.pack_from_coords_py, [[], [], [], self_emptying([1, 1])], {}))
 def test_any_arguments_end_in_a_result_or_a_documented_exception(call):
     entry, args, kwargs = call
     names = list(inspect.signature(entry).parameters)

@@ -21,9 +21,15 @@ class Outline:
     mass: float  # g/mol, the whole box
     charge: float  # e, the whole box
 
-    def box_edge(self, density: float) -> float:
-        """Edge (Å) of the cube holding this mass at `density` (kg/m³), as the Packmol route computes it."""
-        return float((self.mass / AVOGADRO / (density / 1000.0) * 1e24) ** (1.0 / 3.0))
+    def volume(self, density: float) -> float:
+        """Volume (Å³) that this mass fills at `density` (kg/m³)."""
+        return self.mass / AVOGADRO / (density / 1000.0) * 1e24
+
+
+def box_edges(volume: float, aspect: Sequence[float], vacuum: float) -> tuple[float, float, float]:
+    """The box (Å) of a liquid of `volume` Å³ with edge ratios `aspect`, and `vacuum` Å added along z."""
+    scale = (volume / (aspect[0] * aspect[1] * aspect[2])) ** (1.0 / 3.0)
+    return (scale * aspect[0], scale * aspect[1], scale * aspect[2] + vacuum)
 
 
 def _field(doc: Any, key: str, index: int) -> Any:

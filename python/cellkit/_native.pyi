@@ -22,20 +22,24 @@ class PyPairSetup:
 def pack_packmol_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
-    density: SupportsFloat | SupportsIndex,
+    density: SupportsFloat | SupportsIndex | None,
     pair_style: PyPairSetup | None = ...,
     explicit_lb: bool = False,
     force_field: str = ...,
     out_dir: str = ...,
     tolerance: SupportsFloat | SupportsIndex = 2.0,
     lammps_input: StarterSettings | None = None,
+    aspect: Sequence[SupportsFloat | SupportsIndex] | None = None,
+    box: Sequence[SupportsFloat | SupportsIndex] | None = None,
+    vacuum: SupportsFloat | SupportsIndex = 0.0,
+    layers: Sequence[tuple[SupportsIndex, SupportsFloat | SupportsIndex]] | None = None,
 ) -> str:
     """Pack with Packmol and write LAMMPS files."""
 
 def _pack_packmol_sub_boxes_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
-    density: SupportsFloat | SupportsIndex,
+    density: SupportsFloat | SupportsIndex | None,
     pair_style: PyPairSetup | None = ...,
     explicit_lb: bool = False,
     force_field: str = ...,
@@ -44,6 +48,10 @@ def _pack_packmol_sub_boxes_py(
     grid: Sequence[SupportsIndex] = (),
     jobs: SupportsIndex = 0,
     lammps_input: StarterSettings | None = None,
+    aspect: Sequence[SupportsFloat | SupportsIndex] | None = None,
+    box: Sequence[SupportsFloat | SupportsIndex] | None = None,
+    vacuum: SupportsFloat | SupportsIndex = 0.0,
+    layers: Sequence[tuple[SupportsIndex, SupportsFloat | SupportsIndex]] | None = None,
 ) -> str:
     """Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files."""
 
@@ -63,7 +71,7 @@ def pack_from_coords_py(
 def pack_raspa_py(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
-    density: SupportsFloat | SupportsIndex,
+    density: SupportsFloat | SupportsIndex | None,
     temperature: SupportsFloat | SupportsIndex = 300.0,
     init_cycles: SupportsIndex = 1,
     equil_cycles: SupportsIndex = 1,
@@ -73,6 +81,10 @@ def pack_raspa_py(
     force_field: str = ...,
     out_dir: str = ...,
     lammps_input: StarterSettings | None = None,
+    aspect: Sequence[SupportsFloat | SupportsIndex] | None = None,
+    box: Sequence[SupportsFloat | SupportsIndex] | None = None,
+    vacuum: SupportsFloat | SupportsIndex = 0.0,
+    layers: Sequence[tuple[SupportsIndex, SupportsFloat | SupportsIndex]] | None = None,
 ) -> str:
     """Pack with RASPA3 subprocess and write LAMMPS files."""
 

@@ -19,7 +19,7 @@ from __future__ import annotations
 
 import operator
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, SupportsFloat, SupportsIndex
+from typing import TYPE_CHECKING, Any, SupportsFloat, SupportsIndex
 
 from ._native import PyPairSetup, _pack_packmol_sub_boxes_py, pack_packmol_py
 
@@ -30,7 +30,7 @@ if TYPE_CHECKING:
 def pack_packmol(
     species: Sequence[str],
     counts: Sequence[SupportsIndex],
-    density: SupportsFloat | SupportsIndex,
+    density: SupportsFloat | SupportsIndex | None,
     pair_style: PyPairSetup | None = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: str = "force_field.json",
@@ -38,22 +38,23 @@ def pack_packmol(
     tolerance: SupportsFloat | SupportsIndex = 2.0,
     jobs: SupportsIndex | None = None,
     lammps_input: StarterSettings | None = None,
+    **shape: Any,
 ) -> str:
     """Packs the molecules at `density` (kg/m³) with Packmol and writes data.lmp and forcefield.lmp.
 
-    The arguments but `jobs` are those of `pack_packmol_py`. `jobs` is the most Packmol runs at
-    once: 1 for one run over the whole box, N >= 2 for sub-boxes, None for all available cores (see
-    the module's text). Returns the build summary; raises as `pack_packmol_py` does, and ValueError
+    The arguments but `jobs` are those of `pack_packmol_py` (`shape`: its aspect, box, vacuum and
+    layers). `jobs` is the most Packmol runs at once: 1 for one run over the whole box, N >= 2 for
+    sub-boxes, None for all available cores (see the module's text). Returns the build summary; raises as `pack_packmol_py` does, and ValueError
     or TypeError for a `jobs` that is not a positive integer.
     """
     args = (species, counts, density, pair_style, explicit_lb, force_field, out_dir, tolerance)
     if jobs is None:
-        return _pack_packmol_sub_boxes_py(*args, jobs=0, lammps_input=lammps_input)
+        return _pack_packmol_sub_boxes_py(*args, jobs=0, lammps_input=lammps_input, **shape)
     if isinstance(jobs, bool):
         raise TypeError("jobs must be a positive integer, not bool")
     jobs = operator.index(jobs)
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, not {jobs}")
     if jobs == 1:
-        return pack_packmol_py(*args, lammps_input=lammps_input)
-    return _pack_packmol_sub_boxes_py(*args, jobs=jobs, lammps_input=lammps_input)
+        return pack_packmol_py(*args, lammps_input=lammps_input, **shape)
+    return _pack_packmol_sub_boxes_py(*args, jobs=jobs, lammps_input=lammps_input, **shape)

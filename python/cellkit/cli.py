@@ -18,7 +18,7 @@ from contextlib import contextmanager
 from typing import Any, TextIO
 
 from . import __version__, pack
-from ._inputs import Outline, outline
+from ._inputs import Outline, box_edges, outline
 from .check import CheckError, compare_with_raspa3, run_check
 from .md_check import run_md
 from .pdb import write_pdb
@@ -148,11 +148,44 @@ def read_coords(path: str) -> list[list[float]]:
 # --- Subcommands ---------------------------------------------------------------------------------
 
 
-def _plan(what: Outline | None, edge: float | None, tool: str) -> str:
+def _plan(what: Outline | None, edges: Sequence[float] | None, tool: str) -> str:
     if what is None:
         return f"running {tool}"
-    box = f" into a {edge:.3f} Å cube" if edge is not None else ""
+    if edges is None:
+        box = ""
+    elif edges[0] == edges[1] == edges[2]:
+        box = f" into a {edges[0]:.3f} Å cube"
+    else:
+        box = " into a " + " × ".join(f"{e:.3f}" for e in edges) + " Å box"
     return f"packing {what.molecules} molecules ({what.atoms} atoms){box} with {tool}"
+
+
+def _planned_box(args: argparse.Namespace, what: Outline | None) -> tuple[float, float, float] | None:
+    """The box the build will make, for the plan line; None when the inputs do not tell (the build then says why)."""
+    if args.box is not None:
+        a, b, c = args.box
+        return (a, b, c)
+    if args.aspect is not None and min(args.aspect) <= 0 or args.vacuum < 0:
+        return None
+    if args.layers:
+        volume, first = 0.0, 0
+        for n, density in args.layers:
+            part = outline(args.species[first:first + n], args.counts[first:first + n], args.force_field)
+            first += n
+            if part is None or density <= 0:
+                return None
+            volume += part.volume(density)
+    elif what is not None and args.density is not None and args.density > 0 and what.mass > 0:
+        volume = what.volume(args.density)
+    else:
+        return None
+    return box_edges(volume, args.aspect or (1.0, 1.0, 1.0), args.vacuum)
+
+
+def _density_text(args: argparse.Namespace) -> str:
+    if args.layers:
+        return "densities " + " | ".join(f"{d:g}" for _, d in args.layers) + " kg/m³"
+    return f"density {args.density:g} kg/m³" if args.density is not None else "density from the box"
 
 
 def _finish(args: argparse.Namespace, report: Reporter, summary: str, what: Outline | None) -> int:
@@ -173,7 +206,42 @@ def _usage_fault(args: argparse.Namespace) -> str | None:
     """What argparse cannot say itself: options that only make sense together, counts of values."""
     if args.command == "pack" and args.route == "coords" and len(args.box_len) not in (1, 3):
         return f"--box-len takes one edge (a cube) or three (x, y, z), not {len(args.box_len)}"
+    if args.command == "pack" and args.route != "coords":
+        fault = _shape_fault(args)
+        if fault:
+            return fault
     return _md_options_alone(args)
+
+
+def _shape_fault(args: argparse.Namespace) -> str | None:
+    """Checks the options that shape the box, and reads --layer into species, counts and layers."""
+    args.layers = []
+    if args.route == "raspa" and (args.layer or args.vacuum):
+        return "--vacuum and --layer build a liquid slab or layers, which only the Packmol route does (cellkit pack " \
+               "packmol): RASPA3 inserts its molecules anywhere in the box"
+    if args.layer:
+        if args.species or args.counts or args.density is not None:
+            return "--layer gives each layer's density, molecule files and counts: leave out --species, --counts " \
+                   "and --density"
+        args.species, args.counts = [], []
+        for values in args.layer:
+            if len(values) < 3 or len(values) % 2 == 0:
+                return f"--layer takes a density, then a molecule file and a count for each species of the layer " \
+                       f"(e.g. --layer 1000 water.json 500), not {' '.join(values)!r}"
+            try:
+                density = _number(values[0])
+                counts = [_count(v) for v in values[2::2]]
+            except argparse.ArgumentTypeError as e:
+                return f"--layer {' '.join(values)}: {e}"
+            args.species += values[1::2]
+            args.counts += counts
+            args.layers.append((len(counts), density))
+        return None
+    if not args.species or not args.counts:
+        return "the following arguments are required: --species, --counts (or --layer)"
+    if args.density is None and args.box is None:
+        return "the following arguments are required: --density (or --box with the three edges)"
+    return None
 
 
 def _md_options_alone(args: argparse.Namespace) -> str | None:
@@ -198,18 +266,24 @@ def _pack(args: argparse.Namespace) -> int:
     if args.route != "raspa":
         common["temperature"] = 300.0 if args.temperature is None else args.temperature
     if args.route == "packmol":
-        edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
-        report.say(_plan(what, edge, "Packmol") + f" (density {args.density:g} kg/m³)")
+        report.say(_plan(what, _planned_box(args, what), "Packmol") + f" ({_density_text(args)})")
         with report.stage("Packmol and LAMMPS files", ticker=True):
-            summary = pack.packmol(args.species, args.counts, args.density, tolerance=args.tolerance,
-                                      jobs=args.jobs, **common)
+            if args.layers:
+                layers, first = [], 0
+                for n, density in args.layers:
+                    layers.append(pack.Layer(args.species[first:first + n], args.counts[first:first + n], density))
+                    first += n
+                summary = pack.layered(layers, tolerance=args.tolerance, aspect=args.aspect, vacuum=args.vacuum,
+                                       **common)
+            else:
+                summary = pack.packmol(args.species, args.counts, args.density, tolerance=args.tolerance,
+                                       jobs=args.jobs, aspect=args.aspect, box=args.box, vacuum=args.vacuum, **common)
     elif args.route == "raspa":
-        edge = what.box_edge(args.density) if what and what.mass > 0 and args.density > 0 else None
-        report.say(_plan(what, edge, "RASPA3") + f" (density {args.density:g} kg/m³, "
+        report.say(_plan(what, _planned_box(args, what), "RASPA3") + f" ({_density_text(args)}, "
                    f"{args.temperature:g} K, cycles {args.init_cycles}/{args.equil_cycles}/{args.prod_cycles})")
         with report.stage("RASPA3 and LAMMPS files", ticker=True):
             summary = pack.raspa(args.species, args.counts, args.density, args.temperature, args.init_cycles,
-                                 args.equil_cycles, args.prod_cycles, **common)
+                                 args.equil_cycles, args.prod_cycles, aspect=args.aspect, box=args.box, **common)
     else:
         with report.stage("LAMMPS files"):
             box = args.box_len[0] if len(args.box_len) == 1 else args.box_len
@@ -272,16 +346,16 @@ def _subparser(sub: Any, name: str, help: str) -> argparse.ArgumentParser:
     return parser
 
 
-def _input_options(p: argparse.ArgumentParser, species_help: str) -> None:
-    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json", help=species_help)
-    p.add_argument("--counts", nargs="+", required=True, type=_count, metavar="N",
+def _input_options(p: argparse.ArgumentParser, species_help: str, required: bool = True) -> None:
+    p.add_argument("--species", nargs="+", required=required, metavar="FILE.json", help=species_help)
+    p.add_argument("--counts", nargs="+", required=required, type=_count, metavar="N",
                    help="number of molecules of each species, in the order of --species")
     p.add_argument("--force-field", default="force_field.json", metavar="FILE.json",
                    help="force-field file (default: %(default)s)")
 
 
-def _pack_options(p: argparse.ArgumentParser) -> None:
-    _input_options(p, "one molecule file per species")
+def _pack_options(p: argparse.ArgumentParser, required: bool = True) -> None:
+    _input_options(p, "one molecule file per species", required)
     p.add_argument("--out-dir", default=".", metavar="DIR",
                    help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
     p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="force-field",
@@ -304,9 +378,20 @@ def _md_temperature(p: argparse.ArgumentParser) -> None:
                    help="with --lammps-input: the temperature of in.lammps's run in K (default: 300)")
 
 
-def _density(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--density", type=_number, required=True, metavar="KG_M3",
-                   help="target mass density in kg/m³; sets the edge of the cubic box")
+def _shape_options(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--density", type=_number, metavar="KG_M3",
+                   help="target mass density in kg/m³; with the mass it sets the box's size")
+    p.add_argument("--aspect", type=_number, nargs=3, metavar=("A", "B", "C"),
+                   help="edge ratios of the box along x, y and z, e.g. 1 1 3 (default: a cube)")
+    p.add_argument("--box", type=_number, nargs=3, metavar=("A", "B", "C"),
+                   help="the box's three edges in Å instead of --density, which then follows from the mass")
+    p.add_argument("--vacuum", type=_number, default=0.0, metavar="ANGSTROM",
+                   help="a liquid slab: this much vacuum along z, half below and half above the liquid "
+                        "(Packmol only)")
+    p.add_argument("--layer", nargs="+", action="append", metavar="DENSITY FILE.json N",
+                   help="one liquid layer: its density in kg/m³, then a molecule file and a count per species; "
+                        "repeat for each layer, stacked along z in order, instead of --species, --counts and "
+                        "--density (Packmol only)")
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -324,8 +409,8 @@ def build_parser() -> argparse.ArgumentParser:
     routes = pack_parser.add_subparsers(dest="route", required=True, metavar="{packmol,raspa,coords}")
 
     p = _subparser(routes, "packmol", "pack with Packmol at a density")
-    _pack_options(p)
-    _density(p)
+    _pack_options(p, required=False)
+    _shape_options(p)
     p.add_argument("--tolerance", type=_number, default=2.0, metavar="ANGSTROM",
                    help="Packmol's minimum distance between molecules, Å (default: %(default)s)")
     p.add_argument("--jobs", type=_jobs, default=None, metavar="N",
@@ -334,8 +419,8 @@ def build_parser() -> argparse.ArgumentParser:
     _md_temperature(p)
 
     p = _subparser(routes, "raspa", "build and equilibrate with RASPA3")
-    _pack_options(p)
-    _density(p)
+    _pack_options(p, required=False)
+    _shape_options(p)
     p.add_argument("--temperature", type=_number, default=300.0, metavar="K",
                    help="temperature in K, of RASPA3's runs and of in.lammps's (default: %(default)s)")
     for stage, what in (("init", "initialisation"), ("equil", "equilibration"), ("prod", "production")):

@@ -11,7 +11,7 @@ import sys
 import sysconfig
 import tempfile
 from collections.abc import Iterator, Sequence
-from typing import TYPE_CHECKING, Any, Protocol, SupportsFloat, SupportsIndex
+from typing import TYPE_CHECKING, Any, NamedTuple, Protocol, SupportsFloat, SupportsIndex
 
 from . import _native, _parallel
 from ._native import PyPairSetup
@@ -19,7 +19,7 @@ from ._native import PyPairSetup
 if TYPE_CHECKING:
     from ._native import StarterSettings
 
-__all__ = ["PAIR_STYLES", "PairStyle", "from_coords", "packmol", "raspa", "pair_setup"]
+__all__ = ["PAIR_STYLES", "Layer", "PairStyle", "from_coords", "layered", "packmol", "raspa", "pair_setup"]
 
 # Command-line names of the pair styles: "force-field" is the force-field file's own model (its
 # cut-offs, truncation, tail corrections and Ewald sum, as RASPA3 reads them), the others fixed
@@ -44,6 +44,15 @@ class _ArrayLike(Protocol):
 
 
 type Coords = Sequence[Sequence[Number]] | _ArrayLike
+type Edges = Sequence[Number]
+
+
+class Layer(NamedTuple):
+    """One liquid of a layered box: its molecule files, their counts, and its density (kg/m³)."""
+
+    species: Sequence[StrPath]
+    counts: Sequence[SupportsIndex]
+    density: Number
 
 
 def pair_setup(style: PairStyle) -> PyPairSetup | None:
@@ -125,7 +134,7 @@ def _same_file(a: str, b: str) -> bool:
 def packmol(
     species: Sequence[StrPath],
     counts: Sequence[SupportsIndex],
-    density: Number,
+    density: Number | None = None,
     pair_style: PairStyle = PyPairSetup.ForceField,
     explicit_lb: bool = False,
     force_field: StrPath = "force_field.json",
@@ -135,9 +144,15 @@ def packmol(
     lammps_input: bool = False,
     temperature: Number = 300.0,
     pressure: Number | None = None,
+    aspect: Edges | None = None,
+    box: Edges | None = None,
+    vacuum: Number = 0.0,
 ) -> str:
-    """Packs the molecules with Packmol into a cubic box whose edge follows from their mass and
-    `density` (kg/m³) and writes data.lmp and forcefield.lmp into `out_dir`. `tolerance` is
+    """Packs the molecules with Packmol into a periodic box and writes data.lmp and forcefield.lmp
+    into `out_dir`. The box holds their mass at `density` (kg/m³): a cube, or of edge ratios
+    `aspect` along x, y and z (e.g. (1, 1, 3)); or it has the three edges of `box` (Å), and the
+    density follows from the mass. `vacuum` (Å) makes a liquid slab: that much empty space along z,
+    half below and half above the liquid. `tolerance` is
     Packmol's minimum distance between molecules (Å). `jobs` is the most Packmol runs at once:
     1 packs the whole box in one run; N >= 2 cuts a box into sub-boxes packed side by side, N at
     once, where that is faster; None (the default) does so on all available cores. With
@@ -147,14 +162,51 @@ def packmol(
         return _parallel.pack_packmol(
             _paths(species, "species"), counts, density, pair_setup(pair_style), explicit_lb,
             os.fsdecode(force_field), os.fsdecode(out_dir), tolerance, jobs=jobs,
-            lammps_input=_starter(lammps_input, temperature, pressure),
+            lammps_input=_starter(lammps_input, temperature, pressure), aspect=aspect, box=box, vacuum=vacuum,
+        )
+
+
+def layered(
+    layers: Sequence[Layer],
+    pair_style: PairStyle = PyPairSetup.ForceField,
+    explicit_lb: bool = False,
+    force_field: StrPath = "force_field.json",
+    out_dir: StrPath = ".",
+    tolerance: Number = 2.0,
+    lammps_input: bool = False,
+    temperature: Number = 300.0,
+    pressure: Number | None = None,
+    aspect: Edges | None = None,
+    vacuum: Number = 0.0,
+) -> str:
+    """Packs liquids in layers stacked along z, in the order given, and writes data.lmp and
+    forcefield.lmp: each `Layer` fills the whole x-y section at its own density, its thickness
+    following from its mass; molecules of neighbouring layers stay `tolerance` apart. The whole
+    stack has the edge ratios `aspect` (a cube when None); `vacuum` (Å) adds empty space along z,
+    half below and half above. Packmol packs the box in one run. The other arguments are those of
+    `packmol`. A water | hexane box::
+
+        layered([Layer(["water.json"], [500], 1000), Layer(["hexane.json"], [100], 655)], aspect=(1, 1, 2))
+    """
+    species: list[str] = []
+    counts: list[SupportsIndex] = []
+    for layer in layers:
+        species += _paths(layer.species, "species of a layer")
+        counts += list(layer.counts)
+        if len(layer.counts) != len(layer.species):
+            raise ValueError(f"a layer has {len(layer.species)} species but {len(layer.counts)} counts")
+    with environment_first_on_path():
+        return _parallel.pack_packmol(
+            species, counts, None, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field),
+            os.fsdecode(out_dir), tolerance, jobs=1, lammps_input=_starter(lammps_input, temperature, pressure),
+            aspect=aspect, vacuum=vacuum, layers=[(len(layer.species), layer.density) for layer in layers],
         )
 
 
 def raspa(
     species: Sequence[StrPath],
     counts: Sequence[SupportsIndex],
-    density: Number,
+    density: Number | None,
     temperature: Number = 300.0,
     init_cycles: SupportsIndex = 1,
     equil_cycles: SupportsIndex = 1,
@@ -165,16 +217,20 @@ def raspa(
     out_dir: StrPath = ".",
     lammps_input: bool = False,
     pressure: Number | None = None,
+    aspect: Edges | None = None,
+    box: Edges | None = None,
 ) -> str:
     """Has RASPA3 build and equilibrate the box at `density` (kg/m³) and `temperature` (K), with the
     given numbers of initialisation, equilibration and production cycles, then writes data.lmp and
-    forcefield.lmp into `out_dir`. With `lammps_input`, in.lammps as well: a starter input that
-    runs the box at the same temperature, NVT, or NPT at `pressure` (bar) when given."""
+    forcefield.lmp into `out_dir`. The box is a cube, or has the edge ratios `aspect`, or the edges
+    `box` (Å, with `density` None: it follows from the mass); slabs and layers are Packmol's. With
+    `lammps_input`, in.lammps as well: a starter input that runs the box at the same temperature,
+    NVT, or NPT at `pressure` (bar) when given."""
     with environment_first_on_path():
         summary: str = _native.pack_raspa_py(
             _paths(species, "species"), counts, density, temperature, init_cycles, equil_cycles,
             prod_cycles, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
-            lammps_input=_starter(lammps_input, temperature, pressure),
+            lammps_input=_starter(lammps_input, temperature, pressure), aspect=aspect, box=box,
         )
         return summary
 

@@ -44,19 +44,21 @@ NO_LJ_SIGMA = 1.0
 Vec3 = tuple[float, float, float]
 
 
-def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: str | os.PathLike[str],
+def pack_with_raspa3(counts: Sequence[int], density: float | None, force_field_path: str | os.PathLike[str],
                      molecule_paths: Sequence[str | os.PathLike[str]], n_equil_cycles: int, n_init_cycles: int,
                      n_prod_cycles: int, temperature: float,
                      templates: Sequence[Sequence[Sequence[float]] | None] | None = None,
-                     ) -> tuple[float, list[list[float]]]:
-    """Fills a cubic box with molecules at a mass density and runs RASPA3's NVT Monte Carlo on it.
+                     box: Sequence[float] | None = None,
+                     ) -> tuple[float | list[float], list[list[float]]]:
+    """Fills a box with molecules at a mass density and runs RASPA3's NVT Monte Carlo on it.
 
     Arguments: the number of molecules of each species (`counts`, one per file of `molecule_paths`),
     the mass density in kg/m³, the force-field file, the molecule files (both in cellkit's JSON
     formats), the numbers of equilibration, initialisation and production cycles and the
     temperature in kelvin.
 
-    Returns `(box_len, coords)`: the edge of the cube in Å and one `[x, y, z]` per atom in Å, in
+    Returns `(box_len, coords)`: the edge of the cube in Å (the three edges, for `box`) and one
+    `[x, y, z]` per atom in Å, in
     canonical order (species in the given order, their molecules one after another, each
     molecule's atoms in file order). Each molecule is whole, moved by whole box edges so that its
     centre lies in [0, box_len]; atoms of a molecule astride a face lie outside the box. LAMMPS
@@ -66,7 +68,9 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
 
     The box edge is the one the Packmol route computes: the total mass M (g/mol) of all molecules
     (count times the sum of the pseudo-atom masses of a molecule) gives
-    L = cbrt(M / 6.02214076e23 / (density / 1000) * 1e24).
+    L = cbrt(M / 6.02214076e23 / (density / 1000) * 1e24). `box`, the three edges along x, y and z
+    (Å), gives a box of any rectangular shape instead; the density may then be None, and follows
+    from the mass.
 
     What RASPA3 is given, since its Python API takes no files:
 
@@ -112,7 +116,9 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
     file or the limit), and RuntimeError when RASPA3 fails or returns something unusable.
     """
     counts = _check_counts(counts, molecule_paths)
-    density = _check_positive("density", density, "kg/m³")
+    edges = _check_box(box) if box is not None else None
+    if edges is None or density is not None:
+        density = _check_positive("density", density, "kg/m³")  # type: ignore[arg-type]
     temperature = _check_positive("temperature", temperature, "K")
     cycles = {name: _check_cycles(name, value) for name, value in
               (("n_init_cycles", n_init_cycles), ("n_equil_cycles", n_equil_cycles), ("n_prod_cycles", n_prod_cycles))}
@@ -129,11 +135,11 @@ def pack_with_raspa3(counts: Sequence[int], density: float, force_field_path: st
                       f"{force_field.n_binary} BinaryInteractions entries cannot be passed on and are ignored"
                       f" while packing (pseudo-atoms in the box: {', '.join(sorted(used))})", stacklevel=2)
 
-    plan = _plan(active, force_field, density, temperature, cycles)
+    plan = _plan(active, force_field, density, temperature, cycles, edges)
     raspa_box, positions = _run_in_child(plan)
     if not all(math.isclose(a, b, rel_tol=1e-12) for a, b in zip(raspa_box, plan["box"])):
         raise RuntimeError(f"RASPA3 changed the box from {plan['box']} to {raspa_box} Å in an NVT run")
-    return plan["box"][0], _canonical_coords(plan, positions)
+    return plan["box"][0] if box is None else list(plan["box"]), _canonical_coords(plan, positions)
 
 
 # --- Arguments -----------------------------------------------------------------------------------
@@ -433,34 +439,42 @@ def _shape(mol: _Molecule, ff: _ForceField) -> _Shape:
     return _Shape(mass, span, core_volume, excluded)
 
 
-def _plan(active: list[tuple[int, _Molecule, int]], ff: _ForceField, density: float, temperature: float,
-          cycles: dict[str, int]) -> dict[str, Any]:
+def _plan(active: list[tuple[int, _Molecule, int]], ff: _ForceField, density: float | None, temperature: float,
+          cycles: dict[str, int], edges: Vec3 | None = None) -> dict[str, Any]:
     """Checks the request and lays out, as plain data, everything the RASPA3 run needs."""
     shapes = [_shape(mol, ff) for _, mol, _ in active]
     total_mass = 0.0
     for shape, (_, _, count) in zip(shapes, active):
         total_mass += shape.mass * float(count)
-    box_len = math.cbrt(total_mass / AVOGADRO / (density / 1000.0) * 1e24)
-    volume = box_len**3
+    if edges is None:
+        assert density is not None
+        box_len = math.cbrt(total_mass / AVOGADRO / (density / 1000.0) * 1e24)
+        edges = (box_len, box_len, box_len)
+    volume = edges[0] * edges[1] * edges[2]
+    if density is None:
+        density = total_mass / AVOGADRO / (volume * 1e-24) * 1000.0
+    shortest = min(edges)
+    where = f"{edges[0]:.3f} Å" if edges[0] == edges[1] == edges[2] else \
+        f"{edges[0]:.3f} × {edges[1]:.3f} × {edges[2]:.3f} Å"
 
     for shape, (_, mol, _) in zip(shapes, active):
-        if 2.0 * shape.span >= box_len:
-            raise ValueError(f"a box of {box_len:.3f} Å is too small for {mol.name} ({mol.path}): its atoms span "
-                             f"{shape.span:.3f} Å and the box edge must be more than twice that; raise the counts or "
-                             "lower the density")
+        if 2.0 * shape.span >= shortest:
+            raise ValueError(f"a box of {where} is too small for {mol.name} ({mol.path}): its atoms span "
+                             f"{shape.span:.3f} Å and the shortest box edge must be more than twice that; raise the "
+                             "counts or lower the density")
     fraction = sum(s.core_volume * count for s, (_, _, count) in zip(shapes, active)) / volume
     crowding = sum(s.excluded_volume * count for s, (_, _, count) in zip(shapes, active)) / volume
     if fraction > MAX_CORE_FRACTION or crowding > MAX_CROWDING:
         limit = density * min(MAX_CORE_FRACTION / fraction, MAX_CROWDING / crowding)  # both > 0: cores exist
         raise ValueError(f"density {density:g} kg/m³ is too high for RASPA3's random insertion, which can stall for "
-                         f"ever: the atoms' hard cores would fill {100 * fraction:.0f} % of the {box_len:.3f} Å box "
+                         f"ever: the atoms' hard cores would fill {100 * fraction:.0f} % of the {where} box "
                          f"(at most {100 * MAX_CORE_FRACTION:.0f} % is accepted) and the molecules' excluded volumes "
                          f"would cover it {crowding:.1f} times (at most {MAX_CROWDING:g}); here up to {limit:.0f} "
                          "kg/m³ is accepted. Pack denser boxes with the Packmol route")
 
     # Bulkier molecules first: each needs a hole that smaller ones, inserted before, would have filled.
     order = sorted(range(len(active)), key=lambda k: -shapes[k].excluded_volume)
-    plan = _system_plan([active[k] for k in order], ff, (box_len, box_len, box_len))
+    plan = _system_plan([active[k] for k in order], ff, edges)
     plan.update(temperature=temperature, cycles=cycles)
     return plan
 

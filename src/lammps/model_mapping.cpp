@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "common/number_format.hpp"
+#include "lammps/pair_style.hpp"
 
 namespace cellkit {
 namespace {
@@ -211,6 +212,12 @@ std::vector<std::string> model_warnings(OptionalPairSetup pair_style, const Forc
                                " carry charges, but the LjCut preset (pair_style lj/cut) has no electrostatics: "
                                "LAMMPS will simulate the box without them; choose the force-field pair style for "
                                "the force-field file's own model"));
+    }
+    if (pair_style && *pair_style != PairSetup::ForceField && preset_cutoff > 0.5 * box.shortest()) {
+        warnings.push_back(cat("the preset's cut-off of ", preset_cutoff, " \u00c5 is more than half the ",
+                               box.is_cube() ? "box" : "shortest box", " edge (", fmt::Fixed{0.5 * box.shortest(), 3},
+                               " \u00c5): LAMMPS counts every periodic image within it, so molecules meet their own "
+                               "images; build a larger box, or choose the force-field pair style or your own"));
     }
     if (pair_style != PairSetup::ForceField) return warnings;
     const NonBondedModel model = resolve_model(force_field.model, box);

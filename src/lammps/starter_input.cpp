@@ -283,7 +283,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     out.append(command("timestep", "${dt}"));
     out.append(shake_line);  // before any fix that changes the box
     const std::string thermostat = "temp ${T} ${T} 100.0";
-    const std::string barostat = "iso ${P} ${P} 1000.0";
+    const std::string barostat = cat(settings.pressure_along_z ? "z" : "iso", " ${P} ${P} 1000.0");
     if (!bodies.empty()) {
         out.append(command("fix", npt ? cat("bodies rigid_bodies rigid/npt/small molecule ", thermostat, " ", barostat,
                                             " dilate all")

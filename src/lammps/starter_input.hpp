@@ -23,6 +23,8 @@ inline constexpr std::string_view starter_header =
 struct StarterSettings {
     double temperature = 300.0;     // K
     std::optional<double> pressure;  // bar; NPT when given
+    // Layers: the barostat moves the z edge alone, so the interfaces keep their area.
+    bool pressure_along_z = false;
 };
 
 // How a species' molecules move in LAMMPS.

@@ -72,11 +72,10 @@ std::vector<std::vector<Vec3>> by_species(const std::vector<Vec3>& coords, const
 }  // namespace
 
 PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                              const ForceField& force_field, double density, double tolerance, const SubBoxSplit& split,
+                              const ShapedBox& shaped, double tolerance, const SubBoxSplit& split,
                               const StopCheck& should_stop) {
     PackedSubBoxes result;
-    result.edge = packed_box_edge(active, force_field, density);
-    const double edge = result.edge;
+    const Box& whole = shaped.box;
     system_totals(active);  // refuses totals beyond 64 bits, as a single run does
     std::vector<std::uint64_t> counts;
     std::vector<std::size_t> atoms;
@@ -91,15 +90,15 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
         fail("a grid of sub-boxes has three numbers (along x, y and z), got ", split.grid.size());
     }
     const Grid grid = !split.grid.empty() ? Grid{split.grid[0], split.grid[1], split.grid[2]}
-                                          : choose_grid(molecules, edge, tolerance, largest_extent(active), jobs);
-    if (grid == Grid{1, 1, 1}) {  // the single run itself, with its files, messages and note
-        PackedBox box = pack_system(work_dir, active, force_field, density, tolerance, should_stop);
+                                          : choose_grid(molecules, whole, tolerance, largest_extent(active), jobs);
+    if (grid == Grid{1, 1, 1} || !shaped.bulk) {  // the single run itself, with its files, messages and note
+        PackedBox box = pack_system(work_dir, active, shaped, tolerance, should_stop);
         result.coords = std::move(box.coords);
         if (box.note) result.notes.push_back(std::move(*box.note));
         result.sub_boxes = 1;
         return result;
     }
-    const std::vector<SubBox> boxes = plan_sub_boxes(counts, edge, grid);
+    const std::vector<SubBox> boxes = plan_sub_boxes(counts, whole, grid);
     result.sub_boxes = boxes.size();
 
     // Each fault of a sub-box keeps the single run's words, after the sub-box's name.
@@ -139,7 +138,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
             for (std::size_t axis = 0; axis < 3; ++axis) {
                 const double width = local.hi[axis] - local.lo[axis];
                 origin[b][axis] = grid[axis] == 1 ? 0.0 : local.lo[axis] - 1.5 * reach;
-                box[axis] = grid[axis] == 1 ? edge : width + 3 * reach;
+                box[axis] = grid[axis] == 1 ? whole[axis] : width + 3 * reach;
                 local.lo[axis] -= origin[b][axis];
                 local.hi[axis] -= origin[b][axis];
             }
@@ -147,7 +146,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
             auto into_local = [&](Vec3 p) {
                 for (std::size_t axis = 0; axis < 3; ++axis) {
                     p[axis] -= origin[b][axis];
-                    if (grid[axis] == 1) p[axis] -= edge * std::floor(p[axis] / edge);
+                    if (grid[axis] == 1) p[axis] -= whole[axis] * std::floor(p[axis] / whole[axis]);
                     p[axis] = std::clamp(p[axis], 0.0, std::floor(box[axis] * 1000.0) / 1000.0);
                 }
                 return p;
@@ -155,7 +154,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
             std::vector<Vec3> obstacles;
             for (const std::size_t n : neighbours(grid, boxes[b].cell, b)) {
                 if (!settled[n]) continue;
-                for (const Vec3& p : atoms_near(runs[n].coords, boxes[b].region, edge, reach)) {
+                for (const Vec3& p : atoms_near(runs[n].coords, boxes[b].region, whole, reach)) {
                     obstacles.push_back(into_local(p));
                 }
             }
@@ -172,7 +171,8 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
                         }
                     }
                 }
-                run.request = write_packmol_run(run.dir, active, boxes[b].counts, box, local, tolerance,
+                run.request = write_packmol_run(run.dir, active, boxes[b].counts, box,
+                                                std::vector<PackRegion>(active.size(), local), tolerance,
                                                 first_seed + b, obstacles, start);
             });
         }

@@ -9,7 +9,7 @@
 
 #include "common/interrupted.hpp"
 #include "common/vec3.hpp"
-#include "ff/force_field.hpp"
+#include "lammps/box_shape.hpp"
 #include "lammps/system.hpp"
 
 namespace cellkit {
@@ -21,7 +21,6 @@ struct SubBoxSplit {
 
 struct PackedSubBoxes {
     std::vector<Vec3> coords;  // canonical atom order
-    double edge = 0.0;         // Å, as pack_system's
     std::size_t sub_boxes = 0;
     // "sub-box {k} of {n}: " and the note of each sub-box whose Packmol exited
     // unsuccessfully but left a usable box, in sub-box order; for one sub-box
@@ -29,8 +28,9 @@ struct PackedSubBoxes {
     std::vector<std::string> notes;
 };
 
-// The box edge and tolerance are pack_system's; plan_sub_boxes() cuts the periodic box into a grid
-// without gaps. One sub-box is pack_system's run itself, note unchanged. The sub-boxes are packed
+// The box and tolerance are pack_system's; plan_sub_boxes() cuts the periodic box of a bulk liquid
+// into a grid without gaps. One sub-box is pack_system's run itself, note unchanged; so is a box that
+// is not one bulk liquid (a slab, layers), which only a single run packs. The sub-boxes are packed
 // round by round (SubBox::round), those of a round at once, each in its whole slice and clear, by the
 // tolerance, of the atoms its already packed neighbours put near its faces (across the periodic
 // faces too): the box is as even as one run's. Sub-box k (from 1) is packed in the folder
@@ -39,7 +39,7 @@ struct PackedSubBoxes {
 // Packmol runs still going and throws pack_system's message after "sub-box {k} of {n}: ". A stop
 // request ends them all and throws Interrupted. The folders stay in `work_dir` for the caller to remove.
 PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                              const ForceField& force_field, double density, double tolerance, const SubBoxSplit& split,
+                              const ShapedBox& shaped, double tolerance, const SubBoxSplit& split,
                               const StopCheck& should_stop = {});
 
 }  // namespace cellkit

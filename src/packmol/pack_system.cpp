@@ -10,7 +10,6 @@
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 #include "common/utf8.hpp"
-#include "packmol/box_size.hpp"
 #include "packmol/packed_pdb.hpp"
 #include "packmol/packmol_restart.hpp"
 
@@ -43,24 +42,16 @@ std::string packmol_exit_note(const std::optional<int>& exit_code, const std::st
                "\nstderr:\n", utf8_lossy(err));
 }
 
-double packed_box_edge(const ActiveSpeciesList& active, const ForceField& force_field, double density) {
-    if (active.empty()) fail("no species with count > 0 to pack");
-    // A NaN or infinite density has no box either.
-    if (!(density > 0.0) || !std::isfinite(density)) fail("density must be positive");
-    const double mass = total_mass(active, force_field);
-    if (!(mass > 0.0)) fail("total system mass is zero; nothing to pack");
-    return box_edge(mass, density);
-}
-
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
-                                 const std::vector<std::uint64_t>& counts, const Vec3& box, const PackRegion& region,
+                                 const std::vector<std::uint64_t>& counts, const Vec3& box,
+                                 const std::vector<PackRegion>& regions,
                                  double tolerance, std::optional<std::uint64_t> seed,
                                  const std::vector<Vec3>& obstacles, const std::vector<std::vector<Vec3>>& start) {
     std::vector<SpeciesTemplate> templates;
     for (std::size_t i = 0; i < active.size(); ++i) {
         if (counts[i] == 0) continue;
         const Molecule& molecule = *active[i].resolved.molecule;
-        templates.push_back({template_file_name(i, molecule.name), counts[i]});
+        templates.push_back({.file_name = template_file_name(i, molecule.name), .count = counts[i], .region = regions[i]});
         replace_file(dir / templates.back().file_name, species_template_pdb(molecule));
         if (start.empty()) continue;
         std::vector<Vec3> shape;
@@ -70,7 +61,7 @@ ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveS
     }
     if (!obstacles.empty()) replace_file(dir / obstacles_file_name, obstacles_pdb(obstacles));
     const std::filesystem::path script = dir / "pack.inp";
-    replace_file(script, packmol_script(tolerance, box, region, templates, seed, !obstacles.empty()));
+    replace_file(script, packmol_script(tolerance, box, templates, seed, !obstacles.empty()));
     // Packmol runs inside the folder, and the script names its files relative
     // to it: Packmol reads paths up to the first blank.
     return {.program = "packmol", .arguments = {}, .working_dir = dir, .stdin_file = script, .should_stop = {}};
@@ -105,15 +96,19 @@ PackmolOutput read_packmol_output(const std::filesystem::path& dir, const Proces
 }
 
 PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                      const ForceField& force_field, double density, double tolerance, const StopCheck& should_stop) {
+                      const ShapedBox& shaped, double tolerance, const StopCheck& should_stop) {
     PackedBox box;
-    box.edge = packed_box_edge(active, force_field, density);
     const std::uint64_t expected_atoms = system_totals(active).atoms;
     std::vector<std::uint64_t> counts;
-    for (const ActiveSpecies& species : active) counts.push_back(species.count);
-    ProcessRequest request =
-        write_packmol_run(work_dir, active, counts, {box.edge, box.edge, box.edge}, whole_box_region(box.edge),
-                          tolerance);
+    std::vector<PackRegion> regions;
+    for (std::size_t s = 0; s < active.size(); ++s) {
+        counts.push_back(active[s].count);
+        // A bulk liquid is packed across the periodic faces; a slab or a layer stays within its slice.
+        regions.push_back(shaped.bulk ? whole_box_region(shaped.box.edges)
+                                      : PackRegion{{0.0, 0.0, shaped.z_range[s][0]},
+                                                   {shaped.box[0], shaped.box[1], shaped.z_range[s][1]}});
+    }
+    ProcessRequest request = write_packmol_run(work_dir, active, counts, shaped.box.edges, regions, tolerance);
     request.should_stop = should_stop;
     ProcessResult run;
     try {

@@ -10,6 +10,7 @@
 #include "common/process.hpp"
 #include "common/vec3.hpp"
 #include "ff/force_field.hpp"
+#include "lammps/box_shape.hpp"
 #include "lammps/system.hpp"
 #include "packmol/packmol_input.hpp"
 
@@ -17,33 +18,29 @@ namespace cellkit {
 
 struct PackedBox {
     std::vector<Vec3> coords;  // canonical atom order, as Packmol writes it
-    double edge = 0.0;         // Å
     // Set when Packmol exited unsuccessfully but left a usable box: its status and output.
     std::optional<std::string> note;
 };
 
-// Writes the templates and pack.inp into `work_dir` (existing, empty), runs
-// `packmol` there with the script on its standard input, and reads simbox.pdb.
-// Throws Error with the first fault; throws Interrupted (Packmol ended) when
-// `should_stop` asks for it. The files stay in `work_dir` for the caller to remove.
+// Writes the templates and pack.inp into `work_dir` (existing, empty), runs `packmol` there with the
+// script on its standard input, and reads simbox.pdb. The box is `shaped`, periodic on every axis;
+// each species fills the whole x-y section within its slice along z. Throws Error with the first
+// fault; throws Interrupted (Packmol ended) when `should_stop` asks for it. The files stay in
+// `work_dir` for the caller to remove.
 PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                      const ForceField& force_field, double density, double tolerance,
-                      const StopCheck& should_stop = {});
+                      const ShapedBox& shaped, double tolerance, const StopCheck& should_stop = {});
 
 // The pieces of pack_system, shared with the packing in sub-boxes.
 
-// Checks what the box needs (species to pack, a positive density, a mass)
-// before anything is written, and returns its edge in Å.
-double packed_box_edge(const ActiveSpeciesList& active, const ForceField& force_field, double density);
-
 // Writes into `dir` the templates of the species whose entry in `counts` (one
-// per active species) is above 0 and a pack.inp placing them inside `region`
-// of the periodic box from the origin to `box`, clear of `obstacles` (fixed
+// per active species) is above 0 and a pack.inp placing them inside their entry of `regions` (one per
+// active species) in the periodic box from the origin to `box`, clear of `obstacles` (fixed
 // atoms, if any), starting from `start` (per species the atoms of its
 // molecules, consecutive) when it is given; returns the request that runs
 // Packmol on them there.
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
-                                 const std::vector<std::uint64_t>& counts, const Vec3& box, const PackRegion& region,
+                                 const std::vector<std::uint64_t>& counts, const Vec3& box,
+                                 const std::vector<PackRegion>& regions,
                                  double tolerance, std::optional<std::uint64_t> seed = {},
                                  const std::vector<Vec3>& obstacles = {},
                                  const std::vector<std::vector<Vec3>>& start = {});

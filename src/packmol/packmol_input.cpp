@@ -58,10 +58,10 @@ std::string species_template_pdb(const Molecule& molecule) {
     return out;
 }
 
-PackRegion whole_box_region(double edge) { return {{0, 0, 0}, {edge, edge, edge}}; }
+PackRegion whole_box_region(const Vec3& box) { return {{0, 0, 0}, box}; }
 
-std::string packmol_script(double tolerance, const Vec3& box, const PackRegion& region,
-                           const std::vector<SpeciesTemplate>& templates, std::optional<std::uint64_t> seed,
+std::string packmol_script(double tolerance, const Vec3& box, const std::vector<SpeciesTemplate>& templates,
+                           std::optional<std::uint64_t> seed,
                            bool obstacles) {
     std::string out = cat("# created by boxloom\ntolerance ", fmt::Fixed{tolerance, 2},
                           "\nfiletype pdb\noutput simbox.pdb\npbc 0.0000 0.0000 0.0000 ", fmt::Fixed{box[0], 4}, " ",
@@ -69,8 +69,8 @@ std::string packmol_script(double tolerance, const Vec3& box, const PackRegion& 
     if (seed) out.append(cat("seed ", *seed, "\n"));
     for (const SpeciesTemplate& t : templates) {
         out.append(cat("\nstructure ", t.file_name, "\n  number ", t.count, "\n  inside box"));
-        for (double v : region.lo) out.append(cat(" ", fmt::Fixed{v, 4}));
-        for (double v : region.hi) out.append(cat(" ", fmt::Fixed{v, 4}));
+        for (double v : t.region.lo) out.append(cat(" ", fmt::Fixed{v, 4}));
+        for (double v : t.region.hi) out.append(cat(" ", fmt::Fixed{v, 4}));
         if (!t.restart_file.empty()) out.append(cat("\n  restart_from ", t.restart_file));
         out.append("\nend structure\n");
     }

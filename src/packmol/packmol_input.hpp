@@ -20,6 +20,7 @@ struct PackRegion {
 struct SpeciesTemplate {
     std::string file_name;  // relative to the working directory Packmol runs in
     std::uint64_t count = 0;
+    PackRegion region;                // every atom of its molecules inside
     std::string restart_file = {};  // where its molecules start (restart_from), if anywhere
 };
 
@@ -35,16 +36,15 @@ std::string species_template_pdb(const Molecule& molecule);
 inline constexpr const char* obstacles_file_name = "obstacles.pdb";
 
 // The script of a run in the periodic box from the origin to `box` Å (Packmol's pbc: the tolerance
-// holds across its faces, by the nearest image), placing the molecules inside `region`, with a
-// "seed" line when one is given and the fixed atoms of obstacles_file_name when `obstacles` is set.
+// holds across its faces, by the nearest image), placing each template's molecules inside its region,
+// with a "seed" line when one is given and the fixed atoms of obstacles_file_name when `obstacles` is set.
 // Every file is named relative to Packmol's working directory, so blanks in the temporary location
 // cannot split a path.
-std::string packmol_script(double tolerance, const Vec3& box, const PackRegion& region,
-                           const std::vector<SpeciesTemplate>& templates, std::optional<std::uint64_t> seed = {},
+std::string packmol_script(double tolerance, const Vec3& box, const std::vector<SpeciesTemplate>& templates, std::optional<std::uint64_t> seed = {},
                            bool obstacles = false);
 
-// The whole cube of `edge` Å: where a single run packs.
-PackRegion whole_box_region(double edge);
+// The whole periodic box from the origin to `box` Å: where a single run packs a bulk liquid.
+PackRegion whole_box_region(const Vec3& box);
 
 // The atoms as a PDB file of one structure (HETATM records and END), for obstacles.
 std::string obstacles_pdb(const std::vector<Vec3>& atoms);

@@ -18,11 +18,12 @@ constexpr double again_share = 1.3;
 constexpr double wall_share = 2.5;  // per cut axis, times the tolerance over the slice width
 
 // The estimated seconds of a grid with `jobs` Packmol runs at once.
-double grid_seconds(const Grid& grid, double molecules, double edge, double tolerance, double jobs) {
+double grid_seconds(const Grid& grid, double molecules, const Box& box, double tolerance, double jobs) {
     double boxes = 1.0, walls = 1.0;
-    for (const std::size_t n : grid) {
-        boxes *= static_cast<double>(n);
-        if (n > 1) walls += wall_share * tolerance * static_cast<double>(n) / edge;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const auto n = static_cast<double>(grid[axis]);
+        boxes *= n;
+        if (n > 1) walls += wall_share * tolerance * n / box[axis];
     }
     const double rounds = static_cast<double>(round_count(grid));
     const double run = walls * packmol_seconds(molecules / boxes);
@@ -42,25 +43,33 @@ std::size_t round_count(const Grid& grid) {
     return rounds;
 }
 
-Grid choose_grid(double molecules, double edge, double tolerance, double extent, std::size_t jobs) {
+Grid choose_grid(double molecules, const Box& box, double tolerance, double extent, std::size_t jobs) {
     const double narrowest = 2 * (extent + std::fmax(tolerance, 0.0));
-    const double most = std::isfinite(narrowest) && narrowest > 0.0 ? std::floor(edge / narrowest) : 1.0;
-    const std::size_t top = most >= 2.0 ? static_cast<std::size_t>(std::fmin(most, 1e4)) : 1;
-    std::vector<std::size_t> cuts{1};
-    for (std::size_t n = 2; n <= top; n += 2) cuts.push_back(n);
+    // The axes from the longest edge to the shortest, x before y before z among equal ones.
+    std::array<std::size_t, 3> axes{0, 1, 2};
+    std::stable_sort(axes.begin(), axes.end(), [&](std::size_t a, std::size_t b) { return box[a] > box[b]; });
+    std::array<std::vector<std::size_t>, 3> cuts;  // the counts each axis, in that order, may take
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double edge = box[axes[k]];
+        const double most = std::isfinite(narrowest) && narrowest > 0.0 ? std::floor(edge / narrowest) : 1.0;
+        const std::size_t top = most >= 2.0 ? static_cast<std::size_t>(std::fmin(most, 1e4)) : 1;
+        cuts[k].push_back(1);
+        for (std::size_t n = 2; n <= top; n += 2) cuts[k].push_back(n);
+    }
 
     Grid best{1, 1, 1};
     double best_seconds = std::numeric_limits<double>::infinity();
     const double runs_at_once = static_cast<double>(std::max<std::size_t>(jobs, 1));
-    for (const std::size_t nx : cuts) {
-        for (const std::size_t ny : cuts) {
-            if (ny > nx) break;
-            for (const std::size_t nz : cuts) {
-                if (nz > ny) break;
-                const double boxes = static_cast<double>(nx) * static_cast<double>(ny) * static_cast<double>(nz);
+    for (const std::size_t n0 : cuts[0]) {
+        for (const std::size_t n1 : cuts[1]) {
+            if (n1 > n0) break;
+            for (const std::size_t n2 : cuts[2]) {
+                if (n2 > n1) break;
+                const double boxes = static_cast<double>(n0) * static_cast<double>(n1) * static_cast<double>(n2);
                 if (boxes < 2 || molecules / boxes < min_molecules_per_sub_box) continue;
-                const Grid grid{nx, ny, nz};
-                const double seconds = grid_seconds(grid, molecules, edge, std::fmax(tolerance, 0.0), runs_at_once);
+                Grid grid{};
+                grid[axes[0]] = n0, grid[axes[1]] = n1, grid[axes[2]] = n2;
+                const double seconds = grid_seconds(grid, molecules, box, std::fmax(tolerance, 0.0), runs_at_once);
                 if (seconds < best_seconds) best = grid, best_seconds = seconds;
             }
         }
@@ -88,7 +97,7 @@ double largest_extent(const ActiveSpeciesList& active) {
     return largest;
 }
 
-std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, double edge, const Grid& grid) {
+std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, const Box& whole, const Grid& grid) {
     std::uint64_t molecules = 0;
     for (std::uint64_t c : counts) molecules += c;
     for (const std::size_t n : grid) {
@@ -110,6 +119,7 @@ std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, dou
         box.cell = {b % grid[0], b / grid[0] % grid[1], b / (grid[0] * grid[1])};
         std::size_t bit = 0;
         for (std::size_t axis = 0; axis < 3; ++axis) {
+            const double edge = whole[axis];
             const double width = edge / static_cast<double>(grid[axis]);
             box.region.lo[axis] = static_cast<double>(box.cell[axis]) * width;
             // The last slice ends on the face itself, not on a sum that may fall short of it.
@@ -127,9 +137,10 @@ std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, dou
     return boxes;
 }
 
-double distance_to(const Vec3& atom, const PackRegion& region, double edge) {
+double distance_to(const Vec3& atom, const PackRegion& region, const Box& box) {
     double squared = 0.0;
     for (std::size_t axis = 0; axis < 3; ++axis) {
+        const double edge = box[axis];
         // Of the atom and its images one edge either way, the one nearest the region.
         double best = std::numeric_limits<double>::infinity();
         for (const double shift : {0.0, -edge, edge}) {
@@ -141,12 +152,13 @@ double distance_to(const Vec3& atom, const PackRegion& region, double edge) {
     return std::sqrt(squared);
 }
 
-std::vector<Vec3> atoms_near(const std::vector<Vec3>& atoms, const PackRegion& region, double edge, double reach) {
+std::vector<Vec3> atoms_near(const std::vector<Vec3>& atoms, const PackRegion& region, const Box& box, double reach) {
     std::vector<Vec3> near;
     for (const Vec3& atom : atoms) {
-        if (!(distance_to(atom, region, edge) < reach)) continue;
+        if (!(distance_to(atom, region, box) < reach)) continue;
         Vec3 image = atom;
         for (std::size_t axis = 0; axis < 3; ++axis) {
+            const double edge = box[axis];
             double best = std::numeric_limits<double>::infinity();
             for (const double shift : {0.0, -edge, edge}) {
                 const double x = atom[axis] + shift;

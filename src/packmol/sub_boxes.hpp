@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/box.hpp"
 #include "common/vec3.hpp"
 #include "lammps/system.hpp"
 #include "packmol/packmol_input.hpp"
@@ -35,11 +36,11 @@ double packmol_seconds(double molecules);
 // The grid that packs `molecules` molecules fastest with `jobs` Packmol runs at once, by
 // packmol_seconds(), every sub-box at least two of the largest molecule (its `extent` in Å) and the
 // tolerance wide along each axis and holding at least min_molecules_per_sub_box molecules; {1, 1, 1},
-// the single run, unless the fastest split takes under split_must_beat of its time. Cuts go along x
-// first, then y, then z.
+// the single run, unless the fastest split takes under split_must_beat of its time. Longer axes take
+// at least as many cuts as shorter ones; among equal edges, x first, then y, then z.
 inline constexpr double min_molecules_per_sub_box = 1000.0;
 inline constexpr double split_must_beat = 0.85;
-Grid choose_grid(double molecules, double edge, double tolerance, double extent, std::size_t jobs);
+Grid choose_grid(double molecules, const Box& box, double tolerance, double extent, std::size_t jobs);
 
 // The number of rounds of a grid: 2 to the number of axes it cuts.
 std::size_t round_count(const Grid& grid);
@@ -48,20 +49,20 @@ std::size_t round_count(const Grid& grid);
 // no turn of the molecule makes it longer.
 double largest_extent(const ActiveSpeciesList& active);
 
-// The cube of `edge` cut into the grid's equal sub-boxes, x fastest, sharing their faces. Each
+// The box cut into the grid's equal sub-boxes, x fastest, sharing their faces. Each
 // count of `counts` is divided exactly: every sub-box gets the quotient, and the remainders go one
 // by one to the sub-boxes in turn, carrying on from one species to the next, so sub-boxes differ by
 // at most one molecule in all. Throws Error when an axis is cut into an odd number other than 1, or
 // there are more sub-boxes than molecules.
-std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, double edge, const Grid& grid);
+std::vector<SubBox> plan_sub_boxes(const std::vector<std::uint64_t>& counts, const Box& box, const Grid& grid);
 
-// The shortest distance, in Å, from `atom` to `region` in the periodic cube of `edge`, by the
+// The shortest distance, in Å, from `atom` to `region` in the periodic `box`, by the
 // nearest image along each axis; 0 inside.
-double distance_to(const Vec3& atom, const PackRegion& region, double edge);
+double distance_to(const Vec3& atom, const PackRegion& region, const Box& box);
 
-// The atoms of `atoms` that lie within `reach` of `region` in the periodic cube of `edge`, each moved
+// The atoms of `atoms` that lie within `reach` of `region` in the periodic `box`, each moved
 // to its image nearest the region.
-std::vector<Vec3> atoms_near(const std::vector<Vec3>& atoms, const PackRegion& region, double edge, double reach);
+std::vector<Vec3> atoms_near(const std::vector<Vec3>& atoms, const PackRegion& region, const Box& box, double reach);
 
 // The atoms of the sub-boxes, each packed species after species, in canonical
 // order: species in order, then their molecules from sub-box to sub-box, atoms

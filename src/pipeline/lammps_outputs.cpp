@@ -109,6 +109,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     }
     summary.extra_warning = std::move(request.extra_warning);
     summary.box = request.box;
+    summary.layout = std::move(request.layout);
     summary.n_atoms = totals.atoms;
     summary.n_bonds = totals.bonds;
     summary.n_angles = totals.angles;
@@ -130,6 +131,7 @@ std::string to_text(const BuildSummary& s) {
     out.append(cat("box: ", box_text(s.box), "  |  atoms: ", s.n_atoms, " (", s.n_atom_types,
                    " types)  bonds: ", s.n_bonds, " (", s.n_bond_types, " types)  angles: ", s.n_angles, " (",
                    s.n_angle_types, " types)  dihedrals: ", s.n_dihedrals, " (", s.n_dihedral_types, " types)\n"));
+    if (!s.layout.empty()) out.append(cat(s.layout, "\n"));
     if (!s.skipped.empty()) {
         out.append("skipped (count 0): ");
         for (std::size_t i = 0; i < s.skipped.size(); ++i) out.append(i ? ", " : "").append(s.skipped[i]);

@@ -26,6 +26,7 @@ struct BuildSummary {
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
     Box box;
+    std::string layout;  // a line of its own under the box's when not empty: how the box was filled
     std::uint64_t n_atoms = 0, n_bonds = 0, n_angles = 0, n_dihedrals = 0;
     std::uint64_t n_atom_types = 0, n_bond_types = 0, n_angle_types = 0, n_dihedral_types = 0;
     bool long_range_coulomb = false;
@@ -45,6 +46,7 @@ struct OutputRequest {
     std::vector<std::string> warnings;
     std::optional<std::string> extra_warning;
     Box box;
+    std::string layout = {};
     std::optional<StarterSettings> starter;  // writes in.lammps as well
     // Polled while data.lmp is written; true ends the build with Interrupted, writing nothing.
     StopCheck should_stop = {};

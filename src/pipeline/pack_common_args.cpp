@@ -21,6 +21,7 @@ BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& load
         .warnings = std::move(warnings),
         .extra_warning = std::move(packed.note),
         .box = packed.box,
+        .layout = std::move(packed.layout),
         .starter = args.starter,
         .should_stop = should_stop,
     });

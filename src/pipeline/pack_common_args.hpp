@@ -10,6 +10,7 @@
 
 #include "common/interrupted.hpp"
 #include "common/vec3.hpp"
+#include "lammps/box_shape.hpp"
 #include "lammps/pair_setup.hpp"
 #include "pipeline/active_species.hpp"
 #include "pipeline/lammps_outputs.hpp"
@@ -22,7 +23,7 @@ struct PackCommonArgs {
     std::vector<std::uint64_t> counts;           // molecules per species, by position
     std::filesystem::path force_field = "force_field.json";
     std::filesystem::path out_dir = ".";
-    double density = 0.0;  // kg/m³
+    BoxShape shape;  // the density (kg/m³), or the box's edges, and the slab or layers
     bool explicit_lb = false;
     OptionalPairSetup pair_style = PairSetup::LjCut;
     std::optional<StarterSettings> starter;  // in.lammps as well
@@ -33,6 +34,7 @@ struct PackedResult {
     std::span<Vec3> coords;  // canonical atom order; rigid molecules are put back into their exact shape
     Box box;
     std::optional<std::string> note;  // the summary's last warning
+    std::string layout = {};          // ShapedBox::text
 };
 
 // Writes data.lmp and forcefield.lmp for a box a packing route built from `loaded` and `selection`.

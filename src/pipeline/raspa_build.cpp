@@ -1,5 +1,8 @@
 #include "pipeline/raspa_build.hpp"
 
+#include <cmath>
+
+#include "common/error.hpp"
 #include "common/temp_dir.hpp"
 #include "pipeline/active_species.hpp"
 #include "pipeline/species_loading.hpp"
@@ -19,10 +22,26 @@ BuildSummary run_pack_raspa(const PackCommonArgs& args, const Raspa3Settings& se
         for (const PseudoAtom& atom : loaded.molecules[i].pseudo_atoms) positions.push_back(atom.position);
     }
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
+    const BoxShape& shape = args.shape;
+    if (shape.vacuum != 0.0 || !shape.layers.empty()) {
+        fail(shape.layers.empty() ? "a liquid slab" : "a layered box",
+             " is built by the Packmol route only (cellkit pack packmol, cellkit.pack.packmol): RASPA3 inserts its "
+             "molecules anywhere in the box");
+    }
+    // A cube by density goes to RASPA3 as before, which checks the density itself; other boxes are laid
+    // out here and sent as their edges.
+    Raspa3Settings run = settings;
+    std::string layout;
+    if (shape.aspect || shape.edges || !shape.density) {
+        ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, shape);
+        run.box = shaped.box.edges;
+        layout = std::move(shaped.text);
+    }
     const TempDir work;
-    Raspa3Box box = raspa3_pack_subprocess(work.path(), args.species, args.counts, args.force_field, args.density,
-                                           settings, should_stop, templates);
-    return write_packed_outputs(args, loaded, selection, {box.coords, box.box_len, std::move(box.note)}, should_stop);
+    Raspa3Box box = raspa3_pack_subprocess(work.path(), args.species, args.counts, args.force_field,
+                                           shape.density.value_or(std::nan("")), run, should_stop, templates);
+    return write_packed_outputs(args, loaded, selection, {box.coords, box.box, std::move(box.note), layout},
+                                should_stop);
 }
 
 }  // namespace cellkit

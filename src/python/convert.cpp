@@ -35,6 +35,34 @@ Ref fast_sequence(PyObject* obj) {
     return Ref::steal(PySequence_Fast(obj, "expected a sequence"));
 }
 
+// The items of a sequence argument as a tuple, for reading them by position: converting one item
+// may run Python code that changes a list, but not the tuple, which also keeps every item alive.
+Ref snapshot(PyObject* obj) {
+    Ref seq = fast_sequence(obj);
+    if (!seq || PyTuple_CheckExact(seq.get())) {
+        return seq;
+    }
+    return Ref::steal(PySequence_Tuple(seq.get()));
+}
+
+// Three numbers of a sequence; `wrong_size` is the message, with %zd for the size given.
+bool to_three(PyObject* obj, Vec3& out, const char* wrong_size) {
+    Ref items = snapshot(obj);
+    if (!items) {
+        return false;
+    }
+    if (PySequence_Fast_GET_SIZE(items.get()) != 3) {
+        PyErr_Format(PyExc_ValueError, wrong_size, PySequence_Fast_GET_SIZE(items.get()));
+        return false;
+    }
+    for (Py_ssize_t axis = 0; axis < 3; ++axis) {
+        if (!to_double(PySequence_Fast_GET_ITEM(items.get(), axis), out[static_cast<std::size_t>(axis)])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 template <class T, class Convert>
 bool convert_items(PyObject* obj, std::vector<T>& out, Convert convert) {
     Ref seq = fast_sequence(obj);
@@ -188,19 +216,51 @@ bool to_box(PyObject* obj, Box& out) {
         out = Box(edge);
         return true;
     }
-    Ref items = fast_sequence(obj);
+    return to_three(obj, out.edges, "expected one box edge or three (x, y, z), got %zd");
+}
+
+bool to_optional_double(PyObject* obj, std::optional<double>& out) {
+    if (obj == Py_None) {
+        out = std::nullopt;
+        return true;
+    }
+    return to_double(obj, out.emplace());
+}
+
+bool to_optional_vec3(PyObject* obj, std::optional<Vec3>& out) {
+    if (obj == Py_None) {
+        out = std::nullopt;
+        return true;
+    }
+    return to_three(obj, out.emplace(), "expected three numbers (x, y, z), got %zd");
+}
+
+bool to_layers(PyObject* obj, std::vector<Layer>& out) {
+    out.clear();
+    if (obj == Py_None) {
+        return true;
+    }
+    Ref items = snapshot(obj);
     if (!items) {
         return false;
     }
-    if (PySequence_Fast_GET_SIZE(items.get()) != 3) {
-        PyErr_Format(PyExc_ValueError, "expected one box edge or three (x, y, z), got %zd",
-                     PySequence_Fast_GET_SIZE(items.get()));
-        return false;
-    }
-    for (Py_ssize_t axis = 0; axis < 3; ++axis) {
-        if (!to_double(PySequence_Fast_GET_ITEM(items.get(), axis), out.edges[static_cast<std::size_t>(axis)])) {
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+        Ref pair = snapshot(PySequence_Fast_GET_ITEM(items.get(), i));
+        if (!pair) {
             return false;
         }
+        if (PySequence_Fast_GET_SIZE(pair.get()) != 2) {
+            PyErr_SetString(PyExc_ValueError, "each layer is (number of species, density in kg/m\u00b3)");
+            return false;
+        }
+        Layer layer;
+        std::uint64_t species = 0;
+        if (!to_u64(PySequence_Fast_GET_ITEM(pair.get(), 0), species) ||
+            !to_double(PySequence_Fast_GET_ITEM(pair.get(), 1), layer.density)) {
+            return false;
+        }
+        layer.species = static_cast<std::size_t>(species);
+        out.push_back(layer);
     }
     return true;
 }
@@ -210,7 +270,7 @@ bool to_starter(PyObject* obj, std::optional<StarterSettings>& out) {
         out = std::nullopt;
         return true;
     }
-    Ref items = fast_sequence(obj);
+    Ref items = snapshot(obj);
     if (!items) {
         return false;
     }

@@ -20,6 +20,7 @@
 
 #include "common/box.hpp"
 #include "common/vec3.hpp"
+#include "lammps/box_shape.hpp"
 #include "lammps/pair_setup.hpp"
 #include "lammps/starter_input.hpp"
 
@@ -43,6 +44,12 @@ bool to_double(PyObject* obj, double& out);
 bool to_flag(PyObject* obj, bool& out);
 // A number (the edge of a cube) or a sequence of three numbers (the edges along x, y and z), Å.
 bool to_box(PyObject* obj, Box& out);
+// None, or what to_double takes.
+bool to_optional_double(PyObject* obj, std::optional<double>& out);
+// None, or a sequence of three numbers (along x, y and z).
+bool to_optional_vec3(PyObject* obj, std::optional<Vec3>& out);
+// None for no layers, or a sequence of (number of species, density in kg/m³), one per layer.
+bool to_layers(PyObject* obj, std::vector<Layer>& out);
 // A PyPairSetup instance, or None for no preset.
 bool to_pair_setup(PyObject* obj, OptionalPairSetup& out);
 // None for no in.lammps, or (temperature, pressure) with pressure None for NVT.

@@ -10,15 +10,15 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<9> kSignature{
-    "OOO|OOOOOO:pack_packmol_py",
+constexpr Signature<13> kSignature{
+    "OOO|OOOOOOOOOO:pack_packmol_py",
     {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance",
-     "lammps_input", nullptr},
+     "lammps_input", "aspect", "box", "vacuum", "layers", nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_packmol_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., out_dir=..., "
-    "tolerance=2.0, lammps_input=None)\n"
+    "tolerance=2.0, lammps_input=None, aspect=None, box=None, vacuum=0.0, layers=None)\n"
     "--\n"
     "\n"
     "Pack with Packmol and write LAMMPS files.\n"
@@ -28,7 +28,7 @@ constexpr const char kDoc[] =
     "Args:\n"
     "    species: list of molecule JSON paths, one per species.\n"
     "    counts: number of molecules per species, same order.\n"
-    "    density: target mass density in kg/m\u00b3; sets the cubic box edge.\n"
+    "    density: target mass density in kg/m\u00b3, or None with `box` or `layers`.\n"
     "    pair_style: pair-style preset for forcefield.lmp (PyPairSetup or None).\n"
     "    explicit_lb: write all Lorentz-Berthelot cross-pairs explicitly.\n"
     "    force_field: path to force_field.json.\n"
@@ -36,6 +36,12 @@ constexpr const char kDoc[] =
     "    tolerance: Packmol's minimum distance between molecules, \u00c5.\n"
     "    lammps_input: None, or (temperature in K, pressure in bar or None) to write\n"
     "        in.lammps as well: a starter input running NVT, or NPT at that pressure.\n"
+    "    aspect: the liquid's edge ratios along x, y and z (a cube when None); its\n"
+    "        edges follow from the mass and the density.\n"
+    "    box: the box's three edges in \u00c5 instead of a density, which then follows.\n"
+    "    vacuum: \u00c5 of vacuum along z, half below and half above the liquid (a slab).\n"
+    "    layers: None, or (number of species, density) per layer: the species, in order,\n"
+    "        stacked along z in layers that each fill the x-y section.\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -48,11 +54,16 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
         PackCommonArgs common;
         double tolerance = 2.0;
         const bool converted = bind_and_convert(args, kwargs, kSignature, param(common.species, to_path_list),
-                                                param(common.counts, to_u64_list), param(common.density, to_double),
+                                                param(common.counts, to_u64_list),
+                                                param(common.shape.density, to_optional_double),
                                                 param(common.pair_style, to_pair_setup),
                                                 param(common.explicit_lb, to_flag), param(common.force_field, to_path),
                                                 param(common.out_dir, to_path), param(tolerance, to_double),
-                                                param(common.starter, to_starter));
+                                                param(common.starter, to_starter),
+                                                param(common.shape.aspect, to_optional_vec3),
+                                                param(common.shape.edges, to_optional_vec3),
+                                                param(common.shape.vacuum, to_double),
+                                                param(common.shape.layers, to_layers));
         if (!converted) {
             return nullptr;
         }
@@ -64,22 +75,23 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
     }
 }
 
-constexpr Signature<11> kSubBoxSignature{
-    "OOO|OOOOOOOO:_pack_packmol_sub_boxes_py",
+constexpr Signature<15> kSubBoxSignature{
+    "OOO|OOOOOOOOOOOO:_pack_packmol_sub_boxes_py",
     {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "grid",
-     "jobs", "lammps_input", nullptr},
+     "jobs", "lammps_input", "aspect", "box", "vacuum", "layers", nullptr},
 };
 
 constexpr const char kSubBoxDoc[] =
     "_pack_packmol_sub_boxes_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., "
-    "out_dir=..., tolerance=2.0, grid=(), jobs=0, lammps_input=None)\n"
+    "out_dir=..., tolerance=2.0, grid=(), jobs=0, lammps_input=None, aspect=None, box=None, vacuum=0.0, "
+    "layers=None)\n"
     "--\n"
     "\n"
     "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"
     "\n"
     "Private: called by cellkit._parallel.pack_packmol, which chooses between this and\n"
-    "pack_packmol_py. The arguments but grid and jobs are pack_packmol_py's; the box edge\n"
-    "and the tolerance are those of the single run.\n"
+    "pack_packmol_py. The arguments but grid and jobs are pack_packmol_py's; the box\n"
+    "and the tolerance are those of the single run. A slab or layers take the single run.\n"
     "\n"
     "Args:\n"
     "    grid: sub-boxes along x, y and z, each 1 or even; empty chooses the grid that\n"
@@ -98,10 +110,12 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
         std::vector<std::uint64_t> grid;
         const bool converted = bind_and_convert(
             args, kwargs, kSubBoxSignature, param(common.species, to_path_list), param(common.counts, to_u64_list),
-            param(common.density, to_double), param(common.pair_style, to_pair_setup),
+            param(common.shape.density, to_optional_double), param(common.pair_style, to_pair_setup),
             param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
             param(tolerance, to_double), param(grid, to_u64_list), param(jobs, to_u64),
-            param(common.starter, to_starter));
+            param(common.starter, to_starter), param(common.shape.aspect, to_optional_vec3),
+            param(common.shape.edges, to_optional_vec3), param(common.shape.vacuum, to_double),
+            param(common.shape.layers, to_layers));
         if (!converted) {
             return nullptr;
         }

@@ -9,15 +9,16 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<12> kSignature{
-    "OOO|OOOOOOOOO:pack_raspa_py",
+constexpr Signature<16> kSignature{
+    "OOO|OOOOOOOOOOOOO:pack_raspa_py",
     {"species", "counts", "density", "temperature", "init_cycles", "equil_cycles", "prod_cycles", "pair_style",
-     "explicit_lb", "force_field", "out_dir", "lammps_input", nullptr},
+     "explicit_lb", "force_field", "out_dir", "lammps_input", "aspect", "box", "vacuum", "layers", nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_raspa_py(species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
-    "pair_style=..., explicit_lb=False, force_field=..., out_dir=..., lammps_input=None)\n"
+    "pair_style=..., explicit_lb=False, force_field=..., out_dir=..., lammps_input=None, aspect=None, box=None, "
+    "vacuum=0.0, layers=None)\n"
     "--\n"
     "\n"
     "Pack with RASPA3 subprocess and write LAMMPS files.\n"
@@ -28,7 +29,7 @@ constexpr const char kDoc[] =
     "Args:\n"
     "    species: list of molecule JSON paths, one per species.\n"
     "    counts: number of molecules per species, same order.\n"
-    "    density: target mass density in kg/m\u00b3, passed to RASPA3.\n"
+    "    density: target mass density in kg/m\u00b3, passed to RASPA3; None with `box`.\n"
     "    temperature: temperature of the NVT runs in K.\n"
     "    init_cycles: RASPA3 initialisation cycles.\n"
     "    equil_cycles: RASPA3 equilibration cycles.\n"
@@ -39,6 +40,8 @@ constexpr const char kDoc[] =
     "    out_dir: output directory for data.lmp and forcefield.lmp.\n"
     "    lammps_input: None, or (temperature in K, pressure in bar or None) to write\n"
     "        in.lammps as well: a starter input running NVT, or NPT at that pressure.\n"
+    "    aspect, box: as pack_packmol_py's: the box's edge ratios, or its edges in \u00c5.\n"
+    "    vacuum, layers: refused with a message (the Packmol route builds slabs and layers).\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -54,11 +57,13 @@ PyObject* pack_raspa_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) 
         Raspa3Settings settings;
         const bool converted = bind_and_convert(
             args, kwargs, kSignature, param(common.species, to_path_list), param(common.counts, to_u64_list),
-            param(common.density, to_double), param(settings.temperature, to_double),
+            param(common.shape.density, to_optional_double), param(settings.temperature, to_double),
             param(settings.init_cycles, to_u64), param(settings.equil_cycles, to_u64),
             param(settings.prod_cycles, to_u64), param(common.pair_style, to_pair_setup),
             param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
-            param(common.starter, to_starter));
+            param(common.starter, to_starter), param(common.shape.aspect, to_optional_vec3),
+            param(common.shape.edges, to_optional_vec3), param(common.shape.vacuum, to_double),
+            param(common.shape.layers, to_layers));
         if (!converted) {
             return nullptr;
         }

@@ -82,6 +82,11 @@ std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
         {"n_prod_cycles", settings.prod_cycles},
         {"temperature", number_or_null(settings.temperature)},
     };
+    if (settings.box) {
+        const Vec3& edges = *settings.box;
+        args.emplace(args.begin(), "box", json::Value::Array{number_or_null(edges[0]), number_or_null(edges[1]),
+                                                    number_or_null(edges[2])});
+    }
     if (std::any_of(templates.begin(), templates.end(), [](const auto& t) { return t.has_value(); })) {
         json::Value::Array shapes;
         for (const auto& t : templates) {
@@ -100,7 +105,8 @@ std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
 
 Raspa3Box parse_raspa3_result(std::string text) {
     json::Cursor cursor(std::move(text), "parsing raspa result JSON");
-    std::optional<double> box_len;
+    std::optional<Box> box_len;
+    std::vector<double> edges;  // box_len as an array, whatever its length
     std::optional<std::vector<Vec3>> coords;
     std::optional<std::string> coords_fault;
     json::read_document(cursor, [&](json::Cursor& c) {
@@ -110,10 +116,14 @@ Raspa3Box parse_raspa3_result(std::string text) {
         while (const auto key = c.next_key()) {
             if (*key == "box_len") {
                 box_len.reset();
-                if (!is_number(c.peek())) {
-                    c.skip_value();
+                edges.clear();
+                if (is_number(c.peek())) {
+                    box_len = Box(c.read_number());
+                } else if (c.peek() == Token::ArrayStart) {
+                    edges = c.read_numbers();
+                    if (edges.size() == 3) box_len = Box(Vec3{edges[0], edges[1], edges[2]});
                 } else {
-                    box_len = c.read_number();
+                    c.skip_value();
                 }
             } else if (*key == "coords") {
                 coords.reset();
@@ -128,10 +138,11 @@ Raspa3Box parse_raspa3_result(std::string text) {
             }
         }
     });
+    if (!box_len && !edges.empty()) fail("raspa result 'box_len' has ", edges.size(), " edges, expected 3");
     if (!box_len) fail("raspa result missing 'box_len'");
     if (!coords) fail("raspa result missing 'coords'");
     if (coords_fault) fail(*coords_fault);
-    return {.box_len = *box_len, .coords = std::move(*coords), .note = std::nullopt};
+    return {.box = *box_len, .coords = std::move(*coords), .note = std::nullopt};
 }
 
 }  // namespace cellkit

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/box.hpp"
 #include "common/vec3.hpp"
 
 namespace cellkit {
@@ -17,6 +18,7 @@ struct Raspa3Settings {
     std::uint64_t init_cycles = 1;
     std::uint64_t equil_cycles = 1;
     std::uint64_t prod_cycles = 1;
+    std::optional<Vec3> box;  // the box's edges, Å; unset: the cube that holds the mass at the density
 };
 
 // Per species, the positions that stand in for its molecule file's template, or none.
@@ -25,21 +27,21 @@ using Raspa3Templates = std::vector<std::optional<std::vector<Vec3>>>;
 // The text of raspa3_args.json: compact, members sorted by key. Paths are made
 // absolute with links resolved (kept as given when that fails), so the script
 // can open them from anywhere, and bytes that are not UTF-8 become U+FFFD; a
-// non-finite density or temperature is written as null. "templates" is written
-// only when some species has one.
+// non-finite density or temperature is written as null. "box" and "templates"
+// are written only when set (a cube's arguments stay as they were).
 std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
                              const std::vector<std::uint64_t>& counts, const std::filesystem::path& force_field,
                              double density, const Raspa3Settings& settings, const Raspa3Templates& templates = {});
 
 struct Raspa3Box {
-    double box_len = 0.0;      // Å, not range-checked here
+    Box box;                   // Å, not range-checked here
     std::vector<Vec3> coords;  // as given, which must be the canonical atom order
     // What the script printed, when it printed anything but blanks.
     std::optional<std::string> note;
 };
 
-// Reads the text of raspa3_result.json; members other than box_len and coords
-// are ignored. Throws Error "parsing raspa result JSON: {fault} at line L
+// Reads the text of raspa3_result.json; members other than box_len (a cube's
+// edge, or the three edges) and coords are ignored. Throws Error "parsing raspa result JSON: {fault} at line L
 // column C", else the first of "raspa result missing 'box_len'", "raspa result
 // missing 'coords'" and the first element's fault: "coords[i] is not an array",
 // "coords[i] has n elements, expected 3", "coords[i][j] is not a number".

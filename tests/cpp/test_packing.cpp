@@ -5,7 +5,7 @@
 #include <set>
 
 #include "common/number_format.hpp"
-#include "packmol/box_size.hpp"
+#include "lammps/box_shape.hpp"
 #include "packmol/pack_system.hpp"
 #include "packmol/packed_pdb.hpp"
 #include "packmol/packmol_input.hpp"
@@ -19,6 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::molecule;
 using testing::params;
+
+using Counts = std::vector<std::uint64_t>;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -36,8 +38,8 @@ TEST(PackmolInput, BoxScriptAndTemplates) {
     EXPECT_DOUBLE_EQ(total_mass(testing::active({{&w.m, 10}, {&w.methane, 3}}), w.ff), 180.154 + 3 * 16.043);
     const double edge = box_edge(180.154, 1000.0);  // 6.688, as the script below shows
 
-    EXPECT_EQ(packmol_script(2.0, {edge, edge, edge}, whole_box_region(edge),
-                             {{"species_0_water.pdb", 10}, {"species_2.pdb", 4}}),
+    const PackRegion whole = whole_box_region({edge, edge, edge});
+    EXPECT_EQ(packmol_script(2.0, {edge, edge, edge}, {{"species_0_water.pdb", 10, whole}, {"species_2.pdb", 4, whole}}),
               "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n"
               "pbc 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n\n"
               "structure species_0_water.pdb\n  number 10\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
@@ -45,7 +47,7 @@ TEST(PackmolInput, BoxScriptAndTemplates) {
               "structure species_2.pdb\n  number 4\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
               "end structure\n");
     // A sub-box: its own slice and seed, and its neighbours' atoms fixed where they are.
-    EXPECT_EQ(packmol_script(1.5, {20, 20, 20}, {{10, 0, 0}, {20, 20, 20}}, {{"species_0_water.pdb", 3}}, 7, true),
+    EXPECT_EQ(packmol_script(1.5, {20, 20, 20}, {{"species_0_water.pdb", 3, {{10, 0, 0}, {20, 20, 20}}}}, 7, true),
               "# created by boxloom\ntolerance 1.50\nfiletype pdb\noutput simbox.pdb\n"
               "pbc 0.0000 0.0000 0.0000 20.0000 20.0000 20.0000\nseed 7\n\n"
               "structure species_0_water.pdb\n  number 3\n  inside box 10.0000 0.0000 0.0000 20.0000 20.0000 "
@@ -105,6 +107,50 @@ TEST(PackedPdb, ReadsAtomRecordsInOrderAndRefusesBrokenOnes) {
     }
 }
 
+// Where each species goes: the edges from the mass, the density and the ratios; a slab centred between
+// vacuum; layers one above the other, each as thick as its own mass at its own density makes it.
+TEST(BoxShape, EdgesSlabsAndLayers) {
+    Water w;
+    const ActiveSpeciesList both = testing::active({{&w.m, 10}, {&w.methane, 3}});
+    const double water = 180.154, methane = 3 * 16.043;  // g/mol
+    const double cube = box_edge(water + methane, 1000.0);
+    const ShapedBox plain = shape_box(both, {10, 3}, w.ff, {.density = 1000.0});
+    EXPECT_EQ(plain.box.edges, (Vec3{cube, cube, cube}));  // exactly: a cube's files stay as they were
+    EXPECT_TRUE(plain.bulk);
+    EXPECT_EQ(plain.text, "");
+
+    const ShapedBox tall = shape_box(both, {10, 3}, w.ff, {.density = 1000.0, .aspect = Vec3{1, 2, 4}});
+    const double s = cube / 2.0;  // 1 x 2 x 4 = 8 cubes of half the edge
+    EXPECT_NEAR(tall.box[0], s, 1e-12);
+    EXPECT_NEAR(tall.box[1], 2 * s, 1e-12);
+    EXPECT_NEAR(tall.box[2], 4 * s, 1e-12);
+
+    const ShapedBox slab = shape_box(both, {10, 3}, w.ff, {.density = 1000.0, .vacuum = 30.0});
+    EXPECT_FALSE(slab.bulk);
+    EXPECT_NEAR(slab.box[2], cube + 30.0, 1e-12);
+    EXPECT_EQ(slab.z_range[0], (std::array<double, 2>{15.0, 15.0 + cube}));
+    EXPECT_EQ(slab.z_range[1], slab.z_range[0]);
+
+    // Water at 1000 below methane at 500, methane's layer twice as thick per gram.
+    const ShapedBox layers = shape_box(both, {10, 3}, w.ff, {.layers = {{1, 1000.0}, {1, 500.0}}});
+    const double section = layers.box[0] * layers.box[1];
+    EXPECT_NEAR(layers.z_range[0][1], box_edge(water, 1000.0) * std::pow(box_edge(water, 1000.0), 2) / section,
+                1e-9);
+    EXPECT_NEAR(layers.z_range[1][1] - layers.z_range[1][0],
+                std::pow(box_edge(methane, 500.0), 3) / section, 1e-9);
+    EXPECT_EQ(layers.z_range[1][1], layers.box[2]);
+    EXPECT_EQ(layers.z_range[1][0], layers.z_range[0][1]);
+
+    // Edges given: the density follows. A species of count 0 keeps its place among the layers' species,
+    // but a layer of nothing is refused.
+    const ActiveSpeciesList methane_only = testing::active({{&w.methane, 3}});
+    const ShapedBox given = shape_box(methane_only, {0, 3}, w.ff, {.edges = Vec3{10, 10, 20}});
+    EXPECT_EQ(given.text, "density: 40.0 kg/m\u00b3, from the mass and the box");
+    EXPECT_EQ(shape_box(methane_only, {0, 3}, w.ff, {.layers = {{2, 500.0}}}).box[2], box_edge(methane, 500.0));
+    EXPECT_EQ(testing::message_of([&] { shape_box(methane_only, {0, 3}, w.ff, {.layers = {{1, 900.0}, {1, 500.0}}}); }),
+              "layer 1: no molecules to pack (every count is 0 or every mass is 0)");
+}
+
 class PackSystem : public testing::ScratchTest {};
 
 TEST_F(PackSystem, InputFaultsStopBeforeAnythingIsWritten) {
@@ -121,7 +167,11 @@ TEST_F(PackSystem, InputFaultsStopBeforeAnythingIsWritten) {
         {water, weightless, 1000.0, "total system mass is zero; nothing to pack"},
     };
     for (const auto& [active, ff, density, fault] : cases) {
-        EXPECT_EQ(fault_of([&] { pack_system(dir_, active, ff, density, 2.0); }), fault);
+        EXPECT_EQ(fault_of([&] {
+                      pack_system(dir_, active, shape_box(active, Counts(active.size(), 4), ff, {.density = density}),
+                                  2.0);
+                  }),
+                  fault);
         EXPECT_TRUE(fs::is_empty(dir_));
     }
 }
@@ -130,20 +180,19 @@ TEST_F(PackSystem, TemplatesAreNumberedByPositionAndAMissingPackmolIsNamed) {
     Water w;
     const Molecule spaced = molecule("my water", w.m.pseudo_atoms);
     ActiveSpeciesList active = testing::active({{&w.m, 2}, {&w.methane, 0}, {&spaced, 1}});
+    const ShapedBox cube{.box = 20.0, .z_range = {3, {0.0, 20.0}}, .bulk = true, .text = {}};
     {
         const testing::ScopedEnv path("PATH", dir_);  // nothing called packmol in here
-        EXPECT_EQ(fault_of([&] { pack_system(dir_, active, w.ff, 1000.0, 2.0); }),
+        EXPECT_EQ(fault_of([&] { pack_system(dir_, active, cube, 2.0); }),
                   "failed to launch packmol (is it installed and on PATH?): No such file or directory");
     }
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename());
     EXPECT_EQ(names, (std::set<std::string>{"pack.inp", "species_0_water.pdb", "species_2.pdb"}));
 
-    EXPECT_EQ(fault_of([&] { pack_system(dir_ / "gone", active, w.ff, 1000.0, 2.0); }),
+    EXPECT_EQ(fault_of([&] { pack_system(dir_ / "gone", active, cube, 2.0); }),
               "writing {d}/gone/species_0_water.pdb: No such file or directory");
 }
-
-using Counts = std::vector<std::uint64_t>;
 
 TEST(SubBoxes, SlicesShareTheirFacesAndRoundsNeverTouch) {
     const auto corners = [](const SubBox& box) { return std::pair(box.region.lo, box.region.hi); };
@@ -162,6 +211,11 @@ TEST(SubBoxes, SlicesShareTheirFacesAndRoundsNeverTouch) {
     for (const SubBox& slab : slabs) rounds.push_back(slab.round);
     EXPECT_EQ(rounds, (std::vector<std::size_t>{0, 1, 0, 1}));
     EXPECT_EQ(corners(slabs[3]), std::pair(Vec3{18, 0, 0}, Vec3{24, 24, 24}));
+    // A box that is not a cube is sliced along each axis by its own edge, and its images lie one edge away.
+    const std::vector<SubBox> long_box = plan_sub_boxes({8}, Vec3{10, 20, 40}, {1, 2, 4});
+    EXPECT_EQ(corners(long_box[7]), std::pair(Vec3{0, 10, 30}, Vec3{10, 20, 40}));
+    EXPECT_EQ(atoms_near({{5, 1, 39}, {9, 19, 1}}, long_box[0].region, Vec3{10, 20, 40}, 2.0),
+              (std::vector<Vec3>{{5, 1, -1}, {9, -1, 1}}));
     EXPECT_EQ(round_count({4, 1, 1}), 2u);
     EXPECT_EQ(round_count({6, 4, 2}), 8u);
 }
@@ -211,6 +265,9 @@ TEST(SubBoxes, TheGridIsTheFastestThatFitsAndOddCutsAreRefused) {
     for (const auto& [molecules, edge, extent, jobs, grid] : cases) {
         EXPECT_EQ(choose_grid(molecules, edge, 2.0, extent, jobs), grid) << molecules << " " << extent << " " << jobs;
     }
+    // The long axis of a box takes the cuts, whichever axis it is.
+    EXPECT_EQ(choose_grid(100'000, Vec3{96, 96, 324}, 2.0, 1.6, 2), (Grid{1, 1, 12}));
+    EXPECT_EQ(choose_grid(100'000, Vec3{96, 324, 96}, 2.0, 1.6, 2), (Grid{1, 12, 1}));
 }
 
 TEST(SubBoxes, TheLargestTemplateDiagonal) {
