@@ -95,3 +95,119 @@ def test_presets_lammps_will_refuse_carry_a_warning(lmp, tmp_path, case):
     accepted, out = lammps_verdict(lmp, tmp_path, lammps_script())
     assert foretold == [] if warning is None else len(foretold) == 1 and warning in foretold[0], summary
     assert accepted is (warning is None), out[-3000:]
+
+
+# --- Through the command: each careless input stops with words that help, or warns, and leaves nothing ------
+
+FF, WATER, METHANE, BUTANE = (str(EXAMPLES / f"{n}.json") for n in ("force_field", "water", "methane", "butane"))
+WATER_XYZ = ["Ow 1.0 1.0 1.0", "Hw 2.0 1.0 1.0", "Hw 0.666687 1.942816 1.0"]
+
+
+def _xyz(d: pathlib.Path, rows: list[str], name: str = "box.xyz") -> str:
+    (d / name).write_text(f"{len(rows)}\nby hand\n" + "\n".join(rows) + "\n")
+    return str(d / name)
+
+
+def _coords(*extra: str) -> tuple[str, ...]:
+    return ("pack", "coords", "--force-field", FF, "--box-len", "20", "--out-dir", "out", *extra)
+
+
+def _packmol(*extra: str) -> tuple[str, ...]:
+    return ("pack", "packmol", "--force-field", FF, "--species", WATER, "--counts", "10", "--out-dir", "out", *extra)
+
+
+def _no_torsions(d: pathlib.Path) -> str:
+    doc = json.loads(pathlib.Path(BUTANE).read_text())
+    del doc["Torsions"]
+    return write_json(d / "butane_free.json", doc)
+
+
+def _inert(d: pathlib.Path) -> tuple[str, str]:
+    ff = json.loads(pathlib.Path(FF).read_text())
+    ff["PseudoAtoms"].append({"name": "Xe_dummy", "mass": 10.0, "charge": 0.0})
+    mol = {"Type": "rigid", "pseudoAtoms": [["CH4", [0.0, 0.0, 0.0]], ["Xe_dummy", [1.0, 0.0, 0.0]]]}
+    return write_json(d / "ff_inert.json", ff), write_json(d / "tagged.json", mol)
+
+
+def _rod(d: pathlib.Path) -> str:
+    rod = {"Type": "rigid", "pseudoAtoms": [["CH3", [0.0, 0.0, 0.0]], ["CH3", [20.0, 0, 0]]]}
+    return write_json(d / "rod.json", rod)
+
+
+# id: (arguments given the test's directory, exit code, words on stderr (1) or stdout (0))
+CARELESS = {
+    "a-box-smaller-than-a-molecule": (lambda d: ("pack", "packmol", "--force-field", FF, "--species", _rod(d),
+                                                 "--counts", "1", "--density", "500", "--out-dir", "out"), 1,
+                                      "cannot hold one molecule of 'rod', whose atoms span 20.000 Å: raise the counts "
+                                      "or lower the density"),
+    "xyz-in-another-order": (lambda d: _coords("--species", WATER, METHANE, "--counts", "1", "1", "--coords",
+                                               _xyz(d, ["CH4 5 5 5", *WATER_XYZ])), 1,
+                             "line 3: atom 1 is named 'CH4', but the species and counts put a Ow of water "
+                             "(molecule 1)"),
+    "unnamed-atoms-in-another-order": (lambda d: _coords("--species", WATER, METHANE, "--counts", "1", "1", "--coords",
+                                                         _xyz(d, ["X 5 5 5"] + ["X" + r[2:] for r in WATER_XYZ])), 1,
+                                       "molecule 1 of 'water' (atoms 1-3 of the coordinates): atoms 1 (Ow) and 2 (Hw)"
+                                       " are "),
+    "a-stretched-bond": (lambda d: _coords("--species", BUTANE, "--counts", "1", "--coords",
+                                           _xyz(d, ["CH3 0 0 0", "CH2 1.29 0.84 0", "CH2 2.58 0 0", "CH3 9 0 0"])), 1,
+                         "the bond of atoms 3 (CH2) and 4 (CH3) is 6.420 Å long, but 1.540 Å at rest"),
+    "an-atom-missing": (lambda d: _coords("--species", WATER, "--counts", "2", "--coords",
+                                          _xyz(d, WATER_XYZ + WATER_XYZ[:2])), 1,
+                        "the coordinates hold 5 atoms, but the species and counts make 6 (2 water of 3)"),
+    "pdb-is-a-directory": (lambda d: _packmol("--density", "1000", "--pdb", str(d)), 1,
+                           f"cannot write the PDB file {{d}}: it is a directory"),
+    "out-dir-under-a-file": (lambda d: _packmol("--density", "1000", "--out-dir", FF + "/out"), 1,
+                             f"cannot write into {FF}/out: {FF} is not a directory"),
+    "density-in-g-per-cm3-times-a-million": (lambda d: _packmol("--density", "1e9"), 1,
+                                             "density 1000000000 kg/m³ is beyond any liquid's (at most 20000; water "
+                                             "is 1000): the box edge would be 0.067 Å. Is the density in kg/m³?"),
+    "raspa-density-zero": (lambda d: ("pack", "raspa", "--force-field", FF, "--species", METHANE, "--counts", "5",
+                                      "--density", "0", "--out-dir", "out"), 1, "error: density must be positive\n"),
+    "seed-beyond-packmol": (lambda d: _packmol("--density", "1000", "--seed", str(2**31)), 1,
+                            "seed must be between 0 and 2147483647, got 2147483648"),
+    "no-torsions": (lambda d: _coords("--species", _no_torsions(d), "--counts", "1", "--coords",
+                                      _xyz(d, ["CH3 0 0 0", "CH2 1.29 0.84 0", "CH2 2.58 0 0", "CH3 3.87 0.84 0"])),
+                    0, "warning: flexible species 'butane_free' has 1 dihedral with no Torsions entry "
+                       "(1 CH3-CH2-CH2-CH3)"),
+    "an-atom-that-touches-nothing": (lambda d: ("pack", "coords", "--force-field", _inert(d)[0], "--species",
+                                                _inert(d)[1], "--counts", "1", "--coords",
+                                                _xyz(d, ["C 5 5 5", "X 6 5 5"]),
+                                                "--box-len", "20", "--out-dir", "out"),
+                                     0, "warning: pseudo-atom 'Xe_dummy' (in 'tagged') has no SelfInteractions entry "
+                                        "and no charge: it interacts with nothing"),
+}
+
+
+@pytest.mark.parametrize("case", CARELESS.values(), ids=CARELESS.keys())
+def test_careless_inputs_through_the_command(tmp_path, monkeypatch, case):
+    from test_command import command
+
+    args, code, words = case
+    monkeypatch.chdir(tmp_path)
+    given = args(tmp_path)
+    before = sorted(p.name for p in tmp_path.iterdir())
+    run = command(*given)
+    said = run.stderr if code else run.stdout
+    assert run.returncode == code and words.format(d=tmp_path) in said, (run.returncode, run.stdout, run.stderr)
+    assert "Traceback" not in run.stderr
+    if code:
+        assert sorted(p.name for p in tmp_path.iterdir()) == before  # nothing left behind
+
+
+@pytest.mark.parametrize("apart, code, words", [
+    (0.0, 1, "error: the pair energy is inf: LAMMPS cannot simulate this box"),
+    (1.0, 0, "warning: the pair energy is 8."),  # two methanes 1 Å apart: millions of kcal/mol
+    (4.2, 0, None),  # near the minimum of their potential: nothing to say
+], ids=["on-one-spot", "overlapping", "sound"])
+def test_check_judges_the_energy(lmp, tmp_path, apart, code, words):
+    from test_command import command
+
+    out = tmp_path / "out"
+    _native.pack_from_coords_py([METHANE], [2], [[5.0, 5, 5], [5.0 + apart, 5, 5]], 20.0, force_field=FF,
+                                out_dir=str(out))
+    run = command("check", str(out))
+    assert run.returncode == code, run.stderr
+    if words is None:
+        assert "warning" not in run.stdout + run.stderr
+    else:
+        assert words in (run.stderr if code else run.stdout), (run.stdout, run.stderr)

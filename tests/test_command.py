@@ -170,7 +170,58 @@ def test_python_api_takes_paths_arrays_and_names(tmp_path, monkeypatch):
     with pytest.raises(TypeError, match="single path"):
         cellkit.pack.packmol(WATER, [1], 1000.0)
     seen = []  # --jobs reaches the Packmol entry
-    monkeypatch.setattr(cellkit._parallel, "pack_packmol", lambda *args, jobs, lammps_input, **shape: seen.append(jobs) or "")
+    monkeypatch.setattr(cellkit._parallel, "pack_packmol",
+                        lambda *args, jobs, lammps_input, **shape: seen.append(jobs) or "")
     for jobs in (None, 1, 3):
         cellkit.pack.packmol([WATER], [2], 1000.0, force_field=FF, jobs=jobs)
     assert seen == [None, 1, 3]
+
+
+def test_the_pdb_names_elements_bonds_and_counts_on_in_hexadecimal(tmp_path):
+    from cellkit.pdb import _number, element_of
+
+    xyz = tmp_path / "three.xyz"
+    xyz.write_text("7\n\nOw 1 1 1\nHw 2 1 1\nHw 0.666687 1.942816 1\n"
+                   "CH3 5 5 5\nCH2 6.291552675 5.838744114 5\nCH2 7.583105349 5 5\nCH3 8.874658024 5.838744114 5\n")
+    run = command("pack", "coords", "--species", WATER, str(EXAMPLES / "butane.json"), "--counts", "1", "1",
+                  "--coords", str(xyz), "--box-len", "20", "--force-field", FF, "--out-dir", str(tmp_path / "out"),
+                  "--pdb", str(tmp_path / "box.pdb"))
+    assert run.returncode == 0, run.stderr
+    lines = (tmp_path / "box.pdb").read_text().splitlines()
+    atoms = [line for line in lines if line.startswith("HETATM")]
+    # Residue per species, element in columns 77-78, as VMD and OVITO read them.
+    assert [(a[17:20], a[76:78]) for a in atoms] == [("wat", " O"), ("wat", " H"), ("wat", " H")] + [("but", " C")] * 4
+    # Bonds as CONECT records, each atom with all its partners.
+    assert [line for line in lines if line.startswith("CONECT")] == [
+        "CONECT    1    2    3", "CONECT    2    1", "CONECT    3    1", "CONECT    4    5", "CONECT    5    4    6",
+        "CONECT    6    5    7", "CONECT    7    6"]
+    # Decimal while it fits, then hexadecimal (VMD's and Packmol's way); elements from the name or the file.
+    assert [_number(n, 5) for n in (99_999, 100_000, 1_048_575)] == ["99999", "186a0", "fffff"]
+    assert [_number(n, 4) for n in (9_999, 10_000)] == ["9999", "2710"]
+    assert [element_of(t) for t in ("Ow", "CH4", "Na", "Cl", "C_co2", "M")] == ["O", "C", "Na", "Cl", "C", ""]
+    assert element_of("Ow", {"Ow": "O"}) == "O" and element_of("CH3", {"CH3": "C"}) == "C"
+
+
+def test_a_pdb_that_fails_leaves_the_directory_as_it_was(tmp_path, monkeypatch, capsys):
+    from cellkit import cli
+
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "data.lmp").write_text("an earlier build\n")
+    (tmp_path / "one.xyz").write_text("3\n\nOw 1 1 1\nHw 2 1 1\nHw 0.666687 1.942816 1\n")
+    build = ("pack", "coords", "--species", WATER, "--counts", "1", "--box-len", "20", "--force-field", FF,
+             "--out-dir", str(out), "--coords", str(tmp_path / "one.xyz"), "--lammps-input")
+    monkeypatch.chdir(tmp_path)
+
+    def fails(*args):
+        raise OSError(28, "writing box.pdb: No space left on device")
+
+    monkeypatch.setattr(cli, "write_pdb", fails)
+    assert cli.main([*build, "--pdb", str(tmp_path / "box.pdb")]) == 1
+    # The earlier data.lmp is back, the new forcefield.lmp and in.lammps are gone, and nothing was said to be written.
+    assert sorted(p.name for p in out.iterdir()) == ["data.lmp"]
+    assert (out / "data.lmp").read_text() == "an earlier build\n"
+    said = capsys.readouterr()
+    assert "No space left on device" in said.err and "Wrote" not in said.out
+    assert cli.main([*build, "--out-dir", str(tmp_path / "new" / "deeper"), "--pdb", str(tmp_path / "box.pdb")]) == 1
+    assert not (tmp_path / "new").exists()  # the directories it made are gone too

@@ -46,7 +46,7 @@ def test_module_surface():
 
 
 COMMON = "pair_style=..., explicit_lb=False, force_field=..., out_dir=..."
-SHAPE = "aspect=None, box=None, vacuum=0.0, layers=None"
+SHAPE = "aspect=None, box=None, vacuum=0.0, layers=None, seed=1234567"
 
 
 @pytest.mark.parametrize("entry, signature, doc", [
@@ -55,7 +55,7 @@ SHAPE = "aspect=None, box=None, vacuum=0.0, layers=None"
     (pack_packmol_py, f"species, counts, density, {COMMON}, tolerance=2.0, lammps_input=None, {SHAPE}",
      "Pack with Packmol and write LAMMPS files.\n\nCalled by the package's Python function `cellkit.pack.packmol`.\n"),
     (_native._pack_packmol_sub_boxes_py, f"species, counts, density, {COMMON}, tolerance=2.0, grid=(), jobs=0, "
-     f"lammps_input=None, {SHAPE}",
+     f"lammps_input=None, {SHAPE}, progress=None",
      "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"),
     (pack_raspa_py, f"species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
      f"{COMMON}, lammps_input=None, {SHAPE}", "Pack with RASPA3 subprocess and write LAMMPS files.\n\nCalled by the \"pack raspa\" command of "

@@ -70,7 +70,8 @@ def test_a_mixture_packs_a_periodic_fluid_in_canonical_order_and_runs_in_lammps(
     edge = ((240 * (15.9994 + 2 * 1.008) + 60 * 16.043) / 6.02214076e23 * 1e24) ** (1 / 3)  # the single run's
     assert lines[2] == (f"box: {edge:.3f} Å cube  |  atoms: 780 (3 types)  bonds: 480 (1 types)  "
                         "angles: 240 (1 types)  dihedrals: 0 (0 types)")
-    assert len(lines) == 6  # two placeholder warnings and the LjCut preset's charge warning, no note from Packmol
+    assert lines[3] == "seed: 1234567"
+    assert len(lines) == 7  # two placeholder warnings and the LjCut preset's charge warning, no note from Packmol
     mol, pos, types, box = atoms_of(tmp_path / "data.lmp")
     assert box == pytest.approx(edge, abs=1e-6)
     # Species in order, molecule copies in turn, atoms in file order.
@@ -137,8 +138,8 @@ FAULTS = {  # id: (stand-in body, call arguments, message pattern)
                       r"reading missing.json: No such file or directory"),
     "not-executable": ("exit 0", {}, r"failed to launch packmol \(is it installed and on PATH\?\): Permission denied"),
     "no-output-failed": ("echo trying; echo giving up >&2; exit 3", {},
-                         rf"packmol did not produce the expected output file {SIMBOX}\n"
-                         r"packmol exited with status Some\(3\):\nstdout:\ntrying\n\nstderr:\ngiving up\n"),
+                         rf"packmol did not produce the expected output file {SIMBOX} "
+                         r"\(packmol exited with status Some\(3\): trying; giving up\)"),
     "a-directory": ("mkdir simbox.pdb", {}, rf"reading packmol output {SIMBOX}: Is a directory"),
     "too-few-atoms": (writes_output(SIX_ATOMS[:5]), {}, r"packmol output has 5 atoms, expected 6"),
     "too-many-atoms": (writes_output(SIX_ATOMS + ["TER", record(7)]), {}, r"packmol output has 7 atoms, expected 6"),
@@ -162,8 +163,11 @@ def test_faults_leave_no_output_and_no_temporary_directory(stand_in, tmp_path, t
 def test_unsuccessful_end_with_usable_output_becomes_a_warning(stand_in, tmp_path):
     stand_in(writes_output(SIX_ATOMS) + "\necho some progress\nprintf 'bad \\377 byte' >&2\nkill -KILL $$")
     summary = build(tmp_path / "out")
-    assert summary.endswith("warning: packmol exited with status None:\nstdout:\nsome progress\n\n"
-                            "stderr:\nbad \ufffd byte\n")
+    # One line with Packmol's last words; its whole output beside the files, named in it.
+    log = tmp_path / "out" / "packmol.log"
+    assert summary.endswith(
+        f"warning: packmol exited with status None: some progress; bad \ufffd byte (whole log: {log})\n")
+    assert log.read_text() == "packmol exited with status None:\nstdout:\nsome progress\n\nstderr:\nbad \ufffd byte"
     # Both waters as the stand-in put them, about (1, 2, 3), in their template's shape.
     centres = atoms_of(tmp_path / "out" / "data.lmp")[1].reshape(2, 3, 3).mean(axis=1)
     assert np.allclose(centres, [1.0, 2.0, 3.0], atol=1e-5)
@@ -221,7 +225,9 @@ def test_an_unsuccessful_sub_box_with_a_usable_box_is_a_warning_naming_it(stand_
     stand_in(f'grep ^seed pack.inp >> "{seeds}"\n' + FILLS_ITS_BOX +
              'case "$PWD" in */sub_box_2) echo stuck; exit 173;; esac')
     summary = build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2))
-    assert "warning: sub-box 2 of 8: packmol exited with status Some(173):\nstdout:\nstuck\n\nstderr:\n\n" in summary
+    log = tmp_path / "out" / "packmol.log"
+    assert f"warning: sub-box 2 of 8: packmol exited with status Some(173): stuck (whole log: {log})\n" in summary
+    assert log.read_text().startswith("== sub-box 2 of 8 ==\npackmol exited with status Some(173):\nstdout:\nstuck")
     assert summary.count("warning: sub-box") == 1
     assert len(set(seeds.read_text().splitlines())) == 8  # equal sub-boxes are not packed alike
 
@@ -251,3 +257,33 @@ def test_jobs_choose_one_run_or_sub_boxes_and_how_many_run_at_once(stand_in, tmp
 def test_jobs_must_be_a_positive_integer(tmp_path, jobs, exc):
     with pytest.raises(exc, match="jobs|integer"):
         build(tmp_path / "out", entry=pack_packmol, jobs=jobs)
+
+
+def test_progress_tells_the_cut_and_each_sub_box_packed(stand_in, tmp_path):
+    stand_in(FILLS_ITS_BOX)
+    lines: list[str] = []
+    build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2), jobs=2, progress=lines.append)
+    assert lines[0] == ("the box is cut into 2 × 2 × 2 sub-boxes, packed by up to 2 Packmol runs at once, then each "
+                        "again beside its neighbours in 7 rounds")
+    packed = [re.fullmatch(r"sub-box (\d) of 8 packed( again beside its neighbours)? \(\d+\.\d s\)", line)
+              for line in lines[1:]]
+    assert all(packed) and len(packed) == 8 + 7  # every sub-box once, then all but the first round's again
+    assert sorted(int(m[1]) for m in packed if not m[2]) == list(range(1, 9))
+
+    def stops(line: str) -> None:
+        raise ValueError("seen enough")
+
+    with pytest.raises(ValueError, match="seen enough"):  # a callback that raises ends the build, writing nothing
+        build(tmp_path / "stopped", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2), jobs=2, progress=stops)
+    assert not (tmp_path / "stopped").exists()
+
+
+def test_the_seed_picks_the_box(real_packmol, tmp_path):
+    def positions(name: str, **seed) -> np.ndarray:
+        summary = build(tmp_path / name, [WATER], [60], **seed)
+        assert f"\nseed: {seed.get('seed', 1234567)}\n" in summary
+        return atoms_of(tmp_path / name / "data.lmp")[1]
+
+    default = positions("default")
+    assert np.array_equal(default, positions("same", seed=1234567))  # Packmol's own default: builds repeat
+    assert not np.allclose(default, positions("other", seed=7))  # another seed, an independent box

@@ -94,6 +94,7 @@ usual = {
     "box": st.one_of(st.none(), st.lists(st.floats(), max_size=4)),
     "vacuum": st.floats(),
     "layers": st.one_of(st.none(), st.lists(st.tuples(st.integers(0, 3), st.floats()), max_size=3)),
+    "seed": st.integers(0, 2**40), "progress": st.sampled_from([None, print]),
 }
 
 

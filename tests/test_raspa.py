@@ -25,14 +25,15 @@ WATER, METHANE = (str(EXAMPLES / f"{n}.json") for n in ("water", "methane"))
 # numbers data.lmp's seven digits keep.
 SIX = [[1.0, 2.0, 3.0], [2.0, 2.0, 3.0], [0.666687, 2.942816, 3.0],
        [5.0, 5.0, 5.0], [5.0, 6.0, 5.0], [5.0, 4.666687, 5.942816]]
-KEYWORDS = "counts, density, force_field_path, molecule_paths, n_equil_cycles, n_init_cycles, n_prod_cycles, temperature"
+KEYWORDS = ("counts, density, force_field_path, molecule_paths, n_equil_cycles, n_init_cycles, n_prod_cycles, seed, "
+            "temperature")
 RUN, OK = 'exec "$PY" "$@"', "return 30, SIX"
 
 
 @pytest.fixture
 def fake_python(tmp_path, monkeypatch):
     """Commands `names` first on PATH (or alone on it) that run `shell`, where $PY is this interpreter with
-    a stand-in cellkit.raspa_init first on its path; its pack_with_raspa3 takes exactly the eight keywords."""
+    a stand-in cellkit.raspa_init first on its path; its pack_with_raspa3 takes exactly the nine keywords."""
 
     def install(body=OK, shell=RUN, names=("python",), alone=False, mode=0o755):
         stub, bin_dir = tmp_path / "stub", tmp_path / "bin"
@@ -53,14 +54,16 @@ def build_two_waters(out_dir):
     return pack_raspa_py([WATER], [2], 1000.0, force_field=FORCE_FIELD, out_dir=str(out_dir))
 
 
-DEFAULTS = '"density":997.0,{paths},"n_equil_cycles":1,"n_init_cycles":1,"n_prod_cycles":1,"temperature":300.0'
+DEFAULTS = '"density":997.0,{paths},"n_equil_cycles":1,"n_init_cycles":1,"n_prod_cycles":1,"seed":1234567,' \
+    '"temperature":300.0'
 
 
 @pytest.mark.parametrize("args, body, names, tmp_name, sent, note", [
     ((997,), "print(' done\\n')", "python3", "plain", DEFAULTS, "warning: raspa output: done\n"),  # python3 alone
     # Blank output is no note; paths are not code: a quote, a line break and a backslash in the temporary location.
     ((997.5, 350, 3, 4, 5), "print('\\n \\u3000\\n')\nsys.stderr.write('ignored')", "python", "it's\nodd\\",
-     '"density":997.5,{paths},"n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"temperature":350.0', ""),
+     '"density":997.5,{paths},"n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"seed":1234567,'
+     '"temperature":350.0', ""),
 ], ids=["defaults-note-and-python3", "positional-and-blank-output"])
 def test_arguments_sent_and_coordinates_and_note_received(fake_python, tmp_path, monkeypatch, args, body, names,
                                                           tmp_name, sent, note):
@@ -97,6 +100,9 @@ FAULTS = {  # id: (stand-in body, shell, what is changed before the call, messag
     "exit-2-after-result": (OK, '"$PY" "$@"; exit 2', None, r"raspa NVT init failed \(exit Some\(2\)\).*"),
     "no-result": ("os._exit(0)", RUN, None, r"reading raspa result: No such file or directory"),
     "not-an-array": ("return 30, [[0, 0, 0], 5]", RUN, None, r"coords\[1\] is not an array"),
+    # A refusal of the run is told in its own words, without a traceback.
+    "refused": ("raise ValueError('density 5000 kg/m³ is too high for RASPA3')", RUN, None,
+                r"density 5000 kg/m³ is too high for RASPA3"),
 }
 
 
@@ -119,10 +125,13 @@ def test_faults_leave_no_output(fake_python, tmp_path, body, shell, change, patt
 
 
 def test_ctrl_c_ends_the_interpreter_promptly(fake_python, tmp_path):
-    pid_file = tmp_path / "python.pid"
-    fake_python(f"open({str(pid_file)!r}, 'w').write(str(os.getpid()))\ntime.sleep(30)")
+    pid_file, child_file = tmp_path / "python.pid", tmp_path / "child.pid"
+    # The interpreter starts one of its own, as the real one starts RASPA3's: both are gone when the call returns.
+    fake_python(f"import subprocess\nchild = subprocess.Popen(['sleep', '30'])\n"
+                f"open({str(child_file)!r}, 'w').write(str(child.pid))\n"
+                f"open({str(pid_file)!r}, 'w').write(str(os.getpid()))\ntime.sleep(30)")
     assert ends(lambda: build_two_waters(tmp_path / "out"), KeyboardInterrupt, 0.5)[1] < 1.5  # within a second
-    assert process_gone(int(pid_file.read_text()))
+    assert process_gone(int(pid_file.read_text())) and process_gone(int(child_file.read_text()))
     assert not (tmp_path / "out").exists()
 
 

@@ -67,3 +67,32 @@ def outline(species: Sequence[str | os.PathLike[str]], counts: Sequence[int],
         return Outline(molecules, atoms, math.fsum(mass), math.fsum(charge))
     except (OSError, ValueError, TypeError, KeyError, IndexError):
         return None
+
+
+def atom_labels(species: Sequence[str | os.PathLike[str]], counts: Sequence[int],
+                force_field: str | os.PathLike[str]) -> list[tuple[frozenset[str], str]] | None:
+    """For each atom of the box, in species -> molecule -> atom order, the labels a coordinates file
+    may give it (lower case: its type name, the force field's "element" and "print_as" for it, the
+    element its name starts with) and how to name it; None if the inputs do not allow it."""
+    from .pdb import element_of
+
+    try:
+        names: dict[str, set[str]] = {}
+        for entry in _field(_load(force_field), "PseudoAtoms", 2):
+            if isinstance(entry, dict):
+                names[entry["name"]] = {v for k in ("element", "print_as") if isinstance(v := entry.get(k), str)}
+        out = []
+        for path, count in zip(species, counts, strict=True):
+            if count == 0:
+                continue
+            doc = _load(path)
+            types = [atom[0] for atom in _field(doc, "pseudoAtoms", 1)]
+            molecule = os.path.splitext(os.path.basename(os.fsdecode(path)))[0]  # as the build names it
+            for m in range(count):
+                for t in types:
+                    labels = {t, element_of(t), *names.get(t, set())} - {""}
+                    out.append((frozenset(x.lower() for x in labels), f"a {t} of {molecule} (molecule {m + 1})"))
+        return out
+    except (OSError, ValueError, TypeError, KeyError, IndexError):
+        return None
+

@@ -1,6 +1,6 @@
 """Native extension module of cellkit, imported as `cellkit._native`."""
 
-from collections.abc import Buffer, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from typing import Any, ClassVar, SupportsFloat, SupportsIndex, final
 
 # What in.lammps runs: (temperature in K, pressure in bar, None for NVT).
@@ -33,6 +33,7 @@ def pack_packmol_py(
     box: Sequence[SupportsFloat | SupportsIndex] | None = None,
     vacuum: SupportsFloat | SupportsIndex = 0.0,
     layers: Sequence[tuple[SupportsIndex, SupportsFloat | SupportsIndex]] | None = None,
+    seed: SupportsIndex = 1234567,
 ) -> str:
     """Pack with Packmol and write LAMMPS files."""
 
@@ -52,6 +53,8 @@ def _pack_packmol_sub_boxes_py(
     box: Sequence[SupportsFloat | SupportsIndex] | None = None,
     vacuum: SupportsFloat | SupportsIndex = 0.0,
     layers: Sequence[tuple[SupportsIndex, SupportsFloat | SupportsIndex]] | None = None,
+    seed: SupportsIndex = 1234567,
+    progress: Callable[[str], object] | None = None,
 ) -> str:
     """Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files."""
 
@@ -85,6 +88,7 @@ def pack_raspa_py(
     box: Sequence[SupportsFloat | SupportsIndex] | None = None,
     vacuum: SupportsFloat | SupportsIndex = 0.0,
     layers: Sequence[tuple[SupportsIndex, SupportsFloat | SupportsIndex]] | None = None,
+    seed: SupportsIndex = 1234567,
 ) -> str:
     """Pack with RASPA3 subprocess and write LAMMPS files."""
 

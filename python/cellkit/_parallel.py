@@ -42,14 +42,16 @@ def pack_packmol(
 ) -> str:
     """Packs the molecules at `density` (kg/m³) with Packmol and writes data.lmp and forcefield.lmp.
 
-    The arguments but `jobs` are those of `pack_packmol_py` (`shape`: its aspect, box, vacuum and
-    layers). `jobs` is the most Packmol runs at once: 1 for one run over the whole box, N >= 2 for
-    sub-boxes, None for all available cores (see the module's text). Returns the build summary; raises as `pack_packmol_py` does, and ValueError
-    or TypeError for a `jobs` that is not a positive integer.
+    The arguments but `jobs` are those of `pack_packmol_py` (`shape`: its aspect, box, vacuum,
+    layers and seed; and progress, which only sub-boxes report to). `jobs` is the most Packmol runs
+    at once: 1 for one run over the whole box, N >= 2 for sub-boxes, None for all available cores
+    (see the module's text). Returns the build summary; raises as `pack_packmol_py` does, and
+    ValueError or TypeError for a `jobs` that is not a positive integer.
     """
     args = (species, counts, density, pair_style, explicit_lb, force_field, out_dir, tolerance)
     if jobs is None:
         return _pack_packmol_sub_boxes_py(*args, jobs=0, lammps_input=lammps_input, **shape)
+    progress = shape.pop("progress", None)  # one run has no sub-boxes to tell of
     if isinstance(jobs, bool):
         raise TypeError("jobs must be a positive integer, not bool")
     jobs = operator.index(jobs)
@@ -57,4 +59,4 @@ def pack_packmol(
         raise ValueError(f"jobs must be at least 1, not {jobs}")
     if jobs == 1:
         return pack_packmol_py(*args, lammps_input=lammps_input, **shape)
-    return _pack_packmol_sub_boxes_py(*args, jobs=jobs, lammps_input=lammps_input, **shape)
+    return _pack_packmol_sub_boxes_py(*args, jobs=jobs, lammps_input=lammps_input, progress=progress, **shape)

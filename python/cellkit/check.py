@@ -6,6 +6,7 @@ launcher finds the MPI library that the package's Python module alone does not."
 
 from __future__ import annotations
 
+import math
 import os
 import re
 import shutil
@@ -25,6 +26,9 @@ ENERGY_TERMS = (("pair", "evdwl"), ("Coulomb", "ecoul"), ("long-range", "elong")
 COUNTS = ("Atoms", "Bonds", "Angles", "Dihedrals")
 # Said by LAMMPS about the check's own `run 0`, not about the files.
 _OWN_WARNINGS = ("No fixes with time integration",)
+# kcal/mol per atom: a liquid's terms are a few at most, a freshly packed box's a few more before its
+# minimisation; a term far beyond is overlapping atoms or atoms far from their bonded partners.
+FAR_ABOVE_A_LIQUID = 50.0
 
 
 class CheckError(Exception):
@@ -41,12 +45,28 @@ class CheckResult:
     counts: dict[str, tuple[int, int]]  # "Atoms", "Bonds", ... -> (number, types)
     warnings: list[str]
 
+    def problems(self) -> list[str]:
+        """Energy terms that are not numbers: LAMMPS cannot simulate these files."""
+        return [f"the {label} energy is {value}: LAMMPS cannot simulate this box (atoms on top of each other, "
+                "or a force-field term it cannot evaluate there)"
+                for label, value in self.energies.items() if not math.isfinite(value)]
+
+    def cautions(self) -> list[str]:
+        """Energy terms far above what a liquid can have, per atom."""
+        atoms = max(self.counts.get("Atoms", (0, 0))[0], 1)
+        return [f"the {label} energy is {value:.6g} kcal/mol, {value / atoms:.3g} per atom, far above a liquid's "
+                f"(a few kcal/mol per atom): atoms overlap or sit far from their bonded partners (positions of "
+                "your own in another atom order?); minimise before running dynamics"
+                for label, value in self.energies.items()
+                if label != "total" and math.isfinite(value) and value / atoms > FAR_ABOVE_A_LIQUID]
+
     def __str__(self) -> str:
         counts = "  ".join(f"{what.lower()}: {n} ({t} types)" for what, (n, t) in self.counts.items())
         width = max(len(label) for label, _ in ENERGY_TERMS)
         lines = [f"LAMMPS read {counts}", "energy (kcal/mol):"]
         lines += [f"  {label:<{width}}  {self.energies[label]:16.6f}" for label, _ in ENERGY_TERMS]
         lines += [f"LAMMPS warning: {w}" for w in self.warnings]
+        lines += [f"warning: {c}" for c in self.cautions()]
         return "\n".join(lines)
 
 

@@ -6,10 +6,13 @@ to stderr. Exit 0 on success, 1 on a failure ("error: ..."), 2 on a usage error,
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import math
 import os
+import shutil
 import sys
+import tempfile
 import textwrap
 import threading
 import time
@@ -18,7 +21,7 @@ from contextlib import contextmanager
 from typing import Any, TextIO
 
 from . import __version__, pack
-from ._inputs import Outline, box_edges, outline
+from ._inputs import Outline, atom_labels, box_edges, outline
 from .check import CheckError, compare_with_raspa3, run_check
 from .md_check import run_md
 from .pdb import write_pdb
@@ -40,10 +43,12 @@ class Reporter:
         self.stream = stream or sys.stderr
         self.quiet = quiet
         self.stages: list[tuple[str, float]] = []
+        self.lock = threading.Lock()
 
     def say(self, text: str) -> None:
         if not self.quiet:
-            print(text, file=self.stream, flush=True)
+            with self.lock:  # a line of its own, the ticker's line cleared first on a terminal
+                print(("\r\033[K" if self.stream.isatty() else "") + text, file=self.stream, flush=True)
 
     @contextmanager
     def stage(self, name: str, ticker: bool = False) -> Iterator[None]:
@@ -65,8 +70,9 @@ class Reporter:
 
     def _tick(self, name: str, start: float, stop: threading.Event) -> None:
         while not stop.wait(0.5):
-            self.stream.write(f"\r{name}: {time.monotonic() - start:.0f} s elapsed (Ctrl-C stops it)")
-            self.stream.flush()
+            with self.lock:
+                self.stream.write(f"\r{name}: {time.monotonic() - start:.0f} s elapsed (Ctrl-C stops it)")
+                self.stream.flush()
 
     def times(self) -> None:
         self.say("took " + ", ".join(f"{name} {seconds:.2f} s" for name, seconds in self.stages))
@@ -105,9 +111,11 @@ def _number(text: str) -> float:
 # --- Coordinates files ---------------------------------------------------------------------------
 
 
-def read_coords(path: str) -> list[list[float]]:
+def read_coords(path: str, labels: list[tuple[frozenset[str], str]] | None = None) -> list[list[float]]:
     """Positions (Å) from an XYZ file (count line, comment line, then "name x y z" per atom) or, for
-    a .json file, a list [[x, y, z], ...] (or an object holding it under "coords")."""
+    a .json file, a list [[x, y, z], ...] (or an object holding it under "coords"). An XYZ file's
+    names are checked against `labels` (what atom_labels gives) where both are known; "X" names no
+    atom in particular."""
     try:
         with open(path, encoding="utf-8") as f:
             text = f.read()
@@ -142,6 +150,11 @@ def read_coords(path: str) -> list[list[float]]:
             fields = []
         if len(fields) < 4:
             raise CommandError(f"{path} line {k}: expected 'name x y z', got {line!r}")
+        i = k - 3
+        if labels is not None and i < len(labels) and fields[0] != "X" and fields[0].lower() not in labels[i][0]:
+            raise CommandError(f"{path} line {k}: atom {i + 1} is named {fields[0]!r}, but the species and counts put "
+                               f"{labels[i][1]} there: the atoms must come in the order of --species and --counts, "
+                               "each molecule's in its file's order")
     return coords
 
 
@@ -188,13 +201,72 @@ def _density_text(args: argparse.Namespace) -> str:
     return f"density {args.density:g} kg/m³" if args.density is not None else "density from the box"
 
 
+def _writable(path: str, what: str) -> None:
+    """Fails unless a file could be written at `path`: its nearest existing directory writable (the
+    missing ones below it are made), and the path itself no directory and, if it exists, writable."""
+    if os.path.isdir(path):
+        raise CommandError(f"cannot write {what} {path}: it is a directory")
+    if os.path.lexists(path) and not os.access(path, os.W_OK):
+        raise CommandError(f"cannot write {what} {path}: permission denied")
+    parent = os.path.dirname(os.path.abspath(path))
+    while not os.path.lexists(parent):
+        parent = os.path.dirname(parent)
+    if not os.path.isdir(parent):
+        raise CommandError(f"cannot write {what} {path}: {parent} is not a directory")
+    if not os.access(parent, os.W_OK | os.X_OK):
+        raise CommandError(f"cannot write {what} {path}: permission denied in {parent}")
+
+
+BUILD_FILES = ("data.lmp", "forcefield.lmp", "in.lammps", "packmol.log")
+
+
+@contextmanager
+def _all_or_nothing(out_dir: str) -> Iterator[None]:
+    """Puts OUT_DIR back as it was when the block fails after the build wrote its files (the PDB
+    stage): the files it had are linked aside first and restored, those it did not have removed."""
+    existed = os.path.isdir(out_dir)
+    missing = []  # the directories the build may make, deepest first
+    at = os.path.abspath(out_dir)
+    while not os.path.lexists(at):
+        missing.append(at)
+        at = os.path.dirname(at)
+    keep = tempfile.mkdtemp(prefix=".cellkit-keep-", dir=out_dir) if existed else None
+    try:
+        kept = []
+        for name in BUILD_FILES:
+            if keep is not None and os.path.lexists(os.path.join(out_dir, name)):
+                try:
+                    os.link(os.path.join(out_dir, name), os.path.join(keep, name))
+                except OSError:  # a file system without hard links
+                    shutil.copy2(os.path.join(out_dir, name), os.path.join(keep, name))
+                kept.append(name)
+        try:
+            yield
+        except BaseException:
+            for name in BUILD_FILES:
+                with contextlib.suppress(FileNotFoundError):
+                    if name in kept:
+                        os.replace(os.path.join(keep, name), os.path.join(out_dir, name))  # type: ignore[arg-type]
+                    else:
+                        os.remove(os.path.join(out_dir, name))
+            for made in missing:
+                with contextlib.suppress(OSError):
+                    os.rmdir(made)
+            raise
+    finally:
+        if keep is not None:
+            shutil.rmtree(keep, ignore_errors=True)
+
+
 def _finish(args: argparse.Namespace, report: Reporter, summary: str, what: Outline | None) -> int:
-    print(summary, end="")
-    sys.stdout.flush()
+    # The PDB first: the summary says what was written only once every file is.
     if args.pdb:
         with report.stage("PDB"):
-            n = write_pdb(os.path.join(args.out_dir, "data.lmp"), args.pdb)
+            n = write_pdb(os.path.join(args.out_dir, "data.lmp"), args.pdb, args.force_field)
+    print(summary, end="")
+    if args.pdb:
         print(f"Wrote {args.pdb} ({n} atoms)")
+    sys.stdout.flush()
     if what is not None and abs(what.charge) > NET_CHARGE_TOLERANCE:
         print(f"warning: the box has a net charge of {what.charge:+.6f} e; long-range Coulomb solvers "
               "assume a neutral box", file=sys.stderr)
@@ -256,10 +328,19 @@ def _md_options_alone(args: argparse.Namespace) -> str | None:
 
 
 def _pack(args: argparse.Namespace) -> int:
+    if args.pdb:
+        _writable(args.pdb, "the PDB file")
+        with _all_or_nothing(args.out_dir):
+            return _build(args)
+    return _build(args)
+
+
+def _build(args: argparse.Namespace) -> int:
     report = Reporter(args.quiet)
     with report.stage("reading inputs"):
         what = outline(args.species, args.counts, args.force_field)
-        coords = read_coords(args.coords) if args.route == "coords" else None
+        coords = read_coords(args.coords, atom_labels(args.species, args.counts, args.force_field)) \
+            if args.route == "coords" else None
     common: dict[str, Any] = dict(pair_style=args.pair_style, explicit_lb=args.explicit_lb,
                                   force_field=args.force_field, out_dir=args.out_dir,
                                   lammps_input=args.lammps_input, pressure=args.pressure)
@@ -274,16 +355,18 @@ def _pack(args: argparse.Namespace) -> int:
                     layers.append(pack.Layer(args.species[first:first + n], args.counts[first:first + n], density))
                     first += n
                 summary = pack.layered(layers, tolerance=args.tolerance, aspect=args.aspect, vacuum=args.vacuum,
-                                       **common)
+                                       seed=args.seed, **common)
             else:
                 summary = pack.packmol(args.species, args.counts, args.density, tolerance=args.tolerance,
-                                       jobs=args.jobs, aspect=args.aspect, box=args.box, vacuum=args.vacuum, **common)
+                                       jobs=args.jobs, aspect=args.aspect, box=args.box, vacuum=args.vacuum,
+                                       seed=args.seed, progress=report.say, **common)
     elif args.route == "raspa":
         report.say(_plan(what, _planned_box(args, what), "RASPA3") + f" ({_density_text(args)}, "
                    f"{args.temperature:g} K, cycles {args.init_cycles}/{args.equil_cycles}/{args.prod_cycles})")
         with report.stage("RASPA3 and LAMMPS files", ticker=True):
             summary = pack.raspa(args.species, args.counts, args.density, args.temperature, args.init_cycles,
-                                 args.equil_cycles, args.prod_cycles, aspect=args.aspect, box=args.box, **common)
+                                 args.equil_cycles, args.prod_cycles, aspect=args.aspect, box=args.box,
+                                 seed=args.seed, **common)
     else:
         with report.stage("LAMMPS files"):
             box = args.box_len[0] if len(args.box_len) == 1 else args.box_len
@@ -292,7 +375,11 @@ def _pack(args: argparse.Namespace) -> int:
 
 
 def _check(args: argparse.Namespace) -> int:
-    print(run_check(args.out_dir, args.pair_style))
+    checked = run_check(args.out_dir, args.pair_style)
+    print(checked)
+    if checked.problems():
+        sys.stdout.flush()
+        raise CommandError("; ".join(checked.problems()))
     if args.md is None:
         return 0
     sys.stdout.flush()
@@ -378,6 +465,12 @@ def _md_temperature(p: argparse.ArgumentParser) -> None:
                    help="with --lammps-input: the temperature of in.lammps's run in K (default: 300)")
 
 
+def _seed(p: argparse.ArgumentParser, whose: str) -> None:
+    p.add_argument("--seed", type=_count, default=pack.DEFAULT_SEED, metavar="N",
+                   help=f"where {whose} random numbers start: the same seed gives the same box, another an "
+                        "independent one (default: %(default)s)")
+
+
 def _shape_options(p: argparse.ArgumentParser) -> None:
     p.add_argument("--density", type=_number, metavar="KG_M3",
                    help="target mass density in kg/m³; with the mass it sets the box's size")
@@ -411,6 +504,7 @@ def build_parser() -> argparse.ArgumentParser:
     p = _subparser(routes, "packmol", "pack with Packmol at a density")
     _pack_options(p, required=False)
     _shape_options(p)
+    _seed(p, "Packmol's")
     p.add_argument("--tolerance", type=_number, default=2.0, metavar="ANGSTROM",
                    help="Packmol's minimum distance between molecules, Å (default: %(default)s)")
     p.add_argument("--jobs", type=_jobs, default=None, metavar="N",
@@ -421,6 +515,7 @@ def build_parser() -> argparse.ArgumentParser:
     p = _subparser(routes, "raspa", "build and equilibrate with RASPA3")
     _pack_options(p, required=False)
     _shape_options(p)
+    _seed(p, "RASPA3's")
     p.add_argument("--temperature", type=_number, default=300.0, metavar="K",
                    help="temperature in K, of RASPA3's runs and of in.lammps's (default: %(default)s)")
     for stage, what in (("init", "initialisation"), ("equil", "equilibration"), ("prod", "production")):

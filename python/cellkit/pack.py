@@ -10,11 +10,12 @@ import shutil
 import sys
 import sysconfig
 import tempfile
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import TYPE_CHECKING, Any, NamedTuple, Protocol, SupportsFloat, SupportsIndex
 
 from . import _native, _parallel
 from ._native import PyPairSetup
+from .raspa_init import DEFAULT_SEED as DEFAULT_SEED  # both routes' default: Packmol's own
 
 if TYPE_CHECKING:
     from ._native import StarterSettings
@@ -44,6 +45,7 @@ class _ArrayLike(Protocol):
 
 
 type Coords = Sequence[Sequence[Number]] | _ArrayLike
+
 type Edges = Sequence[Number]
 
 
@@ -147,13 +149,17 @@ def packmol(
     aspect: Edges | None = None,
     box: Edges | None = None,
     vacuum: Number = 0.0,
+    seed: SupportsIndex = DEFAULT_SEED,
+    progress: Callable[[str], object] | None = None,
 ) -> str:
     """Packs the molecules with Packmol into a periodic box and writes data.lmp and forcefield.lmp
     into `out_dir`. The box holds their mass at `density` (kg/m³): a cube, or of edge ratios
     `aspect` along x, y and z (e.g. (1, 1, 3)); or it has the three edges of `box` (Å), and the
     density follows from the mass. `vacuum` (Å) makes a liquid slab: that much empty space along z,
     half below and half above the liquid. `tolerance` is
-    Packmol's minimum distance between molecules (Å). `jobs` is the most Packmol runs at once:
+    Packmol's minimum distance between molecules (Å); `seed` starts its random numbers (the same seed,
+    the same box; sub-boxes count on from it). `progress`, if given, is called with a line saying how
+    a box packed in sub-boxes is cut and with one as each sub-box is packed. `jobs` is the most Packmol runs at once:
     1 packs the whole box in one run; N >= 2 cuts a box into sub-boxes packed side by side, N at
     once, where that is faster; None (the default) does so on all available cores. With
     `lammps_input`, in.lammps as well: a starter input that runs the box at `temperature` (K), NVT,
@@ -163,6 +169,7 @@ def packmol(
             _paths(species, "species"), counts, density, pair_setup(pair_style), explicit_lb,
             os.fsdecode(force_field), os.fsdecode(out_dir), tolerance, jobs=jobs,
             lammps_input=_starter(lammps_input, temperature, pressure), aspect=aspect, box=box, vacuum=vacuum,
+            seed=seed, progress=progress,
         )
 
 
@@ -178,6 +185,7 @@ def layered(
     pressure: Number | None = None,
     aspect: Edges | None = None,
     vacuum: Number = 0.0,
+    seed: SupportsIndex = DEFAULT_SEED,
 ) -> str:
     """Packs liquids in layers stacked along z, in the order given, and writes data.lmp and
     forcefield.lmp: each `Layer` fills the whole x-y section at its own density, its thickness
@@ -200,6 +208,7 @@ def layered(
             species, counts, None, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field),
             os.fsdecode(out_dir), tolerance, jobs=1, lammps_input=_starter(lammps_input, temperature, pressure),
             aspect=aspect, vacuum=vacuum, layers=[(len(layer.species), layer.density) for layer in layers],
+            seed=seed,
         )
 
 
@@ -219,18 +228,20 @@ def raspa(
     pressure: Number | None = None,
     aspect: Edges | None = None,
     box: Edges | None = None,
+    seed: SupportsIndex = DEFAULT_SEED,
 ) -> str:
     """Has RASPA3 build and equilibrate the box at `density` (kg/m³) and `temperature` (K), with the
     given numbers of initialisation, equilibration and production cycles, then writes data.lmp and
     forcefield.lmp into `out_dir`. The box is a cube, or has the edge ratios `aspect`, or the edges
-    `box` (Å, with `density` None: it follows from the mass); slabs and layers are Packmol's. With
+    `box` (Å, with `density` None: it follows from the mass); slabs and layers are Packmol's. `seed`
+    starts RASPA3's random numbers. With
     `lammps_input`, in.lammps as well: a starter input that runs the box at the same temperature,
     NVT, or NPT at `pressure` (bar) when given."""
     with environment_first_on_path():
         summary: str = _native.pack_raspa_py(
             _paths(species, "species"), counts, density, temperature, init_cycles, equil_cycles,
             prod_cycles, pair_setup(pair_style), explicit_lb, os.fsdecode(force_field), os.fsdecode(out_dir),
-            lammps_input=_starter(lammps_input, temperature, pressure), aspect=aspect, box=box,
+            lammps_input=_starter(lammps_input, temperature, pressure), aspect=aspect, box=box, seed=seed,
         )
         return summary
 

@@ -24,6 +24,7 @@ __all__ = ["energies_with_raspa3", "model", "pack_with_raspa3"]
 
 INSTALL_COMMAND = "pip install 'cellkit[raspa]'"
 AVOGADRO = 6.02214076e23  # 1/mol
+DEFAULT_SEED = 1234567  # where the random numbers start unless asked otherwise: the same box every time
 # RASPA3 refuses to insert a molecule whose energy would exceed this (kelvin), so two atoms closer
 # than the distance at which their Lennard-Jones energy reaches it are never placed: a hard core.
 OVERLAP_ENERGY = 1e5
@@ -48,7 +49,7 @@ def pack_with_raspa3(counts: Sequence[int], density: float | None, force_field_p
                      molecule_paths: Sequence[str | os.PathLike[str]], n_equil_cycles: int, n_init_cycles: int,
                      n_prod_cycles: int, temperature: float,
                      templates: Sequence[Sequence[Sequence[float]] | None] | None = None,
-                     box: Sequence[float] | None = None,
+                     box: Sequence[float] | None = None, seed: int = DEFAULT_SEED,
                      ) -> tuple[float | list[float], list[list[float]]]:
     """Fills a box with molecules at a mass density and runs RASPA3's NVT Monte Carlo on it.
 
@@ -70,7 +71,7 @@ def pack_with_raspa3(counts: Sequence[int], density: float | None, force_field_p
     (count times the sum of the pseudo-atom masses of a molecule) gives
     L = cbrt(M / 6.02214076e23 / (density / 1000) * 1e24). `box`, the three edges along x, y and z
     (Å), gives a box of any rectangular shape instead; the density may then be None, and follows
-    from the mass.
+    from the mass. `seed` starts RASPA3's random numbers: the same seed gives the same box.
 
     What RASPA3 is given, since its Python API takes no files:
 
@@ -120,6 +121,8 @@ def pack_with_raspa3(counts: Sequence[int], density: float | None, force_field_p
     if edges is None or density is not None:
         density = _check_positive("density", density, "kg/m³")  # type: ignore[arg-type]
     temperature = _check_positive("temperature", temperature, "K")
+    if not _is_int(seed) or not 0 <= seed <= 2**31 - 1:
+        raise ValueError(f"seed must be an integer from 0 to {2**31 - 1}, got {seed!r}")
     cycles = {name: _check_cycles(name, value) for name, value in
               (("n_init_cycles", n_init_cycles), ("n_equil_cycles", n_equil_cycles), ("n_prod_cycles", n_prod_cycles))}
     _import_raspalib()
@@ -136,6 +139,7 @@ def pack_with_raspa3(counts: Sequence[int], density: float | None, force_field_p
                       f" while packing (pseudo-atoms in the box: {', '.join(sorted(used))})", stacklevel=2)
 
     plan = _plan(active, force_field, density, temperature, cycles, edges)
+    plan["seed"] = seed
     raspa_box, positions = _run_in_child(plan)
     if not all(math.isclose(a, b, rel_tol=1e-12) for a, b in zip(raspa_box, plan["box"])):
         raise RuntimeError(f"RASPA3 changed the box from {plan['box']} to {raspa_box} Å in an NVT run")
@@ -607,7 +611,7 @@ def _simulate(plan: dict[str, Any]) -> tuple[Vec3, list[Vec3]]:
     mc = raspa.MonteCarlo(number_of_cycles=cycles["n_prod_cycles"],
                           number_of_initialization_cycles=cycles["n_init_cycles"],
                           number_of_equilibration_cycles=cycles["n_equil_cycles"], systems=[system],
-                          output_to_files=False)
+                          random_seed=plan["seed"], output_to_files=False)
     mc.run()
     done = mc.systems[0]  # the run works on copies of the systems it was given
     box = done.simulation_box

@@ -165,8 +165,7 @@ ForceFieldRaw read_force_field(json::Cursor& cursor) {
             {"TruncationMethod", false, [&raw](json::Cursor& c) { raw.truncation_method = c.read_string(); }},
             {"TailCorrections", false, [&raw](json::Cursor& c) { raw.model.tail_corrections = c.read_bool(); }},
             {"CutOffCoulomb", false, [&raw](json::Cursor& c) { read_coulomb_cutoff(c, raw.model); }},
-            {"EwaldPrecision", false,
-             [&raw](json::Cursor& c) { raw.model.ewald_precision = read_ewald_precision(c); }},
+            {"EwaldPrecision", false, [&raw](json::Cursor& c) { raw.model.ewald_precision = read_ewald_precision(c); }},
             {"EwaldParameters", false,
              [&raw](json::Cursor& c) { raw.model.ewald_parameters = read_ewald_parameters(c); }},
             {"ChargeMethod", false, [&raw](json::Cursor& c) { raw.charge_method = c.read_string(); }},
@@ -194,6 +193,7 @@ PseudoAtomParams params_for(const PseudoAtomEntry& atom, const SelfInteractionEn
         }
         p.epsilon = self->parameters[0];
         p.sigma = self->parameters[1];
+        p.self_interaction = true;
         if (self->source) {
             check_lammps_citation(*self->source, fmt::cat("\"source\" of SelfInteractions entry '", atom.name, "'"),
                                   shown);

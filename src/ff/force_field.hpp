@@ -21,6 +21,7 @@ struct PseudoAtomParams {
     double epsilon = 0.0;  // 0 when the type has no SelfInteractions entry
     double sigma = 0.0;
     std::vector<std::string> sources;  // distinct, self entry's first
+    bool self_interaction = false;     // it has a SelfInteractions entry
 };
 
 struct BinaryPairParams {
@@ -46,7 +47,7 @@ NamePair norm_pair_key(const std::string& a, const std::string& b);
 struct ForceField {
     std::unordered_map<std::string, PseudoAtomParams> pseudo_atoms;
     std::unordered_map<NamePair, BinaryPairParams, NamePairHash> binary_pairs;
-    ModelSettings model;  // cut-offs, truncation, tail corrections, Ewald sum
+    ModelSettings model;                // cut-offs, truncation, tail corrections, Ewald sum
     std::vector<std::string> warnings;  // keys skipped for their letter case
 
     // Reads and checks a force-field file; throws FfError naming the file.

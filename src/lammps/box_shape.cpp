@@ -1,5 +1,6 @@
 #include "lammps/box_shape.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/error.hpp"
@@ -13,13 +14,20 @@ using fmt::Fixed;
 namespace {
 
 constexpr double avogadro = 6.02214076e23;
+constexpr double densest_liquid = 20'000.0;  // kg/m³
 
 // Å³ that `mass` g/mol fill at `density` kg/m³: grams / (g/cm³) = cm³, and 1 cm³ = 1e24 Å³.
-double volume_of(double mass, double density) { return mass / avogadro / (density / 1000.0) * 1e24; }
+double volume_of(double mass, double density) {
+    return mass / avogadro / (density / 1000.0) * 1e24;
+}
 
-bool positive(double v) { return v > 0.0 && std::isfinite(v); }
+bool positive(double v) {
+    return v > 0.0 && std::isfinite(v);
+}
 
-std::string three(const Vec3& v) { return cat(v[0], " ", v[1], " ", v[2]); }
+std::string three(const Vec3& v) {
+    return cat(v[0], " ", v[1], " ", v[2]);
+}
 
 // One liquid of the box: its active species (positions in the active list), mass and density.
 struct Liquid {
@@ -85,7 +93,9 @@ double total_mass(const ActiveSpeciesList& active, const ForceField& force_field
     return total;
 }
 
-double box_edge(double mass, double density) { return std::cbrt(volume_of(mass, density)); }
+double box_edge(double mass, double density) {
+    return std::cbrt(volume_of(mass, density));
+}
 
 ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint64_t>& counts,
                     const ForceField& force_field, const BoxShape& shape) {
@@ -93,8 +103,8 @@ ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint
     if (!(shape.vacuum >= 0.0) || !std::isfinite(shape.vacuum)) {
         fail("vacuum must be a finite number of \u00c5, 0 or more, got ", shape.vacuum);
     }
-    if (shape.aspect && !(positive((*shape.aspect)[0]) && positive((*shape.aspect)[1]) &&
-                          positive((*shape.aspect)[2]))) {
+    if (shape.aspect &&
+        !(positive((*shape.aspect)[0]) && positive((*shape.aspect)[1]) && positive((*shape.aspect)[2]))) {
         fail("aspect ratios must be positive finite numbers, got ", three(*shape.aspect));
     }
     if (shape.edges && !(positive((*shape.edges)[0]) && positive((*shape.edges)[1]) && positive((*shape.edges)[2]))) {
@@ -104,8 +114,9 @@ ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint
     if (!shape.layers.empty()) {
         if (shape.density) fail("a layered box takes a density per layer, not one for the whole box");
         if (shape.edges) {
-            fail("a layered box takes its layers' thicknesses from their densities: give an aspect ratio for its "
-                 "shape, not the box's edges");
+            fail(
+                "a layered box takes its layers' thicknesses from their densities: give an aspect ratio for its "
+                "shape, not the box's edges");
         }
     } else if (shape.edges && shape.density) {
         fail("give the density or the box's edges, not both: with the edges the density follows from the mass");
@@ -114,6 +125,16 @@ ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint
     }
 
     std::vector<Liquid> stack = liquids(active, counts, force_field, shape);
+    for (const Liquid& liquid : stack) {
+        // No liquid is this dense (mercury: 13,534 kg/m³); a density meant in other units packs a box
+        // too small for one molecule, after Packmol has tried for a long while.
+        if (!shape.edges && liquid.density > densest_liquid) {
+            fail(stack.size() > 1 ? cat("layer ", &liquid - stack.data() + 1, ": ") : std::string(), "density ",
+                 liquid.density, " kg/m\u00b3 is beyond any liquid's (at most ", densest_liquid,
+                 "; water is 1000): the box edge would be ", Fixed{box_edge(liquid.mass, liquid.density), 3},
+                 " \u00c5. Is the density in kg/m\u00b3?");
+        }
+    }
     ShapedBox out;
     double height = 0.0;  // of the liquid, Å
     std::vector<double> thickness;
@@ -121,8 +142,8 @@ ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint
         out.box = *shape.edges;
         height = out.box[2] - shape.vacuum;
         if (!(height > 0.0)) {
-            fail("a vacuum of ", shape.vacuum, " \u00c5 leaves no room for the liquid in a box ",
-                 Fixed{out.box[2], 3}, " \u00c5 tall along z");
+            fail("a vacuum of ", shape.vacuum, " \u00c5 leaves no room for the liquid in a box ", Fixed{out.box[2], 3},
+                 " \u00c5 tall along z");
         }
         Liquid& liquid = stack.front();
         // The inverse of volume_of().
@@ -142,6 +163,36 @@ ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint
         for (double& t : thickness) t /= liquid[0] * liquid[1];
     }
 
+    // A molecule longer than the box's diagonal fits in no orientation. Its span is found exactly for
+    // molecules of up to a few thousand atoms, and bounded from below by its widest extent along an
+    // axis above that, so the refusal is always sound.
+    const double diagonal = std::hypot(out.box[0], out.box[1], out.box[2]);
+    for (const ActiveSpecies& species : active) {
+        const Molecule& molecule = *species.resolved.molecule;
+        const auto& atoms = molecule.pseudo_atoms;
+        double span = 0.0;
+        if (atoms.size() <= 2000) {
+            for (std::size_t i = 0; i < atoms.size(); ++i) {
+                for (std::size_t j = i + 1; j < atoms.size(); ++j) {
+                    const Vec3& a = atoms[i].position;
+                    const Vec3& b = atoms[j].position;
+                    span = std::max(span, std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < 3; ++k) {
+                const auto [lo, hi] =
+                    std::minmax_element(atoms.begin(), atoms.end(),
+                                        [k](const auto& a, const auto& b) { return a.position[k] < b.position[k]; });
+                span = std::max(span, hi->position[k] - lo->position[k]);
+            }
+        }
+        if (span >= diagonal) {
+            fail("the box (", box_text(out.box), ") cannot hold one molecule of '", molecule.name,
+                 "', whose atoms span ", Fixed{span, 3}, " \u00c5: raise the counts or lower the density");
+        }
+    }
+
     out.bulk = stack.size() == 1 && shape.vacuum == 0.0;
     out.slab = shape.vacuum > 0.0;
     out.layered = stack.size() > 1;
@@ -154,8 +205,8 @@ ShapedBox shape_box(const ActiveSpeciesList& active, const std::vector<std::uint
         const double end = k + 1 == stack.size() ? top : z + thickness[k];
         for (const std::size_t s : stack[k].members) out.z_range[s] = {z, end};
         layers_text.append(k ? " | " : "")
-            .append(cat(stack[k].names, " ", Fixed{z, 3}, "-", Fixed{end, 3}, " \u00c5 at ",
-                        Fixed{stack[k].density, 1}, " kg/m\u00b3"));
+            .append(cat(stack[k].names, " ", Fixed{z, 3}, "-", Fixed{end, 3}, " \u00c5 at ", Fixed{stack[k].density, 1},
+                        " kg/m\u00b3"));
         z = end;
     }
     const std::string vacuum_text =

@@ -44,7 +44,7 @@ struct ShapedBox {
     Box box;
     // Per active species, the slice [lo, hi] along z that its molecules fill.
     std::vector<std::array<double, 2>> z_range;
-    bool bulk = true;  // one periodic liquid filling the whole box
+    bool bulk = true;      // one periodic liquid filling the whole box
     bool slab = false;     // vacuum along z
     bool layered = false;  // two liquids or more
     // For the build summary: the density that follows from given edges, the slab or the layers;

@@ -122,9 +122,8 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
     const double half = 0.5 * box.shortest();
     auto beyond_half = [&](double cutoff, const std::string& source, std::string_view what) {
         if (cutoff <= half) return;
-        warnings.push_back(cat("the ", what, " cut-off of ", cutoff, " \u00c5 (", source,
-                               ") is more than half the ", box.is_cube() ? "box" : "shortest box", " edge (",
-                               fmt::Fixed{half, 3},
+        warnings.push_back(cat("the ", what, " cut-off of ", cutoff, " \u00c5 (", source, ") is more than half the ",
+                               box.is_cube() ? "box" : "shortest box", " edge (", fmt::Fixed{half, 3},
                                " \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the nearest, so "
                                "the two programs simulate different models in this box; lower the cut-off in the "
                                "force-field file or build a larger box"));
@@ -148,7 +147,9 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
         warnings.push_back(cat("species '", molecule.name,
                                "' is flexible: RASPA3 adds the Lennard-Jones energy of its atoms more than three bonds "
                                "apart without cut-off or shift, LAMMPS ",
-                               shift && beyond ? "shifts it and cuts it off" : shift ? "shifts it" : "cuts it off",
+                               shift && beyond ? "shifts it and cuts it off"
+                               : shift         ? "shifts it"
+                                               : "cuts it off",
                                " as the pair style says, so their intramolecular energies differ"));
     }
 }

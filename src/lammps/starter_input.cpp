@@ -51,8 +51,7 @@ double template_angle(const Molecule& m, std::size_t i, std::size_t j, std::size
     const Vec3 &a = m.pseudo_atoms[i].position, &b = m.pseudo_atoms[j].position, &c = m.pseudo_atoms[k].position;
     const Vec3 u{a[0] - b[0], a[1] - b[1], a[2] - b[2]}, v{c[0] - b[0], c[1] - b[1], c[2] - b[2]};
     const Vec3 w{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-    return std::atan2(std::hypot(w[0], w[1], w[2]), u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) * 180.0 /
-           std::numbers::pi;
+    return std::atan2(std::hypot(w[0], w[1], w[2]), u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) * 180.0 / std::numbers::pi;
 }
 
 // SHAKE holds an angle through the distance of its outer atoms, which stops pinning it down as the
@@ -68,8 +67,8 @@ std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const Ty
     for (const ActiveSpecies& species : active) {
         const ResolvedMolecule& r = species.resolved;
         const Molecule& m = *r.molecule;
-        SpeciesHold hold{.group = group_name(m.name, taken), .first_molecule = next,
-                         .last_molecule = next + species.count - 1};
+        SpeciesHold hold{
+            .group = group_name(m.name, taken), .first_molecule = next, .last_molecule = next + species.count - 1};
         next += species.count;
         const std::size_t atoms = m.pseudo_atoms.size();
         // Placeholders stand for constraints: the bonds and angles of a rigid molecule that has no
@@ -80,8 +79,8 @@ std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const Ty
         }
         const bool all_angles_held =
             std::all_of(r.angles.begin(), r.angles.end(), [](const AngleRecord& a) { return a.angle.placeholder; });
-        const bool whole_rigid = m.rigid && atoms > 1 && held.size() == r.bonds.size() && all_angles_held &&
-                                 r.dihedrals.empty();
+        const bool whole_rigid =
+            m.rigid && atoms > 1 && held.size() == r.bonds.size() && all_angles_held && r.dihedrals.empty();
         const auto bent = [&](const AngleRecord& a) {
             return template_angle(m, a.i, a.j, a.k) < straightest_shake_angle;
         };
@@ -158,7 +157,8 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
                           const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
                           const Box& box) {
     if (!pair_style) {
-        fail("no ", starter_input_name, " for a build whose pair style is left to you (pair style none): it would "
+        fail("no ", starter_input_name,
+             " for a build whose pair style is left to you (pair style none): it would "
              "have no interactions to run; pick a pair style, or write your own input around forcefield.lmp");
     }
     if (!(settings.temperature > 0.0) || !std::isfinite(settings.temperature)) {
@@ -197,14 +197,16 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     for (std::size_t s = 0; s < active.size(); ++s) {
         out.append(cat(s ? ", " : " ", active[s].count, " ", active[s].resolved.molecule->name));
     }
-    out.append(cat(" in a ", box_text(box), box.is_cube() ? "" : " box", ".\n"
-                   "# It eases the packed box in, then runs ", settings.pressure ? "NPT" : "NVT",
+    out.append(cat(" in a ", box_text(box), box.is_cube() ? "" : " box",
+                   ".\n"
+                   "# It eases the packed box in, then runs ",
+                   settings.pressure ? "NPT" : "NVT",
                    ". Run it with lmp -in in.lammps; set the knobs below on the command line,\n"
                    "# e.g. lmp -var steps 100000 -var T 350 -in in.lammps\n\n"));
     out.append(command("variable", cat("T index ", settings.temperature, "  # K")));
     if (settings.pressure) {
-        out.append(command("variable", cat("P index ", *settings.pressure / 1.01325, "  # atm (", *settings.pressure,
-                                           " bar)")));
+        out.append(command("variable",
+                           cat("P index ", *settings.pressure / 1.01325, "  # atm (", *settings.pressure, " bar)")));
     }
     out.append(command("variable", "steps index 5000  # of the run after the easing in"));
     std::string why = "every bond is held or slow";
@@ -225,8 +227,9 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     for (const SpeciesHold& h : holds) {
         out.append(command("group", cat(h.group, " molecule ", h.first_molecule, ":", h.last_molecule)));
     }
-    out.append("# How they move: SHAKE holds the bonds (and the angle of a bent three-atom molecule) written as\n"
-               "# placeholders; a rigid molecule SHAKE cannot hold is one rigid body; the rest move atom by atom.\n");
+    out.append(
+        "# How they move: SHAKE holds the bonds (and the angle of a bent three-atom molecule) written as\n"
+        "# placeholders; a rigid molecule SHAKE cannot hold is one rigid body; the rest move atom by atom.\n");
     for (std::size_t s = 0; s < holds.size(); ++s) {
         const SpeciesHold& h = holds[s];
         std::string how = "atom by atom";
@@ -245,15 +248,17 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     out.append("\n");
     out.append(command("thermo_style", "custom step temp press density pe ebond eangle edihed evdwl ecoul elong"));
     out.append(command("thermo", "${thermo_every}"));
-    out.append("\n# Velocities before any constraint fix exists; the easing in brings them to T with the "
-               "constraints on.\n");
+    out.append(
+        "\n# Velocities before any constraint fix exists; the easing in brings them to T with the "
+        "constraints on.\n");
     out.append(command("velocity", "all create ${T} ${seed} mom yes rot yes dist gaussian"));
 
     if (free_atoms) {
-        out.append("\n# 1. The packed molecules sit about the packing tolerance apart, closer than they like: "
-                   "minimise\n"
-                   "#    first, constraints off (the placeholder constants keep the shapes near, SHAKE restores them\n"
-                   "#    exactly)");
+        out.append(
+            "\n# 1. The packed molecules sit about the packing tolerance apart, closer than they like: "
+            "minimise\n"
+            "#    first, constraints off (the placeholder constants keep the shapes near, SHAKE restores them\n"
+            "#    exactly)");
         out.append(bodies.empty() ? ".\n" : ", rigid bodies held still so that they keep their exact shape.\n");
         if (!bodies.empty()) out.append(command("fix", "hold rigid_bodies setforce 0.0 0.0 0.0"));
         out.append(command("minimize", "1.0e-4 1.0e-6 1000 10000"));
@@ -285,9 +290,9 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     const std::string thermostat = "temp ${T} ${T} 100.0";
     const std::string barostat = cat(settings.pressure_along_z ? "z" : "iso", " ${P} ${P} 1000.0");
     if (!bodies.empty()) {
-        out.append(command("fix", npt ? cat("bodies rigid_bodies rigid/npt/small molecule ", thermostat, " ", barostat,
-                                            " dilate all")
-                                      : cat("bodies rigid_bodies rigid/nvt/small molecule ", thermostat)));
+        out.append(command(
+            "fix", npt ? cat("bodies rigid_bodies rigid/npt/small molecule ", thermostat, " ", barostat, " dilate all")
+                       : cat("bodies rigid_bodies rigid/nvt/small molecule ", thermostat)));
         if (npt) {
             out.append("# One barostat for the whole box: the rigid bodies' fix scales every atom (dilate all).\n");
         }

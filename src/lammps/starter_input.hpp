@@ -21,7 +21,7 @@ inline constexpr std::string_view starter_header =
     "# A starter input for the box of data.lmp and forcefield.lmp, written with them:";
 
 struct StarterSettings {
-    double temperature = 300.0;     // K
+    double temperature = 300.0;      // K
     std::optional<double> pressure;  // bar; NPT when given
     // Layers: the barostat moves the z edge alone, so the interfaces keep their area.
     bool pressure_along_z = false;

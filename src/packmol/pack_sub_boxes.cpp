@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <optional>
 
@@ -20,16 +21,13 @@ using fmt::cat;
 
 namespace {
 
-// Packmol's own default seed for the first sub-box, the next ones for the rest.
-constexpr std::uint64_t first_seed = 1234567;
-
 struct SubBoxRun {
     std::filesystem::path dir;
     ProcessRequest request;
     std::uint64_t atoms = 0;      // of its own molecules
     std::uint64_t obstacles = 0;  // fixed atoms of its neighbours, which Packmol writes after them
     std::vector<Vec3> coords;
-    std::optional<std::string> note;
+    std::optional<std::string> note, log;
 };
 
 }  // namespace
@@ -92,14 +90,22 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
     const Grid grid = !split.grid.empty() ? Grid{split.grid[0], split.grid[1], split.grid[2]}
                                           : choose_grid(molecules, whole, tolerance, largest_extent(active), jobs);
     if (grid == Grid{1, 1, 1} || !shaped.bulk) {  // the single run itself, with its files, messages and note
-        PackedBox box = pack_system(work_dir, active, shaped, tolerance, should_stop);
+        PackedBox box = pack_system(work_dir, active, shaped, tolerance, split.seed, should_stop);
         result.coords = std::move(box.coords);
         if (box.note) result.notes.push_back(std::move(*box.note));
+        result.log = std::move(box.log);
         result.sub_boxes = 1;
         return result;
     }
     const std::vector<SubBox> boxes = plan_sub_boxes(counts, whole, grid);
     result.sub_boxes = boxes.size();
+    const auto started = std::chrono::steady_clock::now();
+    auto tell = [&](const std::string& line) {
+        if (split.progress) split.progress(line);
+    };
+    tell(cat("the box is cut into ", grid[0], " \u00d7 ", grid[1], " \u00d7 ", grid[2], " sub-boxes, packed by up to ",
+             jobs, " Packmol run", jobs == 1 ? "" : "s", " at once, then each again beside its neighbours in ",
+             round_count(grid) - 1, " round", round_count(grid) == 2 ? "" : "s"));
 
     // Each fault of a sub-box keeps the single run's words, after the sub-box's name.
     auto in_sub_box = [&](std::size_t b, auto&& step) {
@@ -173,7 +179,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
                 }
                 run.request = write_packmol_run(run.dir, active, boxes[b].counts, box,
                                                 std::vector<PackRegion>(active.size(), local), tolerance,
-                                                first_seed + b, obstacles, start);
+                                                (split.seed + b) % (largest_seed + 1), obstacles, start);
             });
         }
         ProcessSet set;                   // ends the runs still going on every way out
@@ -198,11 +204,14 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
             in_sub_box(b, [&] {
                 PackmolOutput output = read_packmol_output(run.dir, finished.result, run.atoms, run.obstacles);
                 run.coords = std::move(output.coords);
-                if (output.note) run.note = std::move(output.note);
+                if (output.note) run.note = std::move(output.note), run.log = std::move(output.log);
             });
             for (Vec3& p : run.coords) {
                 for (std::size_t axis = 0; axis < 3; ++axis) p[axis] += origin[b][axis];
             }
+            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+            tell(cat("sub-box ", b + 1, " of ", boxes.size(), again ? " packed again beside its neighbours" : " packed",
+                     " (", fmt::Fixed{elapsed.count(), 1}, " s)"));
         }
     };
 
@@ -221,7 +230,9 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
     std::vector<std::vector<Vec3>> pieces;
     for (std::size_t b = 0; b < runs.size(); ++b) {
         pieces.push_back(std::move(runs[b].coords));
-        if (runs[b].note) result.notes.push_back(cat("sub-box ", b + 1, " of ", boxes.size(), ": ", *runs[b].note));
+        if (!runs[b].note) continue;
+        result.notes.push_back(cat("sub-box ", b + 1, " of ", boxes.size(), ": ", *runs[b].note));
+        result.log = cat(result.log.value_or(""), "== sub-box ", b + 1, " of ", boxes.size(), " ==\n", *runs[b].log);
     }
     result.coords = canonical_order(boxes, pieces, atoms);
     return result;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,12 +13,19 @@
 #include "common/vec3.hpp"
 #include "lammps/box_shape.hpp"
 #include "lammps/system.hpp"
+#include "packmol/packmol_input.hpp"
 
 namespace cellkit {
 
+// Told a line at a time how a long packing goes.
+using ProgressReport = std::function<void(const std::string& line)>;
+
 struct SubBoxSplit {
-    std::vector<std::uint64_t> grid;  // sub-boxes along x, y, z (1 or even); empty: choose_grid() chooses
-    std::size_t jobs = 0;             // Packmol runs at once; 0: one per available core
+    std::vector<std::uint64_t> grid;    // sub-boxes along x, y, z (1 or even); empty: choose_grid() chooses
+    std::size_t jobs = 0;               // Packmol runs at once; 0: one per available core
+    std::uint64_t seed = default_seed;  // the first sub-box's; the next ones count on from it
+    // Told how the box is cut, then of each sub-box packed.
+    ProgressReport progress = {};
 };
 
 struct PackedSubBoxes {
@@ -26,6 +35,8 @@ struct PackedSubBoxes {
     // unsuccessfully but left a usable box, in sub-box order; for one sub-box
     // the single run's note alone.
     std::vector<std::string> notes;
+    // The whole output of each run behind a note, after a line "== sub-box {k} of {n} ==" when split.
+    std::optional<std::string> log;
 };
 
 // The box and tolerance are pack_system's; plan_sub_boxes() cuts the periodic box of a bulk liquid

@@ -11,6 +11,7 @@
 #include "common/number_format.hpp"
 #include "common/utf8.hpp"
 #include "packmol/packed_pdb.hpp"
+#include "packmol/packmol_log.hpp"
 #include "packmol/packmol_restart.hpp"
 
 namespace cellkit {
@@ -37,21 +38,17 @@ std::optional<std::array<int, 2>> packmol_version(const std::string& out) {
 
 }  // namespace
 
-std::string packmol_exit_note(const std::optional<int>& exit_code, const std::string& out, const std::string& err) {
-    return cat("packmol exited with status ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out),
-               "\nstderr:\n", utf8_lossy(err));
-}
-
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
                                  const std::vector<std::uint64_t>& counts, const Vec3& box,
-                                 const std::vector<PackRegion>& regions,
-                                 double tolerance, std::optional<std::uint64_t> seed,
-                                 const std::vector<Vec3>& obstacles, const std::vector<std::vector<Vec3>>& start) {
+                                 const std::vector<PackRegion>& regions, double tolerance,
+                                 std::optional<std::uint64_t> seed, const std::vector<Vec3>& obstacles,
+                                 const std::vector<std::vector<Vec3>>& start) {
     std::vector<SpeciesTemplate> templates;
     for (std::size_t i = 0; i < active.size(); ++i) {
         if (counts[i] == 0) continue;
         const Molecule& molecule = *active[i].resolved.molecule;
-        templates.push_back({.file_name = template_file_name(i, molecule.name), .count = counts[i], .region = regions[i]});
+        templates.push_back(
+            {.file_name = template_file_name(i, molecule.name), .count = counts[i], .region = regions[i]});
         replace_file(dir / templates.back().file_name, species_template_pdb(molecule));
         if (start.empty()) continue;
         std::vector<Vec3> shape;
@@ -80,12 +77,15 @@ PackmolOutput read_packmol_output(const std::filesystem::path& dir, const Proces
              "at its faces is a fluid with vacuum between its periodic images: put a newer Packmol first on PATH, "
              "e.g. pip install packmol");
     }
-    if (run.exit_code != 0) result.note = packmol_exit_note(run.exit_code, run.out, run.err);
+    if (run.exit_code != 0) {
+        result.note = packmol_brief(run.exit_code, run.out, run.err);
+        result.log = packmol_log_text(run.exit_code, run.out, run.err);
+    }
     const std::filesystem::path output = dir / "simbox.pdb";
     struct stat info{};
     if (::stat(output.c_str(), &info) != 0) {
-        fail("packmol did not produce the expected output file ", display(output), result.note ? "\n" : "",
-             result.note ? *result.note : "");
+        fail("packmol did not produce the expected output file ", display(output), result.note ? " (" : "",
+             result.note ? *result.note : "", result.note ? ")" : "");
     }
     result.coords = parse_packed_pdb(output);
     if (result.coords.size() != expected_atoms + obstacles) {
@@ -95,8 +95,8 @@ PackmolOutput read_packmol_output(const std::filesystem::path& dir, const Proces
     return result;
 }
 
-PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                      const ShapedBox& shaped, double tolerance, const StopCheck& should_stop) {
+PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active, const ShapedBox& shaped,
+                      double tolerance, std::uint64_t seed, const StopCheck& should_stop) {
     PackedBox box;
     const std::uint64_t expected_atoms = system_totals(active).atoms;
     std::vector<std::uint64_t> counts;
@@ -108,7 +108,7 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
                                       : PackRegion{{0.0, 0.0, shaped.z_range[s][0]},
                                                    {shaped.box[0], shaped.box[1], shaped.z_range[s][1]}});
     }
-    ProcessRequest request = write_packmol_run(work_dir, active, counts, shaped.box.edges, regions, tolerance);
+    ProcessRequest request = write_packmol_run(work_dir, active, counts, shaped.box.edges, regions, tolerance, seed);
     request.should_stop = should_stop;
     ProcessResult run;
     try {
@@ -119,6 +119,7 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
     PackmolOutput output = read_packmol_output(work_dir, run, expected_atoms);
     box.coords = std::move(output.coords);
     box.note = std::move(output.note);
+    box.log = std::move(output.log);
     return box;
 }
 

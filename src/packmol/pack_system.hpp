@@ -18,17 +18,19 @@ namespace cellkit {
 
 struct PackedBox {
     std::vector<Vec3> coords;  // canonical atom order, as Packmol writes it
-    // Set when Packmol exited unsuccessfully but left a usable box: its status and output.
+    // Set when Packmol exited unsuccessfully but left a usable box: packmol_brief() of the run, and
+    // its whole output (packmol_log_text()).
     std::optional<std::string> note;
+    std::optional<std::string> log;
 };
 
 // Writes the templates and pack.inp into `work_dir` (existing, empty), runs `packmol` there with the
 // script on its standard input, and reads simbox.pdb. The box is `shaped`, periodic on every axis;
-// each species fills the whole x-y section within its slice along z. Throws Error with the first
-// fault; throws Interrupted (Packmol ended) when `should_stop` asks for it. The files stay in
-// `work_dir` for the caller to remove.
-PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
-                      const ShapedBox& shaped, double tolerance, const StopCheck& should_stop = {});
+// each species fills the whole x-y section within its slice along z; Packmol starts from `seed`. Throws Error with the
+// first fault; throws Interrupted (Packmol ended) when `should_stop` asks for it. The files stay in `work_dir` for the
+// caller to remove.
+PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpeciesList& active, const ShapedBox& shaped,
+                      double tolerance, std::uint64_t seed = default_seed, const StopCheck& should_stop = {});
 
 // The pieces of pack_system, shared with the packing in sub-boxes.
 
@@ -40,9 +42,8 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
 // Packmol on them there.
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
                                  const std::vector<std::uint64_t>& counts, const Vec3& box,
-                                 const std::vector<PackRegion>& regions,
-                                 double tolerance, std::optional<std::uint64_t> seed = {},
-                                 const std::vector<Vec3>& obstacles = {},
+                                 const std::vector<PackRegion>& regions, double tolerance,
+                                 std::optional<std::uint64_t> seed = {}, const std::vector<Vec3>& obstacles = {},
                                  const std::vector<std::vector<Vec3>>& start = {});
 
 // Throws Error "failed to launch packmol (is it installed and on PATH?): {system text}".
@@ -50,7 +51,7 @@ ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveS
 
 struct PackmolOutput {
     std::vector<Vec3> coords;
-    std::optional<std::string> note;  // as PackedBox's
+    std::optional<std::string> note, log;  // as PackedBox's
 };
 
 // The box a finished run left in `dir`: its first `expected_atoms` atoms, checked to be followed by
@@ -58,8 +59,5 @@ struct PackmolOutput {
 // which has no periodic packing, is refused.
 PackmolOutput read_packmol_output(const std::filesystem::path& dir, const ProcessResult& run,
                                   std::uint64_t expected_atoms, std::uint64_t obstacles = 0);
-
-// "packmol exited with status Some(N):\nstdout:\n...\nstderr:\n..." (None for a signal).
-std::string packmol_exit_note(const std::optional<int>& exit_code, const std::string& out, const std::string& err);
 
 }  // namespace cellkit

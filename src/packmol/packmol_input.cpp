@@ -58,11 +58,12 @@ std::string species_template_pdb(const Molecule& molecule) {
     return out;
 }
 
-PackRegion whole_box_region(const Vec3& box) { return {{0, 0, 0}, box}; }
+PackRegion whole_box_region(const Vec3& box) {
+    return {{0, 0, 0}, box};
+}
 
 std::string packmol_script(double tolerance, const Vec3& box, const std::vector<SpeciesTemplate>& templates,
-                           std::optional<std::uint64_t> seed,
-                           bool obstacles) {
+                           std::optional<std::uint64_t> seed, bool obstacles) {
     std::string out = cat("# created by boxloom\ntolerance ", fmt::Fixed{tolerance, 2},
                           "\nfiletype pdb\noutput simbox.pdb\npbc 0.0000 0.0000 0.0000 ", fmt::Fixed{box[0], 4}, " ",
                           fmt::Fixed{box[1], 4}, " ", fmt::Fixed{box[2], 4}, "\n");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/seed.hpp"
 #include "common/vec3.hpp"
 #include "ff/molecule.hpp"
 
@@ -20,7 +21,7 @@ struct PackRegion {
 struct SpeciesTemplate {
     std::string file_name;  // relative to the working directory Packmol runs in
     std::uint64_t count = 0;
-    PackRegion region;                // every atom of its molecules inside
+    PackRegion region;              // every atom of its molecules inside
     std::string restart_file = {};  // where its molecules start (restart_from), if anywhere
 };
 
@@ -40,8 +41,8 @@ inline constexpr const char* obstacles_file_name = "obstacles.pdb";
 // with a "seed" line when one is given and the fixed atoms of obstacles_file_name when `obstacles` is set.
 // Every file is named relative to Packmol's working directory, so blanks in the temporary location
 // cannot split a path.
-std::string packmol_script(double tolerance, const Vec3& box, const std::vector<SpeciesTemplate>& templates, std::optional<std::uint64_t> seed = {},
-                           bool obstacles = false);
+std::string packmol_script(double tolerance, const Vec3& box, const std::vector<SpeciesTemplate>& templates,
+                           std::optional<std::uint64_t> seed = {}, bool obstacles = false);
 
 // The whole periodic box from the origin to `box` Å: where a single run packs a bulk liquid.
 PackRegion whole_box_region(const Vec3& box);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ff/force_field.hpp"
 #include "ff/molecule.hpp"
 #include "lammps/system.hpp"
 #include "pipeline/species_loading.hpp"
@@ -20,7 +21,10 @@ struct ActiveSelection {
 // Resolves every species with a count above 0; throws Error on the first fault.
 ActiveSelection resolve_active(const std::vector<Molecule>& molecules, const std::vector<std::uint64_t>& counts);
 
-// The warnings of the files, then those of the selection, moved out of both.
+// One per pseudo-atom type of the box that has neither a SelfInteractions entry nor a charge.
+std::vector<std::string> inert_atom_warnings(const ActiveSpeciesList& active, const ForceField& force_field);
+
+// The warnings of the files, then those of the selection, moved out of both, then the inert atoms'.
 std::vector<std::string> all_warnings(LoadedInputs& loaded, ActiveSelection& selection);
 
 }  // namespace cellkit

@@ -1,8 +1,12 @@
 #include "pipeline/lammps_outputs.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 
 #include "common/directory_lock.hpp"
+#include "common/error.hpp"
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 #include "lammps/data_file.hpp"
@@ -38,6 +42,23 @@ void create_output_directory(const std::filesystem::path& dir) {
 
 }  // namespace
 
+void check_output_directory(const std::filesystem::path& dir) {
+    std::filesystem::path at = dir.empty() ? std::filesystem::path(".") : dir;
+    std::error_code ec;
+    // The nearest part of the path that exists: what must let the directories below it be made.
+    while (!std::filesystem::exists(std::filesystem::symlink_status(at, ec))) {
+        const std::filesystem::path parent = at.parent_path();
+        at = parent.empty() ? std::filesystem::path(".") : parent;
+        if (parent.empty()) break;
+    }
+    // A link to nothing is named by create_output_directory, which knows how to say it.
+    if (!std::filesystem::exists(at, ec)) return;
+    if (!std::filesystem::is_directory(at, ec)) {
+        fail("cannot write into ", display(dir), ": ", display(at), " is not a directory");
+    }
+    if (::access(at.c_str(), W_OK | X_OK) != 0) sys_fail(cat("cannot write into ", display(dir)), errno);
+}
+
 BuildSummary write_lammps_outputs(OutputRequest request) {
     if (!request.out_dir.empty()) create_output_directory(request.out_dir);
     const TypeRegistries registries = build_type_registries(request.active, request.force_field);
@@ -49,8 +70,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     // writes nothing. forcefield.lmp is small and composed whole; data.lmp streams to its file.
     check_data_file(request.active, request.coords, request.box);
     const std::string forcefield =
-        generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb,
-                                 request.box);
+        generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb, request.box);
     std::string input;
     if (request.starter) {
         input = starter_input(request.active, registries, request.force_field, request.pair_style, *request.starter,
@@ -63,19 +83,23 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
         const DirectoryLock lock(request.out_dir.empty() ? std::filesystem::path(".") : request.out_dir);
         FileReplacement data(summary.data_path);
         FileReplacement forcefield_file(summary.forcefield_path);
-        std::optional<FileReplacement> input_file;
+        std::optional<FileReplacement> input_file, log_file;
         if (summary.input_path) input_file.emplace(*summary.input_path);
+        if (request.packmol_log) log_file.emplace(request.out_dir / packmol_log_name);
         write_data_file(data, request.active, request.coords, registries, request.force_field, request.box,
                         {.threads = 0, .should_stop = request.should_stop});
         forcefield_file.write(forcefield);
         if (input_file) input_file->write(input);
+        if (log_file) log_file->write(*request.packmol_log);
         // Every file is complete under a temporary name before any replaces its target.
         data.stage();
         forcefield_file.stage();
         if (input_file) input_file->stage();
+        if (log_file) log_file->stage();
         data.commit();
         forcefield_file.commit();
         if (input_file) input_file->commit();
+        if (log_file) log_file->commit();
     }
 
     const SystemTotals totals = system_totals(request.active);
@@ -101,7 +125,8 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
             if (text.find(starter_header) != std::string::npos &&
                 !starter_matches(text, request.active, registries, request.force_field, request.pair_style,
                                  request.box)) {
-                summary.warnings.push_back(cat(display(input), " was written by cellkit for another build and "
+                summary.warnings.push_back(cat(display(input),
+                                               " was written by cellkit for another build and "
                                                "does not fit the new files: rebuild with --lammps-input "
                                                "(lammps_input=True), or remove it"));
             }
@@ -110,6 +135,7 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     summary.extra_warning = std::move(request.extra_warning);
     summary.box = request.box;
     summary.layout = std::move(request.layout);
+    summary.seed = request.seed;
     summary.n_atoms = totals.atoms;
     summary.n_bonds = totals.bonds;
     summary.n_angles = totals.angles;
@@ -132,6 +158,7 @@ std::string to_text(const BuildSummary& s) {
                    " types)  bonds: ", s.n_bonds, " (", s.n_bond_types, " types)  angles: ", s.n_angles, " (",
                    s.n_angle_types, " types)  dihedrals: ", s.n_dihedrals, " (", s.n_dihedral_types, " types)\n"));
     if (!s.layout.empty()) out.append(cat(s.layout, "\n"));
+    if (s.seed) out.append(cat("seed: ", *s.seed, "\n"));
     if (!s.skipped.empty()) {
         out.append("skipped (count 0): ");
         for (std::size_t i = 0; i < s.skipped.size(); ++i) out.append(i ? ", " : "").append(s.skipped[i]);
@@ -140,8 +167,9 @@ std::string to_text(const BuildSummary& s) {
     for (const std::string& w : s.warnings) out.append(cat("warning: ", w, "\n"));
     if (s.extra_warning) out.append(cat("warning: ", *s.extra_warning, "\n"));
     if (s.long_range_coulomb) {
-        out.append("warning: Long-range Coulomb interaction solver in forcefield file might be adjusted to user "
-                   "preference.\n");
+        out.append(
+            "warning: Long-range Coulomb interaction solver in forcefield file might be adjusted to user "
+            "preference.\n");
     }
     return out;
 }

@@ -1,8 +1,13 @@
 #include "pipeline/pack_common_args.hpp"
 
+#include "common/error.hpp"
 #include "lammps/rigid_shapes.hpp"
 
 namespace cellkit {
+
+void check_seed(std::uint64_t seed) {
+    if (seed > largest_seed) fail("seed must be between 0 and ", largest_seed, ", got ", seed);
+}
 
 BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,
                                   PackedResult packed, const StopCheck& should_stop) {
@@ -23,6 +28,8 @@ BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& load
         .box = packed.box,
         .layout = std::move(packed.layout),
         .starter = args.starter,
+        .packmol_log = std::move(packed.packmol_log),
+        .seed = args.seed,
         .should_stop = should_stop,
     });
 }

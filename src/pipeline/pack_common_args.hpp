@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/interrupted.hpp"
+#include "common/seed.hpp"
 #include "common/vec3.hpp"
 #include "lammps/box_shape.hpp"
 #include "lammps/pair_setup.hpp"
@@ -27,15 +28,20 @@ struct PackCommonArgs {
     bool explicit_lb = false;
     OptionalPairSetup pair_style = PairSetup::LjCut;
     std::optional<StarterSettings> starter;  // in.lammps as well
+    std::uint64_t seed = default_seed;       // of Packmol's or RASPA3's random numbers
 };
 
 // What a packing route found, handed to the output step.
 struct PackedResult {
     std::span<Vec3> coords;  // canonical atom order; rigid molecules are put back into their exact shape
     Box box;
-    std::optional<std::string> note;  // the summary's last warning
-    std::string layout = {};          // ShapedBox::text
+    std::optional<std::string> note;              // the summary's last warning
+    std::string layout = {};                      // ShapedBox::text
+    std::optional<std::string> packmol_log = {};  // written as packmol.log
 };
+
+// Throws Error when `seed` is beyond what Packmol reads.
+void check_seed(std::uint64_t seed);
 
 // Writes data.lmp and forcefield.lmp for a box a packing route built from `loaded` and `selection`.
 BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,

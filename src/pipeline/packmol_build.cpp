@@ -1,6 +1,8 @@
 #include "pipeline/packmol_build.hpp"
 
 #include "common/error.hpp"
+#include "common/file_io.hpp"
+#include "common/number_format.hpp"
 #include "common/temp_dir.hpp"
 #include "packmol/pack_system.hpp"
 #include "pipeline/active_species.hpp"
@@ -10,14 +12,22 @@
 namespace cellkit {
 namespace {
 
+using fmt::cat;
+
 // The starter input a box of this shape can run.
 std::optional<StarterSettings> starter_for(const ShapedBox& shaped, std::optional<StarterSettings> starter) {
     if (starter && starter->pressure && shaped.slab) {
-        fail("in.lammps would run NPT at ", *starter->pressure, " bar, which closes the vacuum around a liquid slab: "
+        fail("in.lammps would run NPT at ", *starter->pressure,
+             " bar, which closes the vacuum around a liquid slab: "
              "leave out the pressure (in.lammps then runs NVT)");
     }
     if (starter && shaped.layered) starter->pressure_along_z = true;
     return starter;
+}
+
+// A note of Packmol's, with where its whole log goes.
+std::string with_log(const std::string& note, const PackCommonArgs& args) {
+    return cat(note, " (whole log: ", display(args.out_dir / packmol_log_name), ")");
 }
 
 }  // namespace
@@ -27,11 +37,16 @@ BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, cons
     build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     const ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
+    check_seed(args.seed);
     PackCommonArgs run = args;
     run.starter = starter_for(shaped, args.starter);
+    check_output_directory(args.out_dir);
     const TempDir work;
-    PackedBox box = pack_system(work.path(), selection.active, shaped, tolerance, should_stop);
-    return write_packed_outputs(run, loaded, selection, {box.coords, shaped.box, std::move(box.note), shaped.text},
+    PackedBox box = pack_system(work.path(), selection.active, shaped, tolerance, args.seed, should_stop);
+    std::optional<std::string> note;
+    if (box.note) note = with_log(*box.note, args);
+    return write_packed_outputs(run, loaded, selection,
+                                {box.coords, shaped.box, std::move(note), shaped.text, std::move(box.log)},
                                 should_stop);
 }
 
@@ -41,17 +56,22 @@ BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double toler
     build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     const ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
+    check_seed(args.seed);
     PackCommonArgs run = args;
     run.starter = starter_for(shaped, args.starter);
+    check_output_directory(args.out_dir);
     const TempDir work;
-    PackedSubBoxes box = pack_sub_boxes(work.path(), selection.active, shaped, tolerance, split, should_stop);
+    SubBoxSplit seeded = split;
+    seeded.seed = args.seed;
+    PackedSubBoxes box = pack_sub_boxes(work.path(), selection.active, shaped, tolerance, seeded, should_stop);
     // One sub-box is the single run, whose note comes last as there.
     std::optional<std::string> single_note;
-    if (box.sub_boxes == 1 && !box.notes.empty()) single_note = std::move(box.notes.front());
+    if (box.sub_boxes == 1 && !box.notes.empty()) single_note = with_log(box.notes.front(), args);
     if (box.sub_boxes != 1) {
-        for (std::string& note : box.notes) selection.warnings.push_back(std::move(note));
+        for (const std::string& note : box.notes) selection.warnings.push_back(with_log(note, args));
     }
-    return write_packed_outputs(run, loaded, selection, {box.coords, shaped.box, std::move(single_note), shaped.text},
+    return write_packed_outputs(run, loaded, selection,
+                                {box.coords, shaped.box, std::move(single_note), shaped.text, std::move(box.log)},
                                 should_stop);
 }
 

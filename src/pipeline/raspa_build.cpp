@@ -28,20 +28,19 @@ BuildSummary run_pack_raspa(const PackCommonArgs& args, const Raspa3Settings& se
              " is built by the Packmol route only (cellkit pack packmol, cellkit.pack.packmol): RASPA3 inserts its "
              "molecules anywhere in the box");
     }
-    // A cube by density goes to RASPA3 as before, which checks the density itself; other boxes are laid
-    // out here and sent as their edges.
+    // The box is checked here, in the Packmol route's words; a cube by density goes to RASPA3 as its
+    // density, other boxes as their edges.
+    ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, shape);
+    check_seed(args.seed);
     Raspa3Settings run = settings;
-    std::string layout;
-    if (shape.aspect || shape.edges || !shape.density) {
-        ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, shape);
-        run.box = shaped.box.edges;
-        layout = std::move(shaped.text);
-    }
+    run.seed = args.seed;
+    if (shape.aspect || shape.edges) run.box = shaped.box.edges;
+    check_output_directory(args.out_dir);
     const TempDir work;
     Raspa3Box box = raspa3_pack_subprocess(work.path(), args.species, args.counts, args.force_field,
                                            shape.density.value_or(std::nan("")), run, should_stop, templates);
-    return write_packed_outputs(args, loaded, selection, {box.coords, box.box, std::move(box.note), layout},
-                                should_stop);
+    return write_packed_outputs(args, loaded, selection,
+                                {box.coords, box.box, std::move(box.note), std::move(shaped.text)}, should_stop);
 }
 
 }  // namespace cellkit

@@ -10,7 +10,7 @@ namespace cellkit {
 
 // Loads and checks the input before RASPA3 starts, exchanges files with it in a
 // fresh temporary directory that is removed on every way out, and writes
-// data.lmp and forcefield.lmp. The density goes to RASPA3 unchecked. Throws
+// data.lmp and forcefield.lmp. The box is checked as the Packmol route checks it. Throws
 // Error; Interrupted when `should_stop` asks, in which case no output file
 // has been touched.
 BuildSummary run_pack_raspa(const PackCommonArgs& args, const Raspa3Settings& settings,

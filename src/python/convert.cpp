@@ -219,6 +219,14 @@ bool to_box(PyObject* obj, Box& out) {
     return to_three(obj, out.edges, "expected one box edge or three (x, y, z), got %zd");
 }
 
+bool to_callable(PyObject* obj, PyObject*& out) {
+    if (obj != Py_None && !PyCallable_Check(obj)) {
+        return raise_not_instance(obj, "callable");
+    }
+    out = obj;
+    return true;
+}
+
 bool to_optional_double(PyObject* obj, std::optional<double>& out) {
     if (obj == Py_None) {
         out = std::nullopt;

@@ -7,9 +7,6 @@
 // value their destination already holds, i.e. their default.
 #pragma once
 
-#include "python/errors.hpp"
-#include "python/py_ref.hpp"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +20,8 @@
 #include "lammps/box_shape.hpp"
 #include "lammps/pair_setup.hpp"
 #include "lammps/starter_input.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
 
 namespace cellkit::py {
 
@@ -50,6 +49,8 @@ bool to_optional_double(PyObject* obj, std::optional<double>& out);
 bool to_optional_vec3(PyObject* obj, std::optional<Vec3>& out);
 // None for no layers, or a sequence of (number of species, density in kg/m³), one per layer.
 bool to_layers(PyObject* obj, std::vector<Layer>& out);
+// None, or any callable (borrowed: the call's arguments keep it alive).
+bool to_callable(PyObject* obj, PyObject*& out);
 // A PyPairSetup instance, or None for no preset.
 bool to_pair_setup(PyObject* obj, OptionalPairSetup& out);
 // None for no in.lammps, or (temperature, pressure) with pressure None for NVT.

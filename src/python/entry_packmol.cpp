@@ -10,15 +10,15 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<13> kSignature{
-    "OOO|OOOOOOOOOO:pack_packmol_py",
-    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance",
-     "lammps_input", "aspect", "box", "vacuum", "layers", nullptr},
+constexpr Signature<14> kSignature{
+    "OOO|OOOOOOOOOOO:pack_packmol_py",
+    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "lammps_input",
+     "aspect", "box", "vacuum", "layers", "seed", nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_packmol_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., out_dir=..., "
-    "tolerance=2.0, lammps_input=None, aspect=None, box=None, vacuum=0.0, layers=None)\n"
+    "tolerance=2.0, lammps_input=None, aspect=None, box=None, vacuum=0.0, layers=None, seed=1234567)\n"
     "--\n"
     "\n"
     "Pack with Packmol and write LAMMPS files.\n"
@@ -42,6 +42,7 @@ constexpr const char kDoc[] =
     "    vacuum: \u00c5 of vacuum along z, half below and half above the liquid (a slab).\n"
     "    layers: None, or (number of species, density) per layer: the species, in order,\n"
     "        stacked along z in layers that each fill the x-y section.\n"
+    "    seed: where Packmol's random numbers start (0 to 2147483647; its own default).\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -53,17 +54,13 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
     try {
         PackCommonArgs common;
         double tolerance = 2.0;
-        const bool converted = bind_and_convert(args, kwargs, kSignature, param(common.species, to_path_list),
-                                                param(common.counts, to_u64_list),
-                                                param(common.shape.density, to_optional_double),
-                                                param(common.pair_style, to_pair_setup),
-                                                param(common.explicit_lb, to_flag), param(common.force_field, to_path),
-                                                param(common.out_dir, to_path), param(tolerance, to_double),
-                                                param(common.starter, to_starter),
-                                                param(common.shape.aspect, to_optional_vec3),
-                                                param(common.shape.edges, to_optional_vec3),
-                                                param(common.shape.vacuum, to_double),
-                                                param(common.shape.layers, to_layers));
+        const bool converted = bind_and_convert(
+            args, kwargs, kSignature, param(common.species, to_path_list), param(common.counts, to_u64_list),
+            param(common.shape.density, to_optional_double), param(common.pair_style, to_pair_setup),
+            param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
+            param(tolerance, to_double), param(common.starter, to_starter),
+            param(common.shape.aspect, to_optional_vec3), param(common.shape.edges, to_optional_vec3),
+            param(common.shape.vacuum, to_double), param(common.shape.layers, to_layers), param(common.seed, to_u64));
         if (!converted) {
             return nullptr;
         }
@@ -75,16 +72,16 @@ PyObject* pack_packmol_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs
     }
 }
 
-constexpr Signature<15> kSubBoxSignature{
-    "OOO|OOOOOOOOOOOO:_pack_packmol_sub_boxes_py",
-    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "grid",
-     "jobs", "lammps_input", "aspect", "box", "vacuum", "layers", nullptr},
+constexpr Signature<17> kSubBoxSignature{
+    "OOO|OOOOOOOOOOOOOO:_pack_packmol_sub_boxes_py",
+    {"species", "counts", "density", "pair_style", "explicit_lb", "force_field", "out_dir", "tolerance", "grid", "jobs",
+     "lammps_input", "aspect", "box", "vacuum", "layers", "seed", "progress", nullptr},
 };
 
 constexpr const char kSubBoxDoc[] =
     "_pack_packmol_sub_boxes_py(species, counts, density, pair_style=..., explicit_lb=False, force_field=..., "
     "out_dir=..., tolerance=2.0, grid=(), jobs=0, lammps_input=None, aspect=None, box=None, vacuum=0.0, "
-    "layers=None)\n"
+    "layers=None, seed=1234567, progress=None)\n"
     "--\n"
     "\n"
     "Pack with Packmol in sub-boxes, several Packmol runs at once, and write LAMMPS files.\n"
@@ -97,6 +94,9 @@ constexpr const char kSubBoxDoc[] =
     "    grid: sub-boxes along x, y and z, each 1 or even; empty chooses the grid that\n"
     "        packs fastest on `jobs` runs at once ((1, 1, 1), the single run, for small boxes).\n"
     "    jobs: Packmol runs at once; 0 means one per core this process may use.\n"
+    "    seed: the first sub-box's seed; the others count on from it.\n"
+    "    progress: None, or a callable given a line (str) saying how the box is cut,\n"
+    "        then one as each sub-box is packed; an exception it raises ends the build.\n"
     "\n"
     "Returns:\n"
     "    The build summary text; each sub-box whose Packmol exited unsuccessfully\n"
@@ -108,6 +108,7 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
         double tolerance = 2.0;
         std::uint64_t jobs = 0;
         std::vector<std::uint64_t> grid;
+        PyObject* progress = Py_None;
         const bool converted = bind_and_convert(
             args, kwargs, kSubBoxSignature, param(common.species, to_path_list), param(common.counts, to_u64_list),
             param(common.shape.density, to_optional_double), param(common.pair_style, to_pair_setup),
@@ -115,13 +116,15 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
             param(tolerance, to_double), param(grid, to_u64_list), param(jobs, to_u64),
             param(common.starter, to_starter), param(common.shape.aspect, to_optional_vec3),
             param(common.shape.edges, to_optional_vec3), param(common.shape.vacuum, to_double),
-            param(common.shape.layers, to_layers));
+            param(common.shape.layers, to_layers), param(common.seed, to_u64), param(progress, to_callable));
         if (!converted) {
             return nullptr;
         }
-        const SubBoxSplit split{.grid = std::move(grid), .jobs = jobs};
-        return summary_with_lock_released(
-            [&](const StopCheck& stop) { return run_pack_packmol_sub_boxes(common, tolerance, split, stop); });
+        return summary_with_lock_released(progress, [&](const StopCheck& stop, ProgressReport report) {
+            const SubBoxSplit split{
+                .grid = std::move(grid), .jobs = jobs, .seed = common.seed, .progress = std::move(report)};
+            return run_pack_packmol_sub_boxes(common, tolerance, split, stop);
+        });
     } catch (...) {
         raise_current_exception();
         return nullptr;

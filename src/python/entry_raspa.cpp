@@ -9,16 +9,16 @@
 namespace cellkit::py {
 namespace {
 
-constexpr Signature<16> kSignature{
-    "OOO|OOOOOOOOOOOOO:pack_raspa_py",
+constexpr Signature<17> kSignature{
+    "OOO|OOOOOOOOOOOOOO:pack_raspa_py",
     {"species", "counts", "density", "temperature", "init_cycles", "equil_cycles", "prod_cycles", "pair_style",
-     "explicit_lb", "force_field", "out_dir", "lammps_input", "aspect", "box", "vacuum", "layers", nullptr},
+     "explicit_lb", "force_field", "out_dir", "lammps_input", "aspect", "box", "vacuum", "layers", "seed", nullptr},
 };
 
 constexpr const char kDoc[] =
     "pack_raspa_py(species, counts, density, temperature=300.0, init_cycles=1, equil_cycles=1, prod_cycles=1, "
     "pair_style=..., explicit_lb=False, force_field=..., out_dir=..., lammps_input=None, aspect=None, box=None, "
-    "vacuum=0.0, layers=None)\n"
+    "vacuum=0.0, layers=None, seed=1234567)\n"
     "--\n"
     "\n"
     "Pack with RASPA3 subprocess and write LAMMPS files.\n"
@@ -42,6 +42,7 @@ constexpr const char kDoc[] =
     "        in.lammps as well: a starter input running NVT, or NPT at that pressure.\n"
     "    aspect, box: as pack_packmol_py's: the box's edge ratios, or its edges in \u00c5.\n"
     "    vacuum, layers: refused with a message (the Packmol route builds slabs and layers).\n"
+    "    seed: where RASPA3's random numbers start (0 to 2147483647).\n"
     "\n"
     "Returns:\n"
     "    The build summary text.\n"
@@ -63,7 +64,7 @@ PyObject* pack_raspa_py(PyObject* /*module*/, PyObject* args, PyObject* kwargs) 
             param(common.explicit_lb, to_flag), param(common.force_field, to_path), param(common.out_dir, to_path),
             param(common.starter, to_starter), param(common.shape.aspect, to_optional_vec3),
             param(common.shape.edges, to_optional_vec3), param(common.shape.vacuum, to_double),
-            param(common.shape.layers, to_layers));
+            param(common.shape.layers, to_layers), param(common.seed, to_u64));
         if (!converted) {
             return nullptr;
         }

@@ -1,6 +1,7 @@
 // Running a build with the interpreter lock released, stoppable by Ctrl-C.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "common/interrupted.hpp"
@@ -39,6 +40,23 @@ public:
         };
     }
 
+    // Takes the lock briefly to hand each line to `callable` (None: to nobody). An exception it
+    // raises is kept as a signal handler's is, and stops the build at its next stop check.
+    std::function<void(const std::string&)> reporter(PyObject* callable) {
+        if (callable == nullptr || callable == Py_None) return {};
+        return [this, callable](const std::string& line) {
+            if (pending_ != nullptr) return;
+            PyEval_RestoreThread(state_);
+            {  // every reference let go while the lock is held
+                Ref text =
+                    Ref::steal(PyUnicode_DecodeUTF8(line.data(), static_cast<Py_ssize_t>(line.size()), "replace"));
+                Ref result = text ? Ref::steal(PyObject_CallOneArg(callable, text.get())) : Ref();
+                if (!result) pending_ = PyErr_GetRaisedException();
+            }
+            state_ = PyEval_SaveThread();
+        };
+    }
+
 private:
     PyThreadState* state_;
     PyObject* pending_ = nullptr;
@@ -51,6 +69,17 @@ PyObject* summary_with_lock_released(Build&& build) {
     {
         ReleasedGil released;
         summary = to_text(build(released.stop_check()));
+    }
+    return text_to_str(summary);
+}
+
+// The same, `build` also given the reporter of `progress` (a callable or None).
+template <typename Build>
+PyObject* summary_with_lock_released(PyObject* progress, Build&& build) {
+    std::string summary;
+    {
+        ReleasedGil released;
+        summary = to_text(build(released.stop_check(), released.reporter(progress)));
     }
     return text_to_str(summary);
 }

@@ -80,12 +80,13 @@ std::string raspa3_args_json(const std::vector<std::filesystem::path>& species,
         {"n_equil_cycles", settings.equil_cycles},
         {"n_init_cycles", settings.init_cycles},
         {"n_prod_cycles", settings.prod_cycles},
+        {"seed", settings.seed},
         {"temperature", number_or_null(settings.temperature)},
     };
     if (settings.box) {
         const Vec3& edges = *settings.box;
-        args.emplace(args.begin(), "box", json::Value::Array{number_or_null(edges[0]), number_or_null(edges[1]),
-                                                    number_or_null(edges[2])});
+        args.emplace(args.begin(), "box",
+                     json::Value::Array{number_or_null(edges[0]), number_or_null(edges[1]), number_or_null(edges[2])});
     }
     if (std::any_of(templates.begin(), templates.end(), [](const auto& t) { return t.has_value(); })) {
         json::Value::Array shapes;
@@ -143,6 +144,27 @@ Raspa3Box parse_raspa3_result(std::string text) {
     if (!coords) fail("raspa result missing 'coords'");
     if (coords_fault) fail(*coords_fault);
     return {.box = *box_len, .coords = std::move(*coords), .note = std::nullopt};
+}
+
+std::optional<std::string> raspa3_refusal(std::string text) {
+    std::optional<std::string> error;
+    try {
+        json::Cursor cursor(std::move(text), "parsing raspa result JSON");
+        json::read_document(cursor, [&](json::Cursor& c) {
+            if (c.peek() != Token::ObjectStart) return c.skip_value();
+            c.enter_object("an object");
+            while (const auto key = c.next_key()) {
+                if (*key == "error" && c.peek() == Token::String) {
+                    error = c.read_string();
+                } else {
+                    c.skip_value();
+                }
+            }
+        });
+    } catch (const Error&) {
+        return std::nullopt;  // not the script's refusal: the caller reports the run as it ended
+    }
+    return error;
 }
 
 }  // namespace cellkit

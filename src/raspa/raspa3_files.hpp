@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/box.hpp"
+#include "common/seed.hpp"
 #include "common/vec3.hpp"
 
 namespace cellkit {
@@ -18,7 +19,8 @@ struct Raspa3Settings {
     std::uint64_t init_cycles = 1;
     std::uint64_t equil_cycles = 1;
     std::uint64_t prod_cycles = 1;
-    std::optional<Vec3> box;  // the box's edges, Å; unset: the cube that holds the mass at the density
+    std::optional<Vec3> box;            // the box's edges, Å; unset: the cube that holds the mass at the density
+    std::uint64_t seed = default_seed;  // of RASPA3's Monte Carlo run
 };
 
 // Per species, the positions that stand in for its molecule file's template, or none.
@@ -46,5 +48,9 @@ struct Raspa3Box {
 // missing 'coords'" and the first element's fault: "coords[i] is not an array",
 // "coords[i] has n elements, expected 3", "coords[i][j] is not a number".
 Raspa3Box parse_raspa3_result(std::string text);
+
+// The "error" string of a result file that the script wrote instead of a box: its refusal, in
+// the run's own words. None when the text is not such a file.
+std::optional<std::string> raspa3_refusal(std::string text);
 
 }  // namespace cellkit

@@ -10,11 +10,18 @@ namespace cellkit {
 
 using fmt::cat;
 
-// The arguments file is read as bytes so that its UTF-8 does not depend on the locale.
+// The arguments file is read as bytes so that its UTF-8 does not depend on the locale. A refusal
+// or failure that the run explains comes back as its own words, in the result file, not as a
+// traceback; anything else (a fault of the script itself) keeps Python's traceback.
 const char* const raspa3_script =
-    "import json, sys; from cellkit.raspa_init import pack_with_raspa3; "
-    "args = json.load(open(sys.argv[1], 'rb')); box_len, coords = pack_with_raspa3(**args); "
-    "json.dump({'box_len': box_len, 'coords': coords}, open(sys.argv[2], 'w'))";
+    "import json, sys\n"
+    "try:\n"
+    "    from cellkit.raspa_init import pack_with_raspa3\n"
+    "    box_len, coords = pack_with_raspa3(**json.load(open(sys.argv[1], 'rb')))\n"
+    "except (ImportError, OSError, ValueError, RuntimeError) as e:\n"
+    "    json.dump({'error': str(e)}, open(sys.argv[2], 'w'))\n"
+    "    sys.exit(3)\n"
+    "json.dump({'box_len': box_len, 'coords': coords}, open(sys.argv[2], 'w'))\n";
 
 Raspa3Box raspa3_pack_subprocess(const std::filesystem::path& work_dir,
                                  const std::vector<std::filesystem::path>& species,
@@ -44,6 +51,9 @@ Raspa3Box raspa3_pack_subprocess(const std::filesystem::path& work_dir,
             fail("failed to launch python for raspa init (is python/python3 on PATH with cellkit installed?): ",
                  system_text(e.error_number()));
         }
+    }
+    if (run.exit_code == 3 && std::filesystem::exists(result_file)) {  // a refusal, told in the result file
+        if (auto refusal = raspa3_refusal(read_text_file(result_file, "reading raspa result"))) fail(*refusal);
     }
     if (run.exit_code != 0) {
         fail("raspa NVT init failed (exit ", exit_status_text(run.exit_code), "):\nstdout:\n", utf8_lossy(run.out),

@@ -39,13 +39,14 @@ TEST(PackmolInput, BoxScriptAndTemplates) {
     const double edge = box_edge(180.154, 1000.0);  // 6.688, as the script below shows
 
     const PackRegion whole = whole_box_region({edge, edge, edge});
-    EXPECT_EQ(packmol_script(2.0, {edge, edge, edge}, {{"species_0_water.pdb", 10, whole}, {"species_2.pdb", 4, whole}}),
-              "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n"
-              "pbc 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n\n"
-              "structure species_0_water.pdb\n  number 10\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
-              "end structure\n\n"
-              "structure species_2.pdb\n  number 4\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
-              "end structure\n");
+    EXPECT_EQ(
+        packmol_script(2.0, {edge, edge, edge}, {{"species_0_water.pdb", 10, whole}, {"species_2.pdb", 4, whole}}),
+        "# created by boxloom\ntolerance 2.00\nfiletype pdb\noutput simbox.pdb\n"
+        "pbc 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n\n"
+        "structure species_0_water.pdb\n  number 10\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
+        "end structure\n\n"
+        "structure species_2.pdb\n  number 4\n  inside box 0.0000 0.0000 0.0000 6.6880 6.6880 6.6880\n"
+        "end structure\n");
     // A sub-box: its own slice and seed, and its neighbours' atoms fixed where they are.
     EXPECT_EQ(packmol_script(1.5, {20, 20, 20}, {{"species_0_water.pdb", 3, {{10, 0, 0}, {20, 20, 20}}}}, 7, true),
               "# created by boxloom\ntolerance 1.50\nfiletype pdb\noutput simbox.pdb\n"
@@ -59,8 +60,10 @@ TEST(PackmolInput, BoxScriptAndTemplates) {
 
     // Template files keep plain names only; their columns are cut and padded by characters.
     const std::tuple<std::size_t, std::string, std::string> files[] = {
-        {0, "water", "species_0_water.pdb"}, {3, "n-butane_2.1+", "species_3_n-butane_2.1+.pdb"},
-        {4, "caf\xc3\xa9", "species_4.pdb"}, {5, "", "species_5.pdb"}};
+        {0, "water", "species_0_water.pdb"},
+        {3, "n-butane_2.1+", "species_3_n-butane_2.1+.pdb"},
+        {4, "caf\xc3\xa9", "species_4.pdb"},
+        {5, "", "species_5.pdb"}};
     for (const auto& [position, name, file] : files) EXPECT_EQ(template_file_name(position, name), file);
     EXPECT_EQ(species_template_pdb(w.m),
               "COMPND    water\n"
@@ -134,10 +137,8 @@ TEST(BoxShape, EdgesSlabsAndLayers) {
     // Water at 1000 below methane at 500, methane's layer twice as thick per gram.
     const ShapedBox layers = shape_box(both, {10, 3}, w.ff, {.layers = {{1, 1000.0}, {1, 500.0}}});
     const double section = layers.box[0] * layers.box[1];
-    EXPECT_NEAR(layers.z_range[0][1], box_edge(water, 1000.0) * std::pow(box_edge(water, 1000.0), 2) / section,
-                1e-9);
-    EXPECT_NEAR(layers.z_range[1][1] - layers.z_range[1][0],
-                std::pow(box_edge(methane, 500.0), 3) / section, 1e-9);
+    EXPECT_NEAR(layers.z_range[0][1], box_edge(water, 1000.0) * std::pow(box_edge(water, 1000.0), 2) / section, 1e-9);
+    EXPECT_NEAR(layers.z_range[1][1] - layers.z_range[1][0], std::pow(box_edge(methane, 500.0), 3) / section, 1e-9);
     EXPECT_EQ(layers.z_range[1][1], layers.box[2]);
     EXPECT_EQ(layers.z_range[1][0], layers.z_range[0][1]);
 
@@ -198,9 +199,10 @@ TEST(SubBoxes, SlicesShareTheirFacesAndRoundsNeverTouch) {
     const auto corners = [](const SubBox& box) { return std::pair(box.region.lo, box.region.hi); };
     const std::vector<SubBox> octants = plan_sub_boxes({8}, 20.0, {2, 2, 2});
     ASSERT_EQ(octants.size(), 8u);
-    const std::tuple<std::size_t, Vec3, Vec3, std::size_t> cases[] = {
-        {0, {0, 0, 0}, {10, 10, 10}, 0}, {1, {10, 0, 0}, {20, 10, 10}, 1},
-        {6, {0, 10, 10}, {10, 20, 20}, 6}, {7, {10, 10, 10}, {20, 20, 20}, 7}};
+    const std::tuple<std::size_t, Vec3, Vec3, std::size_t> cases[] = {{0, {0, 0, 0}, {10, 10, 10}, 0},
+                                                                      {1, {10, 0, 0}, {20, 10, 10}, 1},
+                                                                      {6, {0, 10, 10}, {10, 20, 20}, 6},
+                                                                      {7, {10, 10, 10}, {20, 20, 20}, 7}};
     for (const auto& [box, lo, hi, round] : cases) {
         EXPECT_EQ(corners(octants[box]), std::pair(lo, hi)) << box;
         EXPECT_EQ(octants[box].round, round) << box;
@@ -236,8 +238,8 @@ TEST(SubBoxes, CountsAreSplitExactlyWithRemaindersCarriedAcrossSpecies) {
 // The atoms a sub-box must keep clear of: those within reach of its slice, by the nearest image.
 TEST(SubBoxes, ObstaclesAreTheAtomsNearTheSliceByTheNearestImage) {
     const PackRegion slab{{15, 0, 0}, {20, 20, 20}};  // the last slab of a box of edge 20
-    const std::vector<Vec3> atoms = {{13.5, 5, 5}, {12.5, 5, 5}, {0.5, 7, 7}, {1.9, 7, 7}, {-0.2, 19.9, 0.1},
-                                     {10, 5, 5}};
+    const std::vector<Vec3> atoms = {{13.5, 5, 5}, {12.5, 5, 5},      {0.5, 7, 7},
+                                     {1.9, 7, 7},  {-0.2, 19.9, 0.1}, {10, 5, 5}};
     EXPECT_EQ(atoms_near(atoms, slab, 20.0, 2.0),
               (std::vector<Vec3>{{13.5, 5, 5}, {20.5, 7, 7}, {21.9, 7, 7}, {19.8, 19.9, 0.1}}));
     // A corner: near through x and z at once, out of reach by the two together.
@@ -253,14 +255,13 @@ TEST(SubBoxes, TheGridIsTheFastestThatFitsAndOddCutsAreRefused) {
               "packed at once touch none of each other");
     // (molecules, edge, extent, jobs): water at 1000 kg/m³, tolerance 2.
     const std::tuple<double, double, double, std::size_t, Grid> cases[] = {
-        {1'500, 35.6, 1.6, 2, {1, 1, 1}},     // no two sub-boxes of 1,000
-        {10'000, 66.9, 1.6, 2, {1, 1, 1}},    // a split would save too little
-        {20'000, 84.3, 1.6, 2, {4, 1, 1}},    // two rounds of slabs, two at once
-        {20'000, 84.3, 1.6, 1, {1, 1, 1}},    // one core: the second round costs more than the split saves
-        {20'000, 84.3, 30.0, 2, {1, 1, 1}},   // two long molecules side by side would not fit a slab
-        {100'000, 144.1, 1.6, 2, {8, 1, 1}},
-        {100'000, 144.1, 1.6, 8, {16, 1, 1}},  // more cores, thinner slabs
-        {333'334, 215.4, 1.6, 2, {8, 8, 1}},   // walls on a second axis beat thinner slabs
+        {1'500, 35.6, 1.6, 2, {1, 1, 1}},    // no two sub-boxes of 1,000
+        {10'000, 66.9, 1.6, 2, {1, 1, 1}},   // a split would save too little
+        {20'000, 84.3, 1.6, 2, {4, 1, 1}},   // two rounds of slabs, two at once
+        {20'000, 84.3, 1.6, 1, {1, 1, 1}},   // one core: the second round costs more than the split saves
+        {20'000, 84.3, 30.0, 2, {1, 1, 1}},  // two long molecules side by side would not fit a slab
+        {100'000, 144.1, 1.6, 2, {8, 1, 1}}, {100'000, 144.1, 1.6, 8, {16, 1, 1}},  // more cores, thinner slabs
+        {333'334, 215.4, 1.6, 2, {8, 8, 1}},  // walls on a second axis beat thinner slabs
     };
     for (const auto& [molecules, edge, extent, jobs, grid] : cases) {
         EXPECT_EQ(choose_grid(molecules, edge, 2.0, extent, jobs), grid) << molecules << " " << extent << " " << jobs;
@@ -291,12 +292,17 @@ TEST_F(PackSystem, Raspa3ArgsAreCompactSortedWithLinksResolvedAndNonFiniteAsNull
     const fs::path ff = write("{}", "ff.json");
     fs::create_symlink(ff, dir_ / "link.json");
     const std::string real = fs::canonical(ff).string();
-    const Raspa3Settings settings{.temperature = inf, .init_cycles = 3, .equil_cycles = 4, .prod_cycles = 5};
+    const Raspa3Settings settings{.temperature = inf,
+                                  .init_cycles = 3,
+                                  .equil_cycles = 4,
+                                  .prod_cycles = 5,
+                                  .box = Vec3{20, 21, nan},
+                                  .seed = 42};
     // A path that cannot be resolved stays as given, its stray byte replaced.
     EXPECT_EQ(raspa3_args_json({dir_ / "link.json", "gone\xff.json"}, {0, 18446744073709551615u}, ff, 1000.0, settings),
-              R"({"counts":[0,18446744073709551615],"density":1000.0,"force_field_path":")" + real +
-                  R"(","molecule_paths":[")" + real + "\",\"gone\xef\xbf\xbd.json\"]," +
-                  R"("n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"temperature":null})");
+              R"({"box":[20.0,21.0,null],"counts":[0,18446744073709551615],"density":1000.0,"force_field_path":")" +
+                  real + R"(","molecule_paths":[")" + real + "\",\"gone\xef\xbf\xbd.json\"]," +
+                  R"("n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"seed":42,"temperature":null})");
 }
 
 // Deep nests are skipped or refused without recursion.

@@ -35,7 +35,7 @@ inline Molecule molecule(std::string name, std::vector<PseudoAtom> atoms, std::v
 
 inline PseudoAtomParams params(double mass, double charge, double epsilon = 0.0, double sigma = 0.0,
                                std::vector<std::string> sources = {}) {
-    return PseudoAtomParams{mass, charge, epsilon, sigma, std::move(sources)};
+    return PseudoAtomParams{mass, charge, epsilon, sigma, std::move(sources), sigma > 0.0};
 }
 
 // Resolves each (molecule, count); the molecules must outlive the list.
