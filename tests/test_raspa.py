@@ -64,7 +64,10 @@ DEFAULTS = '"density":997.0,{paths},"n_equil_cycles":1,"n_init_cycles":1,"n_prod
     ((997.5, 350, 3, 4, 5), "print('\\n \\u3000\\n')\nsys.stderr.write('ignored')", "python", "it's\nodd\\",
      '"density":997.5,{paths},"n_equil_cycles":4,"n_init_cycles":3,"n_prod_cycles":5,"seed":1234567,'
      '"temperature":350.0', ""),
-], ids=["defaults-note-and-python3", "positional-and-blank-output"])
+    # A warning of the run reaches the summary rather than a discarded standard error.
+    ((997,), "import warnings\nwarnings.warn('BinaryInteractions ignored')", "python", "warned", DEFAULTS,
+     "warning: raspa output: BinaryInteractions ignored\n"),
+], ids=["defaults-note-and-python3", "positional-and-blank-output", "a-warning"])
 def test_arguments_sent_and_coordinates_and_note_received(fake_python, tmp_path, monkeypatch, args, body, names,
                                                           tmp_name, sent, note):
     rec, tmp = tmp_path / "rec", tmp_path / tmp_name

@@ -96,3 +96,6 @@ def _force_field_model_py(
     force_field: str, box_len: SupportsFloat | SupportsIndex | Sequence[SupportsFloat | SupportsIndex]
 ) -> dict[str, Any]:
     """The non-bonded model of a force-field file in a cubic box, as RASPA3 reads it."""
+
+def _reader_keys_py() -> dict[str, list[tuple[str, bool]]]:
+    """The keys the readers of the force-field and molecule files take, from their own tables."""

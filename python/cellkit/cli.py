@@ -292,6 +292,9 @@ def _shape_fault(args: argparse.Namespace) -> str | None:
         return "--vacuum and --layer build a liquid slab or layers, which only the Packmol route does (cellkit pack " \
                "packmol): RASPA3 inserts its molecules anywhere in the box"
     if args.layer:
+        if args.box is not None:
+            return "--layer takes the box's size from the layers' masses and densities: leave out --box (--aspect " \
+                   "shapes the stack)"
         if args.species or args.counts or args.density is not None:
             return "--layer gives each layer's density, molecule files and counts: leave out --species, --counts " \
                    "and --density"
@@ -465,8 +468,18 @@ def _md_temperature(p: argparse.ArgumentParser) -> None:
                    help="with --lammps-input: the temperature of in.lammps's run in K (default: 300)")
 
 
+def _seed_value(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"a seed cannot be negative: {text}")
+    return value
+
+
 def _seed(p: argparse.ArgumentParser, whose: str) -> None:
-    p.add_argument("--seed", type=_count, default=pack.DEFAULT_SEED, metavar="N",
+    p.add_argument("--seed", type=_seed_value, default=pack.DEFAULT_SEED, metavar="N",
                    help=f"where {whose} random numbers start: the same seed gives the same box, another an "
                         "independent one (default: %(default)s)")
 

@@ -181,8 +181,8 @@ std::vector<std::string> read_file(const std::filesystem::path& path, const std:
     return warnings;
 }
 
-void read_record(Cursor& cursor, std::string_view expected, std::initializer_list<Field> fields) {
-    const Field* field = fields.begin();
+void read_record(Cursor& cursor, std::string_view expected, std::span<const Field> fields) {
+    const Field* field = fields.data();
     const std::size_t n = fields.size();
     if (cursor.peek() == Token::ObjectStart) {
         cursor.enter_object(expected);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +36,9 @@ public:
     std::optional<std::string> read_optional_string();  // null reads as absent
     double read_number();                               // integer or decimal
     bool read_bool();
-    std::uint64_t read_index();                         // a non-negative integer only
-    std::vector<double> read_numbers();                 // an array of numbers of any length
-    std::vector<std::string> read_strings();            // an array of strings of any length
+    std::uint64_t read_index();               // a non-negative integer only
+    std::vector<double> read_numbers();       // an array of numbers of any length
+    std::vector<std::string> read_strings();  // an array of strings of any length
     // Skips one value of any depth, checking its syntax, keeping nothing.
     void skip_value();
 
@@ -97,7 +98,10 @@ struct Field {
 };
 
 // Known keys given twice and missing required keys are faults; unknown keys are skipped.
-void read_record(Cursor& cursor, std::string_view expected, std::initializer_list<Field> fields);
+void read_record(Cursor& cursor, std::string_view expected, std::span<const Field> fields);
+inline void read_record(Cursor& cursor, std::string_view expected, std::initializer_list<Field> fields) {
+    read_record(cursor, expected, std::span<const Field>(fields.begin(), fields.size()));
+}
 
 // Reads an array of exactly `count` elements with `read_element(cursor, index)`.
 void read_fixed_array(Cursor& cursor, std::size_t count, std::string_view expected,

@@ -8,6 +8,7 @@
 #include "common/json_reader.hpp"
 #include "common/number_format.hpp"
 #include "ff/lammps_text.hpp"
+#include "ff/record_keys.hpp"
 #include "ff/type_names.hpp"
 
 namespace cellkit {
@@ -46,39 +47,50 @@ struct ForceFieldRaw {
     std::vector<BinaryInteractionEntry> binary_interactions;
 };
 
+// The keys of each record, in the order of its array form, read into `e`: one table for the reader
+// and for force_field_record_keys().
+std::vector<json::Field> pseudo_atom_fields(PseudoAtomEntry& e) {
+    return {
+        {"name", true, [&e](json::Cursor& c) { e.name = c.read_string(); }},
+        {"mass", true, [&e](json::Cursor& c) { e.mass = c.read_number(); }},
+        {"charge", true, [&e](json::Cursor& c) { e.charge = c.read_number(); }},
+        {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
+    };
+}
+
 PseudoAtomEntry read_pseudo_atom(json::Cursor& cursor) {
     PseudoAtomEntry e;
-    json::read_record(cursor, "a PseudoAtoms entry",
-                      {
-                          {"name", true, [&e](json::Cursor& c) { e.name = c.read_string(); }},
-                          {"mass", true, [&e](json::Cursor& c) { e.mass = c.read_number(); }},
-                          {"charge", true, [&e](json::Cursor& c) { e.charge = c.read_number(); }},
-                          {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
-                      });
+    json::read_record(cursor, "a PseudoAtoms entry", pseudo_atom_fields(e));
     return e;
+}
+
+std::vector<json::Field> self_interaction_fields(SelfInteractionEntry& e) {
+    return {
+        {"name", true, [&e](json::Cursor& c) { e.name = c.read_string(); }},
+        {"type", false, [&e](json::Cursor& c) { e.type = c.read_string(); }},
+        {"parameters", true, [&e](json::Cursor& c) { e.parameters = c.read_numbers(); }},
+        {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
+    };
 }
 
 SelfInteractionEntry read_self_interaction(json::Cursor& cursor) {
     SelfInteractionEntry e;
-    json::read_record(cursor, "a SelfInteractions entry",
-                      {
-                          {"name", true, [&e](json::Cursor& c) { e.name = c.read_string(); }},
-                          {"type", false, [&e](json::Cursor& c) { e.type = c.read_string(); }},
-                          {"parameters", true, [&e](json::Cursor& c) { e.parameters = c.read_numbers(); }},
-                          {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
-                      });
+    json::read_record(cursor, "a SelfInteractions entry", self_interaction_fields(e));
     return e;
+}
+
+std::vector<json::Field> binary_interaction_fields(BinaryInteractionEntry& e) {
+    return {
+        {"names", true, [&e](json::Cursor& c) { e.names = c.read_strings(); }},
+        {"type", false, [&e](json::Cursor& c) { e.type = c.read_string(); }},
+        {"parameters", true, [&e](json::Cursor& c) { e.parameters = c.read_numbers(); }},
+        {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
+    };
 }
 
 BinaryInteractionEntry read_binary_interaction(json::Cursor& cursor) {
     BinaryInteractionEntry e;
-    json::read_record(cursor, "a BinaryInteractions entry",
-                      {
-                          {"names", true, [&e](json::Cursor& c) { e.names = c.read_strings(); }},
-                          {"type", false, [&e](json::Cursor& c) { e.type = c.read_string(); }},
-                          {"parameters", true, [&e](json::Cursor& c) { e.parameters = c.read_numbers(); }},
-                          {"source", false, [&e](json::Cursor& c) { e.source = c.read_optional_string(); }},
-                      });
+    json::read_record(cursor, "a BinaryInteractions entry", binary_interaction_fields(e));
     return e;
 }
 
@@ -140,36 +152,37 @@ EwaldParameters read_ewald_parameters(json::Cursor& c) {
     return p;
 }
 
+std::vector<json::Field> force_field_fields(ForceFieldRaw& raw) {
+    return {
+        {"MixingRule", true, [&raw](json::Cursor& c) { raw.mixing_rule = c.read_string(); }},
+        {"CutOffVDW", false, [&raw](json::Cursor& c) { raw.cutoff_vdw = read_cutoff(c); }},
+        {"PseudoAtoms", true,
+         [&raw](json::Cursor& c) {
+             read_entries(c, "an array of PseudoAtoms entries", raw.pseudo_atoms, read_pseudo_atom);
+         }},
+        {"SelfInteractions", false,
+         [&raw](json::Cursor& c) {
+             read_entries(c, "an array of SelfInteractions entries", raw.self_interactions, read_self_interaction);
+         }},
+        {"BinaryInteractions", false,
+         [&raw](json::Cursor& c) {
+             read_entries(c, "an array of BinaryInteractions entries", raw.binary_interactions,
+                          read_binary_interaction);
+         }},
+        // RASPA3's keys of the model, after those of the array form's first five places.
+        {"CutOff", false, [&raw](json::Cursor& c) { raw.cutoff = read_cutoff(c); }},
+        {"TruncationMethod", false, [&raw](json::Cursor& c) { raw.truncation_method = c.read_string(); }},
+        {"TailCorrections", false, [&raw](json::Cursor& c) { raw.model.tail_corrections = c.read_bool(); }},
+        {"CutOffCoulomb", false, [&raw](json::Cursor& c) { read_coulomb_cutoff(c, raw.model); }},
+        {"EwaldPrecision", false, [&raw](json::Cursor& c) { raw.model.ewald_precision = read_ewald_precision(c); }},
+        {"EwaldParameters", false, [&raw](json::Cursor& c) { raw.model.ewald_parameters = read_ewald_parameters(c); }},
+        {"ChargeMethod", false, [&raw](json::Cursor& c) { raw.charge_method = c.read_string(); }},
+    };
+}
+
 ForceFieldRaw read_force_field(json::Cursor& cursor) {
     ForceFieldRaw raw;
-    json::read_record(
-        cursor, "a force-field object",
-        {
-            {"MixingRule", true, [&raw](json::Cursor& c) { raw.mixing_rule = c.read_string(); }},
-            {"CutOffVDW", false, [&raw](json::Cursor& c) { raw.cutoff_vdw = read_cutoff(c); }},
-            {"PseudoAtoms", true,
-             [&raw](json::Cursor& c) {
-                 read_entries(c, "an array of PseudoAtoms entries", raw.pseudo_atoms, read_pseudo_atom);
-             }},
-            {"SelfInteractions", false,
-             [&raw](json::Cursor& c) {
-                 read_entries(c, "an array of SelfInteractions entries", raw.self_interactions, read_self_interaction);
-             }},
-            {"BinaryInteractions", false,
-             [&raw](json::Cursor& c) {
-                 read_entries(c, "an array of BinaryInteractions entries", raw.binary_interactions,
-                              read_binary_interaction);
-             }},
-            // RASPA3's keys of the model, after those of the array form's first five places.
-            {"CutOff", false, [&raw](json::Cursor& c) { raw.cutoff = read_cutoff(c); }},
-            {"TruncationMethod", false, [&raw](json::Cursor& c) { raw.truncation_method = c.read_string(); }},
-            {"TailCorrections", false, [&raw](json::Cursor& c) { raw.model.tail_corrections = c.read_bool(); }},
-            {"CutOffCoulomb", false, [&raw](json::Cursor& c) { read_coulomb_cutoff(c, raw.model); }},
-            {"EwaldPrecision", false, [&raw](json::Cursor& c) { raw.model.ewald_precision = read_ewald_precision(c); }},
-            {"EwaldParameters", false,
-             [&raw](json::Cursor& c) { raw.model.ewald_parameters = read_ewald_parameters(c); }},
-            {"ChargeMethod", false, [&raw](json::Cursor& c) { raw.charge_method = c.read_string(); }},
-        });
+    json::read_record(cursor, "a force-field object", force_field_fields(raw));
     return raw;
 }
 
@@ -270,6 +283,27 @@ ModelSettings model_settings(const ForceFieldRaw& raw, const std::string& shown)
 NamePair norm_pair_key(const std::string& a, const std::string& b) {
     auto [first, second] = canonical_direction<2>({a, b});
     return {std::move(first), std::move(second)};
+}
+
+namespace {
+
+template <class Record>
+RecordKeys keys_of(std::string name, std::vector<json::Field> (*fields)(Record&)) {
+    Record unused;
+    RecordKeys out{.record = std::move(name), .keys = {}};
+    for (const json::Field& f : fields(unused)) out.keys.emplace_back(std::string(f.key), f.required);
+    return out;
+}
+
+}  // namespace
+
+std::vector<RecordKeys> force_field_record_keys() {
+    return {
+        keys_of("force-field file", force_field_fields),
+        keys_of("PseudoAtoms entry", pseudo_atom_fields),
+        keys_of("SelfInteractions entry", self_interaction_fields),
+        keys_of("BinaryInteractions entry", binary_interaction_fields),
+    };
 }
 
 ForceField ForceField::load(const std::filesystem::path& path) {

@@ -12,6 +12,7 @@
 #include "common/json_reader.hpp"
 #include "common/number_format.hpp"
 #include "ff/lammps_text.hpp"
+#include "ff/record_keys.hpp"
 #include "ff/template_shape.hpp"
 
 namespace cellkit {
@@ -19,17 +20,15 @@ namespace {
 
 PseudoAtom read_atom(json::Cursor& cursor) {
     PseudoAtom atom;
-    json::read_fixed_array(cursor, 2, "a pseudoAtoms entry of 2 elements (type name, position)",
-                           [&atom](json::Cursor& c, std::size_t i) {
-                               if (i == 0) {
-                                   atom.type = c.read_string();
-                                   return;
-                               }
-                               json::read_fixed_array(c, 3, "an array of 3 numbers",
-                                                      [&atom](json::Cursor& cc, std::size_t k) {
-                                                          atom.position[k] = cc.read_number();
-                                                      });
-                           });
+    json::read_fixed_array(
+        cursor, 2, "a pseudoAtoms entry of 2 elements (type name, position)", [&atom](json::Cursor& c, std::size_t i) {
+            if (i == 0) {
+                atom.type = c.read_string();
+                return;
+            }
+            json::read_fixed_array(c, 3, "an array of 3 numbers",
+                                   [&atom](json::Cursor& cc, std::size_t k) { atom.position[k] = cc.read_number(); });
+        });
     return atom;
 }
 
@@ -63,30 +62,37 @@ std::function<void(json::Cursor&)> list_of(std::vector<Item>& out, std::string_v
     };
 }
 
+// The molecule file's keys, in the order of its array form, read into `m` and `type`: one table for
+// the reader and for molecule_record_keys().
+std::vector<json::Field> molecule_fields(Molecule& m, std::optional<std::string>& type) {
+    return {
+        {"Type", false, [&type](json::Cursor& c) { type = c.read_optional_string(); }},
+        {"pseudoAtoms", true, list_of(m.pseudo_atoms, "an array of pseudoAtoms entries", read_atom)},
+        {"Connectivity", false, list_of(m.connectivity, "an array of Connectivity pairs", read_pair)},
+        {"Bonds", false,
+         list_of(m.bond_entries, "an array of Bonds entries",
+                 [](json::Cursor& c) {
+                     return read_bonded<2>(c, "a Bonds entry of 3 elements (names, potential, parameters)",
+                                           "an array of 2 type names");
+                 })},
+        {"Bends", false,
+         list_of(m.bend_entries, "an array of Bends entries",
+                 [](json::Cursor& c) {
+                     return read_bonded<3>(c, "a Bends entry of 3 elements (names, potential, parameters)",
+                                           "an array of 3 type names");
+                 })},
+        {"Torsions", false,
+         list_of(m.torsion_entries, "an array of Torsions entries",
+                 [](json::Cursor& c) {
+                     return read_bonded<4>(c, "a Torsions entry of 3 elements (names, potential, parameters)",
+                                           "an array of 4 type names");
+                 })},
+    };
+}
+
 Molecule read_molecule(json::Cursor& cursor, std::optional<std::string>& type) {
     Molecule m;
-    json::read_record(
-        cursor, "a molecule object",
-        {
-            {"Type", false, [&type](json::Cursor& c) { type = c.read_optional_string(); }},
-            {"pseudoAtoms", true, list_of(m.pseudo_atoms, "an array of pseudoAtoms entries", read_atom)},
-            {"Connectivity", false, list_of(m.connectivity, "an array of Connectivity pairs", read_pair)},
-            {"Bonds", false,
-             list_of(m.bond_entries, "an array of Bonds entries", [](json::Cursor& c) {
-                 return read_bonded<2>(c, "a Bonds entry of 3 elements (names, potential, parameters)",
-                                       "an array of 2 type names");
-             })},
-            {"Bends", false,
-             list_of(m.bend_entries, "an array of Bends entries", [](json::Cursor& c) {
-                 return read_bonded<3>(c, "a Bends entry of 3 elements (names, potential, parameters)",
-                                       "an array of 3 type names");
-             })},
-            {"Torsions", false,
-             list_of(m.torsion_entries, "an array of Torsions entries", [](json::Cursor& c) {
-                 return read_bonded<4>(c, "a Torsions entry of 3 elements (names, potential, parameters)",
-                                       "an array of 4 type names");
-             })},
-        });
+    json::read_record(cursor, "a molecule object", molecule_fields(m, type));
     return m;
 }
 
@@ -201,6 +207,10 @@ Molecule Molecule::load(const std::filesystem::path& path) {
     const std::size_t n = m.pseudo_atoms.size();
 
     if (n == 0) fail(shown, " defines no pseudoAtoms");
+    // A misspelt Type would silently make a rigid molecule flexible; a framework is no species.
+    if (type && !is_rigid(type) && !equals_ignoring_ascii_case(*type, "flexible")) {
+        fail(shown, ": Type must be \"rigid\" or \"flexible\", got \"", *type, "\"");
+    }
     // RASPA3 takes a molecule without "Type" as rigid, and a rigid one needs no bonds.
     const bool rigid_for_raspa3 = !type || is_rigid(type);
     if (n >= 2 && m.connectivity.empty()) {
@@ -211,8 +221,10 @@ Molecule Molecule::load(const std::filesystem::path& path) {
                  "molecules, e.g. water)");
         }
         if (n > max_inferred_atoms) {
-            fail(shown, " has ", n, " pseudoAtoms but no Connectivity; cellkit bonds the atoms of a rigid molecule "
-                 "of at most ", max_inferred_atoms, " atoms itself: give the Connectivity of a larger one");
+            fail(shown, " has ", n,
+                 " pseudoAtoms but no Connectivity; cellkit bonds the atoms of a rigid molecule "
+                 "of at most ",
+                 max_inferred_atoms, " atoms itself: give the Connectivity of a larger one");
         }
         m.connectivity = spanning_bonds(m.pseudo_atoms);
         m.connectivity_inferred = true;
@@ -266,6 +278,14 @@ std::vector<Dihedral> derived_dihedrals(const Molecule& molecule) {
         }
     }
     return dihedrals;
+}
+
+std::vector<RecordKeys> molecule_record_keys() {
+    Molecule unused;
+    std::optional<std::string> type;
+    RecordKeys out{.record = "molecule file", .keys = {}};
+    for (const json::Field& f : molecule_fields(unused, type)) out.keys.emplace_back(std::string(f.key), f.required);
+    return {out};
 }
 
 }  // namespace cellkit

@@ -153,9 +153,7 @@ constexpr std::size_t most_species = 28;
 
 }  // namespace
 
-std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
-                          const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
-                          const Box& box) {
+void check_starter(OptionalPairSetup pair_style, const StarterSettings& settings, std::size_t species) {
     if (!pair_style) {
         fail("no ", starter_input_name,
              " for a build whose pair style is left to you (pair style none): it would "
@@ -167,10 +165,16 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     if (settings.pressure && !std::isfinite(*settings.pressure)) {
         fail(starter_input_name, ": the pressure must be a number of bar, not ", *settings.pressure);
     }
-    if (active.size() > most_species) {
-        fail(starter_input_name, ": LAMMPS takes at most 32 groups, too few for a group for each of the ",
-             active.size(), " species; write your own input around forcefield.lmp");
+    if (species > most_species) {
+        fail(starter_input_name, ": LAMMPS takes at most 32 groups, too few for a group for each of the ", species,
+             " species; write your own input around forcefield.lmp");
     }
+}
+
+std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
+                          const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
+                          const Box& box) {
+    check_starter(pair_style, settings, active.size());
     const std::vector<SpeciesHold> holds = species_holds(active, registries);
     const double dt = starter_timestep(active, registries, force_field, holds);
     std::vector<std::string> shaken, bodies;

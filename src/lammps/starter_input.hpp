@@ -51,6 +51,10 @@ double starter_timestep(const ActiveSpeciesList& active, const TypeRegistries& r
 
 // The text of in.lammps for `box`. Throws Error when the pair style is left to
 // the user, or the settings or the number of species are out of LAMMPS's reach.
+// Throws Error when no starter can be written for these settings: no pair style, a temperature that
+// is not above 0 K, a pressure that is not a number, more species than LAMMPS has groups for.
+void check_starter(OptionalPairSetup pair_style, const StarterSettings& settings, std::size_t species);
+
 std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries& registries,
                           const ForceField& force_field, OptionalPairSetup pair_style, const StarterSettings& settings,
                           const Box& box);

@@ -1,12 +1,21 @@
 #include "pipeline/pack_common_args.hpp"
 
 #include "common/error.hpp"
+#include "ff/nonbonded_model.hpp"
 #include "lammps/rigid_shapes.hpp"
+#include "lammps/starter_input.hpp"
 
 namespace cellkit {
 
 void check_seed(std::uint64_t seed) {
     if (seed > largest_seed) fail("seed must be between 0 and ", largest_seed, ", got ", seed);
+}
+
+void check_before_packing(const PackCommonArgs& args, const LoadedInputs& loaded, const ActiveSelection& selection,
+                          const Box& box) {
+    check_seed(args.seed);
+    if (args.starter) check_starter(args.pair_style, *args.starter, selection.active.size());
+    if (args.pair_style == PairSetup::ForceField) resolve_model(loaded.force_field.model, box);
 }
 
 BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,

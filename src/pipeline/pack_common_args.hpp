@@ -43,6 +43,11 @@ struct PackedResult {
 // Throws Error when `seed` is beyond what Packmol reads.
 void check_seed(std::uint64_t seed);
 
+// Throws Error on what would refuse the output step once the box is packed: the starter's settings,
+// and the force field's own model in this box. Packing may take minutes; these take none.
+void check_before_packing(const PackCommonArgs& args, const LoadedInputs& loaded, const ActiveSelection& selection,
+                          const Box& box);
+
 // Writes data.lmp and forcefield.lmp for a box a packing route built from `loaded` and `selection`.
 BuildSummary write_packed_outputs(const PackCommonArgs& args, LoadedInputs& loaded, ActiveSelection& selection,
                                   PackedResult packed, const StopCheck& should_stop);

@@ -37,7 +37,7 @@ BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, cons
     build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     const ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
-    check_seed(args.seed);
+    check_before_packing(args, loaded, selection, shaped.box);
     PackCommonArgs run = args;
     run.starter = starter_for(shaped, args.starter);
     check_output_directory(args.out_dir);
@@ -56,7 +56,7 @@ BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double toler
     build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
     const ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
-    check_seed(args.seed);
+    check_before_packing(args, loaded, selection, shaped.box);
     PackCommonArgs run = args;
     run.starter = starter_for(shaped, args.starter);
     check_output_directory(args.out_dir);

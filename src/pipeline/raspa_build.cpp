@@ -31,7 +31,7 @@ BuildSummary run_pack_raspa(const PackCommonArgs& args, const Raspa3Settings& se
     // The box is checked here, in the Packmol route's words; a cube by density goes to RASPA3 as its
     // density, other boxes as their edges.
     ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, shape);
-    check_seed(args.seed);
+    check_before_packing(args, loaded, selection, shaped.box);
     Raspa3Settings run = settings;
     run.seed = args.seed;
     if (shape.aspect || shape.edges) run.box = shaped.box.edges;

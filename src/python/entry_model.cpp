@@ -1,5 +1,6 @@
 #include <filesystem>
 
+#include "ff/record_keys.hpp"
 #include "pipeline/species_loading.hpp"
 #include "python/convert.hpp"
 #include "python/entries.hpp"
@@ -41,8 +42,7 @@ PyObject* force_field_model_py(PyObject* /*module*/, PyObject* args, PyObject* k
         }
         const NonBondedModel m = load_model(force_field, box);
         const bool automatic = !m.settings.ewald_parameters;
-        const double precision =
-            m.settings.ewald_precision ? m.settings.ewald_precision->value : kRaspaEwaldPrecision;
+        const double precision = m.settings.ewald_precision ? m.settings.ewald_precision->value : kRaspaEwaldPrecision;
         return dict_of({
             {"cutoff_vdw", PyFloat_FromDouble(m.cutoff_vdw)},
             {"shifted", PyBool_FromLong(m.shifted)},
@@ -59,14 +59,49 @@ PyObject* force_field_model_py(PyObject* /*module*/, PyObject* args, PyObject* k
     }
 }
 
+constexpr const char kKeysDoc[] =
+    "_reader_keys_py()\n"
+    "--\n"
+    "\n"
+    "The keys the readers of the force-field and molecule files take, from their own tables.\n"
+    "\n"
+    "Returns a dict {record: [(key, required), ...]} with the records \"force-field file\",\n"
+    "\"PseudoAtoms entry\", \"SelfInteractions entry\", \"BinaryInteractions entry\" and\n"
+    "\"molecule file\", each record's keys in the order of its array form.\n";
+
+PyObject* reader_keys_py(PyObject* /*module*/, PyObject* /*unused*/) {
+    try {
+        std::vector<RecordKeys> records = force_field_record_keys();
+        for (RecordKeys& r : molecule_record_keys()) records.push_back(std::move(r));
+        Ref dict = Ref::steal(PyDict_New());
+        if (!dict) return nullptr;
+        for (const RecordKeys& record : records) {
+            Ref keys = Ref::steal(PyList_New(0));
+            if (!keys) return nullptr;
+            for (const auto& [key, required] : record.keys) {
+                Ref item = Ref::steal(Py_BuildValue("(sO)", key.c_str(), required ? Py_True : Py_False));
+                if (!item || PyList_Append(keys.get(), item.get()) != 0) return nullptr;
+            }
+            if (PyDict_SetItemString(dict.get(), record.record.c_str(), keys.get()) != 0) return nullptr;
+        }
+        return dict.release();
+    } catch (...) {
+        raise_current_exception();
+        return nullptr;
+    }
+}
+
 PyMethodDef methods[] = {
     {"_force_field_model_py", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(force_field_model_py)),
      METH_VARARGS | METH_KEYWORDS, kDoc},
+    {"_reader_keys_py", reader_keys_py, METH_NOARGS, kKeysDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-int add_force_field_model(PyObject* module) { return PyModule_AddFunctions(module, methods); }
+int add_force_field_model(PyObject* module) {
+    return PyModule_AddFunctions(module, methods);
+}
 
 }  // namespace cellkit::py

@@ -12,9 +12,11 @@ using fmt::cat;
 
 // The arguments file is read as bytes so that its UTF-8 does not depend on the locale. A refusal
 // or failure that the run explains comes back as its own words, in the result file, not as a
-// traceback; anything else (a fault of the script itself) keeps Python's traceback.
+// traceback; anything else (a fault of the script itself) keeps Python's traceback. Warnings are
+// printed on the standard output, which comes back as the summary's note.
 const char* const raspa3_script =
-    "import json, sys\n"
+    "import json, sys, warnings\n"
+    "warnings.showwarning = lambda message, *rest, **named: print(message)\n"
     "try:\n"
     "    from cellkit.raspa_init import pack_with_raspa3\n"
     "    box_len, coords = pack_with_raspa3(**json.load(open(sys.argv[1], 'rb')))\n"
