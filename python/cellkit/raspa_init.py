@@ -15,7 +15,7 @@ import signal
 import subprocess
 import sys
 import warnings
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, NoReturn
@@ -574,7 +574,11 @@ def _child_main() -> None:
     result_fd = os.dup(1)
     os.dup2(2, 1)
     try:
-        job = _energies if "positions" in plan else _simulate
+        job: Callable[[dict[str, Any]], Any] = _energies if "positions" in plan else _simulate
+        if "framework" in plan:
+            from .gcmc import run_in_child  # a framework loaded by grand-canonical Monte Carlo
+
+            job = run_in_child
         result: tuple[str, Any] = ("ok", job(plan))
     except Exception as e:  # noqa: BLE001 - handed to the parent, which raises it
         result = ("error", f"{type(e).__name__}: {e}")
