@@ -61,7 +61,7 @@ PRESETS = {
                              "'water_h_first' (atoms Hw, Ow, Hw) is not an oxygen, written first, bonded to two "
                              "hydrogens of one type;"),
     "tip4p-methane-first": ("Tip4p", [("methane", 4), ("water", 8)], {},
-                            TIP4P_WARNING + "the first species 'methane' has 1 atoms, not 3;"),
+                            TIP4P_WARNING + "the first species 'methane' has 1 atom, not 3;"),
     "tip4p-oxygen-shared": ("Tip4p", [("water", 8), ("methoxy", 2)], {}, TIP4P_WARNING + "species 'methoxy' has "
                             "atom type 1 (Ow) at atom 1 without two atoms of type 2 (Hw) after it;"),
     "tip4p-hydrogen-well": ("Tip4p", [("water", 8)], dict(epsilon=10.0),
@@ -129,6 +129,18 @@ def _inert(d: pathlib.Path) -> tuple[str, str]:
     return write_json(d / "ff_inert.json", ff), write_json(d / "tagged.json", mol)
 
 
+def _misspelt_self(d: pathlib.Path) -> str:
+    ff = json.loads(pathlib.Path(FF).read_text())
+    ff["SelfInteractions"].append({"name": "CH5", "parameters": [148.0, 3.73]})
+    return write_json(d / "ff_typo.json", ff)
+
+
+def _misspelt_type(d: pathlib.Path) -> str:
+    doc = json.loads(pathlib.Path(BUTANE).read_text())
+    doc["pseudoAtoms"][1][0] = "CH22"
+    return write_json(d / "butane_typo.json", doc)
+
+
 def _rod(d: pathlib.Path) -> str:
     rod = {"Type": "rigid", "pseudoAtoms": [["CH3", [0.0, 0.0, 0.0]], ["CH3", [20.0, 0, 0]]]}
     return write_json(d / "rod.json", rod)
@@ -169,6 +181,15 @@ CARELESS = {
                                       _xyz(d, ["CH3 0 0 0", "CH2 1.29 0.84 0", "CH2 2.58 0 0", "CH3 3.87 0.84 0"])),
                     0, "warning: flexible species 'butane_free' has 1 dihedral with no Torsions entry "
                        "(1 CH3-CH2-CH2-CH3)"),
+    "a-self-interaction-for-no-pseudo-atom": (lambda d: ("pack", "coords", "--force-field", _misspelt_self(d),
+                                                         "--species", METHANE, "--counts", "1", "--coords",
+                                                         _xyz(d, ["CH4 5 5 5"]), "--box-len", "30", "--out-dir",
+                                                         "out"), 0,
+                                              "warning: SelfInteractions entry 'CH5' in {d}/ff_typo.json names no "
+                                              "PseudoAtoms entry and is not used"),
+    "a-misspelt-type": (lambda d: ("pack", "packmol", "--force-field", FF, "--species", _misspelt_type(d),
+                                   "--counts", "5", "--density", "600", "--out-dir", "out"), 1,
+                        "error: molecule 'butane_typo' uses pseudo-atom type 'CH22' not present in the force field"),
     "an-atom-that-touches-nothing": (lambda d: ("pack", "coords", "--force-field", _inert(d)[0], "--species",
                                                 _inert(d)[1], "--counts", "1", "--coords",
                                                 _xyz(d, ["C 5 5 5", "X 6 5 5"]),

@@ -139,7 +139,7 @@ FAULTS = {  # id: (stand-in body, call arguments, message pattern)
     "not-executable": ("exit 0", {}, r"failed to launch packmol \(is it installed and on PATH\?\): Permission denied"),
     "no-output-failed": ("echo trying; echo giving up >&2; exit 3", {},
                          rf"packmol did not produce the expected output file {SIMBOX} "
-                         r"\(packmol exited with status Some\(3\): trying; giving up\)"),
+                         r"\(packmol exited with status 3: trying; giving up\)"),
     "a-directory": ("mkdir simbox.pdb", {}, rf"reading packmol output {SIMBOX}: Is a directory"),
     "too-few-atoms": (writes_output(SIX_ATOMS[:5]), {}, r"packmol output has 5 atoms, expected 6"),
     "too-many-atoms": (writes_output(SIX_ATOMS + ["TER", record(7)]), {}, r"packmol output has 7 atoms, expected 6"),
@@ -166,8 +166,8 @@ def test_unsuccessful_end_with_usable_output_becomes_a_warning(stand_in, tmp_pat
     # One line with Packmol's last words; its whole output beside the files, named in it.
     log = tmp_path / "out" / "packmol.log"
     assert summary.endswith(
-        f"warning: packmol exited with status None: some progress; bad \ufffd byte (whole log: {log})\n")
-    assert log.read_text() == "packmol exited with status None:\nstdout:\nsome progress\n\nstderr:\nbad \ufffd byte"
+        f"warning: packmol exited on a signal: some progress; bad \ufffd byte (whole log: {log})\n")
+    assert log.read_text() == "packmol exited on a signal:\nstdout:\nsome progress\n\nstderr:\nbad \ufffd byte"
     # Both waters as the stand-in put them, about (1, 2, 3), in their template's shape.
     centres = atoms_of(tmp_path / "out" / "data.lmp")[1].reshape(2, 3, 3).mean(axis=1)
     assert np.allclose(centres, [1.0, 2.0, 3.0], atol=1e-5)
@@ -226,8 +226,8 @@ def test_an_unsuccessful_sub_box_with_a_usable_box_is_a_warning_naming_it(stand_
              'case "$PWD" in */sub_box_2) echo stuck; exit 173;; esac')
     summary = build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2))
     log = tmp_path / "out" / "packmol.log"
-    assert f"warning: sub-box 2 of 8: packmol exited with status Some(173): stuck (whole log: {log})\n" in summary
-    assert log.read_text().startswith("== sub-box 2 of 8 ==\npackmol exited with status Some(173):\nstdout:\nstuck")
+    assert f"warning: sub-box 2 of 8: packmol exited with status 173: stuck (whole log: {log})\n" in summary
+    assert log.read_text().startswith("== sub-box 2 of 8 ==\npackmol exited with status 173:\nstdout:\nstuck")
     assert summary.count("warning: sub-box") == 1
     assert len(set(seeds.read_text().splitlines())) == 8  # equal sub-boxes are not packed alike
 

@@ -99,8 +99,8 @@ FAULTS = {  # id: (stand-in body, shell, what is changed before the call, messag
     "no-python": (OK, RUN, "path", LAUNCH + "No such file or directory"),
     "python3-not-executable": (OK, RUN, "python3", LAUNCH + "Permission denied"),
     "python-fails": (OK, 'case "$0" in */python) echo trying; printf "bad \\377" >&2; exit 3;; esac\n' + RUN, None,
-                     r"raspa NVT init failed \(exit Some\(3\)\):\nstdout:\ntrying\n\nstderr:\nbad \ufffd"),
-    "exit-2-after-result": (OK, '"$PY" "$@"; exit 2', None, r"raspa NVT init failed \(exit Some\(2\)\).*"),
+                     r"raspa NVT init failed \(exited with status 3\):\nstdout:\ntrying\n\nstderr:\nbad \ufffd"),
+    "exit-2-after-result": (OK, '"$PY" "$@"; exit 2', None, r"raspa NVT init failed \(exited with status 2\).*"),
     "no-result": ("os._exit(0)", RUN, None, r"reading raspa result: No such file or directory"),
     "not-an-array": ("return 30, [[0, 0, 0], 5]", RUN, None, r"coords\[1\] is not an array"),
     # A refusal of the run is told in its own words, without a traceback.

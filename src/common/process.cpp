@@ -183,7 +183,7 @@ LaunchError::LaunchError(const std::string& program, int error_number)
     : Error(fmt::cat("launching ", program, ": ", system_text(error_number))), error_number_(error_number) {}
 
 std::string exit_status_text(const std::optional<int>& exit_code) {
-    return exit_code ? fmt::cat("Some(", *exit_code, ")") : std::string("None");
+    return exit_code ? fmt::cat("with status ", *exit_code) : std::string("on a signal");
 }
 
 struct ProcessSet::Running {

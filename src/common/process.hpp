@@ -47,7 +47,7 @@ private:
 // opened, and "running {program}: {system text}" when waiting fails.
 ProcessResult run_process(const ProcessRequest& request);
 
-// A run's status as messages show it: "Some(3)" for an exit code, "None" when a signal ended it.
+// How a run ended, as messages say it after "exited ": "with status 3", or "on a signal".
 std::string exit_status_text(const std::optional<int>& exit_code);
 
 // The cores this process may run on (its CPU affinity), at least 1.

@@ -338,6 +338,13 @@ ForceField ForceField::load(const std::filesystem::path& path) {
     }
 
     for (const BinaryInteractionEntry& entry : raw.binary_interactions) add_binary_pair(ff, entry, shown);
+    // A misspelt name leaves its pseudo-atom without Lennard-Jones parameters, and this entry unused.
+    for (const SelfInteractionEntry& self : raw.self_interactions) {
+        if (ff.find(self.name) == nullptr) {
+            warnings.push_back(fmt::cat("SelfInteractions entry '", self.name, "' in ", shown,
+                                        " names no PseudoAtoms entry and is not used"));
+        }
+    }
     ff.model = std::move(model);
     ff.warnings = std::move(warnings);
     return ff;

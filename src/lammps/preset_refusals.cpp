@@ -16,7 +16,9 @@ using fmt::cat;
 // 1 bonded to two hydrogens of type 2, bond type 1 O-H, angle type 1 H-O-H), if it is not.
 std::optional<std::string> not_a_water(const Molecule& m) {
     const auto& atoms = m.pseudo_atoms;
-    if (atoms.size() != 3) return cat("the first species '", m.name, "' has ", atoms.size(), " atoms, not 3");
+    if (atoms.size() != 3)
+        return cat("the first species '", m.name, "' has ", atoms.size(), atoms.size() == 1 ? " atom" : " atoms",
+                   ", not 3");
     auto bonded = [&m](std::size_t a, std::size_t b) {
         return std::any_of(m.connectivity.begin(), m.connectivity.end(),
                            [a, b](const AtomPair& p) { return (p[0] == a && p[1] == b) || (p[0] == b && p[1] == a); });

@@ -45,7 +45,7 @@ std::string quoted(std::string_view line) {
 }  // namespace
 
 std::string packmol_log_text(const std::optional<int>& exit_code, const std::string& out, const std::string& err) {
-    return cat("packmol exited with status ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out),
+    return cat("packmol exited ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out),
                "\nstderr:\n", utf8_lossy(err));
 }
 
@@ -83,7 +83,7 @@ std::string packmol_brief(const std::optional<int>& exit_code, const std::string
             if (!last_line(*stream).empty()) said.push_back(quoted(last_line(*stream)));
         }
     }
-    std::string text = cat("packmol exited with status ", exit_status_text(exit_code));
+    std::string text = cat("packmol exited ", exit_status_text(exit_code));
     for (std::size_t i = 0; i < said.size(); ++i) text.append(i ? "; " : ": ").append(said[i]);
     return text;
 }

@@ -19,10 +19,19 @@ LoadedInputs load_molecules(const std::filesystem::path& force_field, const std:
     loaded.warnings = loaded.force_field.warnings;
     loaded.molecules.reserve(species.size());
     std::unordered_set<std::string> names;
-    for (const auto& path : species) {
-        Molecule molecule = Molecule::load(path);
+    for (std::size_t s = 0; s < species.size(); ++s) {
+        Molecule molecule = Molecule::load(species[s]);
         if (!names.insert(molecule.name).second) {
-            fail("duplicate species name '", molecule.name, "' (from ", display(path), "); file stems must be unique");
+            fail("duplicate species name '", molecule.name, "' (from ", display(species[s]),
+                 "); file stems must be unique");
+        }
+        // Checked before the bonded entries are looked up, which would report a misspelt type as a
+        // missing entry.
+        for (const PseudoAtom& atom : molecule.pseudo_atoms) {
+            if (counts[s] > 0 && loaded.force_field.find(atom.type) == nullptr) {
+                fail("molecule '", molecule.name, "' uses pseudo-atom type '", atom.type,
+                     "' not present in the force field");
+            }
         }
         loaded.warnings.insert(loaded.warnings.end(), molecule.warnings.begin(), molecule.warnings.end());
         loaded.molecules.push_back(std::move(molecule));

@@ -58,7 +58,7 @@ Raspa3Box raspa3_pack_subprocess(const std::filesystem::path& work_dir,
         if (auto refusal = raspa3_refusal(read_text_file(result_file, "reading raspa result"))) fail(*refusal);
     }
     if (run.exit_code != 0) {
-        fail("raspa NVT init failed (exit ", exit_status_text(run.exit_code), "):\nstdout:\n", utf8_lossy(run.out),
+        fail("raspa NVT init failed (exited ", exit_status_text(run.exit_code), "):\nstdout:\n", utf8_lossy(run.out),
              "\nstderr:\n", utf8_lossy(run.err));
     }
     const std::string printed = utf8_lossy(run.out);

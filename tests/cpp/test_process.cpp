@@ -112,8 +112,8 @@ TEST_F(Process, ASetHandsOverChildrenAsTheyEndAndLeavesNoneRunning) {
             EXPECT_EQ(set.start(shell("sleep 0.3; echo slow")), 0u);
             EXPECT_EQ(set.start(shell("echo quick >&2; exit 2")), 1u);
             for (const fs::path& p : pid_files) set.start(shell("sleep 60 & echo $! > " + p.string() + "; wait"));
-            EXPECT_EQ(finished(set.wait_any()), "1 Some(2) quick\n");
-            EXPECT_EQ(finished(set.wait_any()), "0 Some(0) slow\n");
+            EXPECT_EQ(finished(set.wait_any()), "1 with status 2 quick\n");
+            EXPECT_EQ(finished(set.wait_any()), "0 with status 0 slow\n");
             EXPECT_EQ(set.running(), 2u);
             if (stop) {
                 EXPECT_THROW(set.wait_any(both_started), Interrupted);
