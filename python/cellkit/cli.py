@@ -81,14 +81,22 @@ class Reporter:
 # --- Argument types ------------------------------------------------------------------------------
 
 
-def _count(text: str) -> int:
+def _whole(text: str, what: str) -> int:
     try:
         value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 0:
-        raise argparse.ArgumentTypeError(f"a count cannot be negative: {text}")
+        raise argparse.ArgumentTypeError(f"{what} cannot be negative: {text}")
     return value
+
+
+def _count(text: str) -> int:
+    return _whole(text, "a count")
+
+
+def _seed_value(text: str) -> int:
+    return _whole(text, "a seed")
 
 
 def _jobs(text: str) -> int:
@@ -466,16 +474,6 @@ def _pack_options(p: argparse.ArgumentParser, required: bool = True) -> None:
 def _md_temperature(p: argparse.ArgumentParser) -> None:
     p.add_argument("--temperature", type=_number, default=None, metavar="K",
                    help="with --lammps-input: the temperature of in.lammps's run in K (default: 300)")
-
-
-def _seed_value(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"a seed cannot be negative: {text}")
-    return value
 
 
 def _seed(p: argparse.ArgumentParser, whose: str) -> None:
