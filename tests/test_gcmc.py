@@ -47,6 +47,14 @@ def test_methane_loads_mfi_and_comes_back_as_positions(mfi):
     (methane,) = loading.molecules
     assert len(methane) == loading.final[0] and all(len(m) == 1 for m in methane)
     assert 10 < loading.average[0][0] < 45 and loading.average[0][1] > 0
+    # Per unit cell and per kg of framework: 96 Si and 192 O a cell, by the force field's masses.
+    mean, error = loading.average[0]
+    assert loading.per_unit_cell(0) == pytest.approx((mean / 8, error / 8))
+    cell_mass = 96 * 28.0855 + 192 * 15.9994
+    assert loading.mol_per_kg(0) == pytest.approx((mean / (8 * cell_mass / 1000), error / (8 * cell_mass / 1000)))
+    assert str(loading).startswith(f"loading in 2 × 2 × 2 unit cells:\n  methane: {loading.final[0]} at the end; "
+                                   f"average {mean:.2f} ± {error:.2f} molecules, {mean / 8:.3f} ± {error / 8:.3f} per "
+                                   "unit cell, ")
 
 
 def test_what_cannot_be_loaded_is_refused(mfi, tmp_path):

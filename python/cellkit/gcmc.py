@@ -33,6 +33,28 @@ class Loading:
     molecules: list[list[list[Vec3]]]  # per species, per molecule, its atoms (Å), each molecule whole
     final: list[int]  # molecules per species at the end of the run
     average: list[tuple[float, float]]  # per species, RASPA3's average over the production cycles and its error
+    names: list[str]  # of the species
+    framework_mass: float  # g/mol, of the framework in the whole box
+
+    def per_unit_cell(self, species: int) -> tuple[float, float]:
+        """The average loading and its error, in molecules per unit cell."""
+        n = self.cells[0] * self.cells[1] * self.cells[2]
+        mean, error = self.average[species]
+        return mean / n, error / n
+
+    def mol_per_kg(self, species: int) -> tuple[float, float]:
+        """The average loading and its error, in mol per kg of framework."""
+        mean, error = self.average[species]
+        return mean / (self.framework_mass / 1000.0), error / (self.framework_mass / 1000.0)
+
+    def __str__(self) -> str:
+        lines = [f"loading in {self.cells[0]} × {self.cells[1]} × {self.cells[2]} unit cells:"]
+        for k, name in enumerate(self.names):
+            (mean, error), (cell, cell_error), (kg, kg_error) = self.average[k], self.per_unit_cell(k), \
+                self.mol_per_kg(k)
+            lines.append(f"  {name}: {self.final[k]} at the end; average {mean:.2f} ± {error:.2f} molecules, "
+                         f"{cell:.3f} ± {cell_error:.3f} per unit cell, {kg:.4f} ± {kg_error:.4f} mol/kg")
+        return "\n".join(lines)
 
 
 def _critical_constants(path: str) -> tuple[float, float, float]:
@@ -116,7 +138,9 @@ def gcmc_with_raspa3(framework: Framework, molecule_paths: Sequence[str | os.Pat
         raise RuntimeError(f"RASPA3 returned {len(positions)} atoms, expected {at}")
     c = framework.cell
     box = Cell(c.a * chosen[0], c.b * chosen[1], c.c * chosen[2], c.alpha, c.beta, c.gamma)
-    return Loading(chosen, box, positions[:n_framework], molecules, final, average)
+    cell_mass = math.fsum(ff.pseudo_atoms[a.pseudo_atom].mass for a in framework.atoms)
+    return Loading(chosen, box, positions[:n_framework], molecules, final, average, [name for name, _, _ in species],
+                   cell_mass * chosen[0] * chosen[1] * chosen[2])
 
 
 def _model_settings(force_field_path: str) -> dict[str, Any]:
