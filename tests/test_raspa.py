@@ -148,3 +148,11 @@ def test_real_raspa3_box_runs_in_lammps(lmp, tmp_path, monkeypatch):
     assert "atoms: 36 (3 types)" in summary
     run = run_lammps(lmp, tmp_path, lammps_script())
     assert run.counts["atoms"] == 36 and run.warnings == []
+    # The seed picks the box: the default one twice gives the same box, another seed another box.
+    def again(out, **seed):
+        pack_raspa_py([WATER, METHANE], [8, 12], 500.0, force_field=FORCE_FIELD, out_dir=str(tmp_path / out),
+                      init_cycles=2, equil_cycles=2, prod_cycles=2, **seed)
+        return (tmp_path / out / "data.lmp").read_text()
+
+    first = (tmp_path / "data.lmp").read_text()
+    assert again("same") == first and again("other", seed=8) != first
