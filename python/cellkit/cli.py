@@ -253,8 +253,8 @@ def _all_or_nothing(out_dir: str) -> Iterator[None]:
         except BaseException:
             for name in BUILD_FILES:
                 with contextlib.suppress(FileNotFoundError):
-                    if name in kept:
-                        os.replace(os.path.join(keep, name), os.path.join(out_dir, name))  # type: ignore[arg-type]
+                    if keep is not None and name in kept:
+                        os.replace(os.path.join(keep, name), os.path.join(out_dir, name))
                     else:
                         os.remove(os.path.join(out_dir, name))
             for made in missing:

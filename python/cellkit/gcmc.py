@@ -69,16 +69,6 @@ def _critical_constants(path: str) -> tuple[float, float, float]:
     return (values[0], values[1], values[2])
 
 
-def _cutoff(force_field_path: str) -> float:
-    """The largest cut-off of the force field (Å): CutOffVDW (or CutOff, 12 Å when absent) and a numeric
-    CutOffCoulomb."""
-    doc = _read_json(force_field_path)
-    vdw = doc.get("CutOffVDW", doc.get("CutOff", 12.0)) if isinstance(doc, dict) else 12.0
-    coulomb = doc.get("CutOffCoulomb") if isinstance(doc, dict) else None
-    numbers = [v for v in (vdw, coulomb) if isinstance(v, (int, float)) and not isinstance(v, bool)]
-    return float(max(numbers, default=12.0))
-
-
 def gcmc_with_raspa3(framework: Framework, molecule_paths: Sequence[str | os.PathLike[str]],
                      force_field_path: str | os.PathLike[str], temperature: float, pressure: float,
                      cells: Sequence[int] | None = None, n_init_cycles: int = 1000, n_prod_cycles: int = 1000,
@@ -96,7 +86,8 @@ def gcmc_with_raspa3(framework: Framework, molecule_paths: Sequence[str | os.Pat
     ff_path = os.fsdecode(force_field_path)
     ff = _load_force_field(ff_path)
     framework_types = {a.pseudo_atom for a in framework.atoms}
-    cutoff = _cutoff(ff_path)
+    settings = _model_settings(ff_path)
+    cutoff = max(settings["cutoff_vdw"], settings["cutoff_coulomb"])
     chosen = cells_for(framework.cell, cutoff) if cells is None else tuple(int(n) for n in cells)
     if len(chosen) != 3 or min(chosen) < 1:
         raise ValueError(f"cells must be three whole numbers of at least 1, got {cells!r}")
@@ -115,7 +106,6 @@ def gcmc_with_raspa3(framework: Framework, molecule_paths: Sequence[str | os.Pat
         species.append((mol.name, _critical_constants(path), [(kind, pos, ff.pseudo_atoms[kind].charge)
                                                                 for kind, pos in mol.atoms]))
     _import_raspalib()
-    settings = _model_settings(ff_path)
     kinds = list(dict.fromkeys([*framework_types, *(kind for _, _, atoms in species for kind, _, _ in atoms)]))
     plan = {
         "framework": {"name": framework.name, "cell": framework.cell, "cells": chosen,

@@ -7,9 +7,13 @@
 
 namespace cellkit {
 
+namespace {
+
 void check_seed(std::uint64_t seed) {
     if (seed > largest_seed) fail("seed must be between 0 and ", largest_seed, ", got ", seed);
 }
+
+}  // namespace
 
 void check_before_packing(const PackCommonArgs& args, const LoadedInputs& loaded, const ActiveSelection& selection,
                           const Box& box) {

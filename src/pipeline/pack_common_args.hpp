@@ -40,11 +40,9 @@ struct PackedResult {
     std::optional<std::string> packmol_log = {};  // written as packmol.log
 };
 
-// Throws Error when `seed` is beyond what Packmol reads.
-void check_seed(std::uint64_t seed);
-
 // Throws Error on what would refuse the output step once the box is packed: the starter's settings,
-// and the force field's own model in this box. Packing may take minutes; these take none.
+// and the force field's own model in this box; and on a seed beyond what Packmol reads. Packing may take minutes; these
+// take none.
 void check_before_packing(const PackCommonArgs& args, const LoadedInputs& loaded, const ActiveSelection& selection,
                           const Box& box);
 

@@ -30,48 +30,55 @@ std::string with_log(const std::string& note, const PackCommonArgs& args) {
     return cat(note, " (whole log: ", display(args.out_dir / packmol_log_name), ")");
 }
 
-}  // namespace
+// What both Packmol builds do before packing: load and check the inputs, lay out the box, and refuse
+// what the output step would refuse.
+struct Prepared {
+    LoadedInputs loaded;
+    ActiveSelection selection;
+    ShapedBox shaped;
+    PackCommonArgs run;  // the arguments, with the starter this box can run
+};
 
-BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, const StopCheck& should_stop) {
+Prepared prepare(const PackCommonArgs& args) {
     LoadedInputs loaded = load_molecules(args.force_field, args.species, args.counts);
     build_missing_templates(loaded, args.species, args.counts);
     ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
-    const ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
+    ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
     check_before_packing(args, loaded, selection, shaped.box);
     PackCommonArgs run = args;
     run.starter = starter_for(shaped, args.starter);
     check_output_directory(args.out_dir);
+    return {std::move(loaded), std::move(selection), std::move(shaped), std::move(run)};
+}
+
+}  // namespace
+
+BuildSummary run_pack_packmol(const PackCommonArgs& args, double tolerance, const StopCheck& should_stop) {
+    Prepared p = prepare(args);
     const TempDir work;
-    PackedBox box = pack_system(work.path(), selection.active, shaped, tolerance, args.seed, should_stop);
+    PackedBox box = pack_system(work.path(), p.selection.active, p.shaped, tolerance, args.seed, should_stop);
     std::optional<std::string> note;
     if (box.note) note = with_log(*box.note, args);
-    return write_packed_outputs(run, loaded, selection,
-                                {box.coords, shaped.box, std::move(note), shaped.text, std::move(box.log)},
+    return write_packed_outputs(p.run, p.loaded, p.selection,
+                                {box.coords, p.shaped.box, std::move(note), p.shaped.text, std::move(box.log)},
                                 should_stop);
 }
 
 BuildSummary run_pack_packmol_sub_boxes(const PackCommonArgs& args, double tolerance, const SubBoxSplit& split,
                                         const StopCheck& should_stop) {
-    LoadedInputs loaded = load_molecules(args.force_field, args.species, args.counts);
-    build_missing_templates(loaded, args.species, args.counts);
-    ActiveSelection selection = resolve_active(loaded.molecules, args.counts);
-    const ShapedBox shaped = shape_box(selection.active, args.counts, loaded.force_field, args.shape);
-    check_before_packing(args, loaded, selection, shaped.box);
-    PackCommonArgs run = args;
-    run.starter = starter_for(shaped, args.starter);
-    check_output_directory(args.out_dir);
+    Prepared p = prepare(args);
     const TempDir work;
     SubBoxSplit seeded = split;
-    seeded.seed = args.seed;
-    PackedSubBoxes box = pack_sub_boxes(work.path(), selection.active, shaped, tolerance, seeded, should_stop);
+    seeded.seed = args.seed;  // the build's seed, which the summary prints
+    PackedSubBoxes box = pack_sub_boxes(work.path(), p.selection.active, p.shaped, tolerance, seeded, should_stop);
     // One sub-box is the single run, whose note comes last as there.
     std::optional<std::string> single_note;
     if (box.sub_boxes == 1 && !box.notes.empty()) single_note = with_log(box.notes.front(), args);
     if (box.sub_boxes != 1) {
-        for (const std::string& note : box.notes) selection.warnings.push_back(with_log(note, args));
+        for (const std::string& note : box.notes) p.selection.warnings.push_back(with_log(note, args));
     }
-    return write_packed_outputs(run, loaded, selection,
-                                {box.coords, shaped.box, std::move(single_note), shaped.text, std::move(box.log)},
+    return write_packed_outputs(p.run, p.loaded, p.selection,
+                                {box.coords, p.shaped.box, std::move(single_note), p.shaped.text, std::move(box.log)},
                                 should_stop);
 }
 

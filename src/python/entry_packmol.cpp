@@ -121,8 +121,7 @@ PyObject* pack_packmol_sub_boxes_py(PyObject* /*module*/, PyObject* args, PyObje
             return nullptr;
         }
         return summary_with_lock_released(progress, [&](const StopCheck& stop, ProgressReport report) {
-            const SubBoxSplit split{
-                .grid = std::move(grid), .jobs = jobs, .seed = common.seed, .progress = std::move(report)};
+            const SubBoxSplit split{.grid = std::move(grid), .jobs = jobs, .progress = std::move(report)};
             return run_pack_packmol_sub_boxes(common, tolerance, split, stop);
         });
     } catch (...) {
