@@ -228,6 +228,9 @@ def compare_with_raspa3(species: Sequence[str | os.PathLike[str]], counts: Seque
         raise CheckError(f"{data} has no box or Atoms section as cellkit writes them") from e
     if len(species) != len(counts):
         raise CheckError(f"--species has {len(species)} entries but --counts has {len(counts)} (they must match 1:1)")
+    with open(data, encoding="utf-8") as f:
+        if any(line.endswith(" xy xz yz") for line in f):
+            raise CheckError(f"{data} has a tilted box: compare evaluates upright boxes of molecules")
     molecules = [raspa_init._load_molecule(os.fspath(p)) for p in species]
     names = [kind for mol, count in zip(molecules, counts) for _ in range(count) for kind, _ in mol.atoms]
     if names != [atom[1] for atom in atoms]:

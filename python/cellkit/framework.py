@@ -40,8 +40,9 @@ class Cell:
         """The edge vectors in the orientation LAMMPS's restricted triclinic box and RASPA3 share: a
         along x, b in the xy plane (xy = b cos gamma), c with xz = c cos beta and
         yz = c (cos alpha - cos beta cos gamma) / sin gamma."""
-        ca, cb, cg = (math.cos(math.radians(x)) for x in (self.alpha, self.beta, self.gamma))
-        sg = math.sin(math.radians(self.gamma))
+        # A right angle gives no tilt at all, not the 1e-16 of cos(pi/2).
+        ca, cb, cg = (0.0 if x == 90.0 else math.cos(math.radians(x)) for x in (self.alpha, self.beta, self.gamma))
+        sg = 1.0 if self.gamma == 90.0 else math.sin(math.radians(self.gamma))
         xz, yz = self.c * cb, self.c * (ca - cb * cg) / sg
         return (self.a, 0.0, 0.0), (self.b * cg, self.b * sg, 0.0), (xz, yz, math.sqrt(self.c**2 - xz**2 - yz**2))
 

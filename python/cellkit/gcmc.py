@@ -10,19 +10,22 @@ by RASPA3's Peng-Robinson equation of state."""
 
 from __future__ import annotations
 
+import json
 import math
 import os
+import tempfile
 from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
 from .framework import Cell, Framework, cells_for
-from .raspa_init import (DEFAULT_SEED, Vec3, _check_cycles, _check_positive, _import_raspalib, _load_force_field,
-                         _load_molecule, _read_json, _run_in_child)
+from .raspa_init import (DEFAULT_SEED, KCAL_PER_KELVIN, RASPA3_KELVIN, Vec3, _check_cycles, _check_positive,
+                         _import_raspalib, _load_force_field, _load_molecule, _read_json, _run_in_child)
 
-__all__ = ["Loading", "gcmc_with_raspa3"]
+__all__ = ["Loading", "gcmc_with_raspa3", "lammps_box", "write_lammps"]
 
 CRITICAL_KEYS = ("CriticalTemperature", "CriticalPressure", "AcentricFactor")
+RASPA3_CUTOFF = 12.0  # Å, RASPA3's cut-off when the force field names none
 
 
 @dataclass(frozen=True)
@@ -35,6 +38,10 @@ class Loading:
     average: list[tuple[float, float]]  # per species, RASPA3's average over the production cycles and its error
     names: list[str]  # of the species
     framework_mass: float  # g/mol, of the framework in the whole box
+    # RASPA3's energies (kcal/mol) of the final configuration: "framework_guest_vdw", "guest_guest_vdw"
+    # (Lennard-Jones pair sums, without tail corrections) and "coulomb" (all of the Ewald sum but the
+    # framework's own share, which RASPA3 never counts).
+    energies: dict[str, float]
 
     def per_unit_cell(self, species: int) -> tuple[float, float]:
         """The average loading and its error, in molecules per unit cell."""
@@ -83,14 +90,41 @@ def gcmc_with_raspa3(framework: Framework, molecule_paths: Sequence[str | os.Pat
     pressure = _check_positive("pressure", pressure, "Pa")
     init_cycles = _check_cycles("n_init_cycles", n_init_cycles)
     prod_cycles = _check_cycles("n_prod_cycles", n_prod_cycles)
+    plan, ff = _plan(framework, molecule_paths, force_field_path, cells)
+    plan.update(temperature=temperature, pressure=pressure, seed=seed, cycles=(init_cycles, prod_cycles))
+    chosen, species = plan["framework"]["cells"], plan["species"]
+    positions, final, average, energies = _run_in_child(plan)
+    n_framework = len(framework.atoms) * chosen[0] * chosen[1] * chosen[2]
+    molecules: list[list[list[Vec3]]] = []
+    at = n_framework
+    for (_, _, atoms), count in zip(species, final, strict=True):
+        molecules.append([positions[at + m * len(atoms): at + (m + 1) * len(atoms)] for m in range(count)])
+        at += count * len(atoms)
+    if at != len(positions):
+        raise RuntimeError(f"RASPA3 returned {len(positions)} atoms, expected {at}")
+    c = framework.cell
+    box = Cell(c.a * chosen[0], c.b * chosen[1], c.c * chosen[2], c.alpha, c.beta, c.gamma)
+    cell_mass = math.fsum(ff.pseudo_atoms[a.pseudo_atom].mass for a in framework.atoms)
+    return Loading(chosen, box, positions[:n_framework], molecules, final, average, [name for name, _, _ in species],
+                   cell_mass * chosen[0] * chosen[1] * chosen[2], energies)
+
+
+def _plan(framework: Framework, molecule_paths: Sequence[str | os.PathLike[str]],
+          force_field_path: str | os.PathLike[str], cells: Sequence[int] | None) -> tuple[dict[str, Any], Any]:
+    """RASPA3's model of the framework and the guests, checked; and the force field as read."""
     ff_path = os.fsdecode(force_field_path)
     ff = _load_force_field(ff_path)
     framework_types = {a.pseudo_atom for a in framework.atoms}
-    settings = _model_settings(ff_path)
-    cutoff = max(settings["cutoff_vdw"], settings["cutoff_coulomb"])
-    chosen = cells_for(framework.cell, cutoff) if cells is None else tuple(int(n) for n in cells)
-    if len(chosen) != 3 or min(chosen) < 1:
+    if cells is not None and (len(cells) != 3 or min(cells) < 1):
         raise ValueError(f"cells must be three whole numbers of at least 1, got {cells!r}")
+    # The model in the box that LAMMPS will have: automatic Coulomb cut-offs and Ewald sums depend on it,
+    # and the cut-offs on the model. RASPA3's default cut-off first; then its own, if it needs more cells.
+    chosen = cells_for(framework.cell, RASPA3_CUTOFF) if cells is None else tuple(int(n) for n in cells)
+    settings = _model_settings(ff_path, framework.cell, chosen)
+    cutoff = max(settings["cutoff_vdw"], settings["cutoff_coulomb"] if settings["charges"] else 0.0)
+    if cells is None and cells_for(framework.cell, cutoff) != chosen:
+        chosen = cells_for(framework.cell, cutoff)
+        settings = _model_settings(ff_path, framework.cell, chosen)
     widths = [n * w for n, w in zip(chosen, framework.cell.widths(), strict=True)]
     if min(widths) < 2.0 * cutoff:
         raise ValueError(f"{chosen[0]} x {chosen[1]} x {chosen[2]} unit cells of {framework.name} are "
@@ -111,40 +145,24 @@ def gcmc_with_raspa3(framework: Framework, molecule_paths: Sequence[str | os.Pat
         "framework": {"name": framework.name, "cell": framework.cell, "cells": chosen,
                       "atoms": [(a.fractional, a.charge, a.pseudo_atom) for a in framework.atoms]},
         "pseudo_atoms": [(k, k in framework_types, ff.pseudo_atoms[k]) for k in kinds],
-        "species": species, "temperature": temperature, "pressure": pressure, "seed": seed,
-        "cycles": (init_cycles, prod_cycles), "cutoff_vdw": settings["cutoff_vdw"],
+        "species": species, "cutoff_vdw": settings["cutoff_vdw"],
         "cutoff_coulomb": settings["cutoff_coulomb"], "shifted": settings["shifted"],
         "tail_corrections": settings["tail_corrections"],
         "use_charge": settings["charges"] and any(ff.pseudo_atoms[k].charge != 0.0 for k in kinds),
     }
-    positions, final, average = _run_in_child(plan)
-    n_framework = len(framework.atoms) * chosen[0] * chosen[1] * chosen[2]
-    molecules: list[list[list[Vec3]]] = []
-    at = n_framework
-    for (_, _, atoms), count in zip(species, final, strict=True):
-        molecules.append([positions[at + m * len(atoms): at + (m + 1) * len(atoms)] for m in range(count)])
-        at += count * len(atoms)
-    if at != len(positions):
-        raise RuntimeError(f"RASPA3 returned {len(positions)} atoms, expected {at}")
-    c = framework.cell
-    box = Cell(c.a * chosen[0], c.b * chosen[1], c.c * chosen[2], c.alpha, c.beta, c.gamma)
-    cell_mass = math.fsum(ff.pseudo_atoms[a.pseudo_atom].mass for a in framework.atoms)
-    return Loading(chosen, box, positions[:n_framework], molecules, final, average, [name for name, _, _ in species],
-                   cell_mass * chosen[0] * chosen[1] * chosen[2])
+    return plan, ff
 
 
-def _model_settings(force_field_path: str) -> dict[str, Any]:
+def _model_settings(force_field_path: str, cell: Cell, cells: Sequence[int]) -> dict[str, Any]:
     from .raspa_init import model
 
-    # The box only matters for "auto" Coulomb cut-offs, which a framework run takes as the Lennard-Jones one.
-    settings = model(force_field_path, 1e6)
-    if settings["cutoff_coulomb"] >= 5e5:
-        settings["cutoff_coulomb"] = settings["cutoff_vdw"]
-    return settings
+    # The model reads the box's widths only, which a tilted box has as an upright one of those edges.
+    return model(force_field_path, [n * w for n, w in zip(cells, cell.widths(), strict=True)])
 
 
-def run_in_child(plan: dict[str, Any]) -> tuple[list[Vec3], list[int], list[tuple[float, float]]]:
-    """The RASPA3 run of `plan` (in the child interpreter)."""
+def run_in_child(plan: dict[str, Any]) -> Any:
+    """The RASPA3 run of `plan` (in the child interpreter): the positions, the final and average loadings
+    and the energies after the Monte Carlo."""
     raspa = _import_raspalib()
     ff = raspa.ForceField([raspa.PseudoAtom(name, framework, a.mass, a.charge) for name, framework, a in
                            plan["pseudo_atoms"]],
@@ -180,4 +198,67 @@ def run_in_child(plan: dict[str, Any]) -> tuple[list[Vec3], list[int], list[tupl
     final = [int(n) for n in done.number_of_molecules_per_component]
     average = [tuple(float(x) for x in done.average_loadings.average_loading_number_of_molecules(k))
                for k in range(len(components))]
-    return [tuple(atom.position) for atom in done.atom_data], final, average  # type: ignore[return-value]
+    return [tuple(atom.position) for atom in done.atom_data], final, average, _energies(raspa, done)
+
+
+def _energies(raspa: Any, system: Any) -> dict[str, float]:
+    e = system.compute_total_energies()
+    kcal = RASPA3_KELVIN * KCAL_PER_KELVIN
+    return {"framework_guest_vdw": kcal * e.framework_molecule_vdw, "guest_guest_vdw": kcal * e.molecule_molecule_vdw,
+            "coulomb": kcal * e.coulomb_energy()}
+
+
+type Box6 = tuple[float, float, float, float, float, float]
+
+
+def lammps_box(cell: Cell) -> Box6:
+    """LAMMPS's restricted triclinic box of `cell`: lx, ly, lz, xy, xz, yz (Å)."""
+    a, b, c = cell.vectors()
+    return (a[0], b[1], c[2], b[0], c[0], c[1])
+
+
+def _into_box(points: Sequence[Vec3], box: Box6, whole: bool) -> list[Vec3]:
+    """`points` moved by whole cells into the box: each on its own, or (`whole`) together by their
+    mean, so that a molecule stays whole."""
+    lx, ly, lz, xy, xz, yz = box
+
+    def shift(p: Sequence[float]) -> Vec3:
+        # Fractional coordinates of the restricted triclinic cell, c first as its vector alone has z.
+        sz = math.floor(p[2] / lz)
+        sy = math.floor((p[1] - sz * yz) / ly)
+        sx = math.floor((p[0] - sy * xy - sz * xz) / lx)
+        return (sx * lx + sy * xy + sz * xz, sy * ly + sz * yz, sz * lz)
+
+    if not whole:
+        return [(p[0] - d[0], p[1] - d[1], p[2] - d[2]) for p in points for d in (shift(p),)]
+    n = len(points)
+    d = shift(tuple(math.fsum(p[k] for p in points) / n for k in range(3)))
+    return [(p[0] - d[0], p[1] - d[1], p[2] - d[2]) for p in points]
+
+
+def write_lammps(loading: Loading, framework: Framework, molecule_paths: Sequence[str | os.PathLike[str]],
+                 force_field_path: str | os.PathLike[str], out_dir: str | os.PathLike[str], pair_style: Any,
+                 explicit_lb: bool = False, starter: Any = None) -> str:
+    """data.lmp and forcefield.lmp (and in.lammps with `starter`) of a loaded framework, through the
+    coordinates route of the core: the framework one molecule ("Type": "framework", held still, its
+    own pairs left out), its atoms in the box one by one; the guests whole, each molecule moved into
+    the box by its centre. Returns the build summary."""
+    from . import _native
+
+    box = lammps_box(loading.box)
+    cells = loading.cells[0] * loading.cells[1] * loading.cells[2]
+    kinds = [a.pseudo_atom for a in framework.atoms] * cells
+    placed = _into_box(loading.framework, box, whole=False)
+    coords: list[Vec3] = list(placed)
+    for molecules in loading.molecules:
+        for molecule in molecules:
+            coords.extend(_into_box(molecule, box, whole=True))
+    with tempfile.TemporaryDirectory(prefix="cellkit-framework-") as scratch:
+        # The framework as a molecule file of its own name, which names it in data.lmp and the summary.
+        path = os.path.join(scratch, f"{framework.name}.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump({"Type": "framework", "pseudoAtoms": [[k, list(p)] for k, p in zip(kinds, placed, strict=True)]},
+                      f)
+        return _native.pack_from_coords_py(
+            [path, *map(os.fsdecode, molecule_paths)], [1, *loading.final], coords, box, pair_style, explicit_lb,
+            os.fsdecode(force_field_path), os.fsdecode(out_dir), lammps_input=starter)

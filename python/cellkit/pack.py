@@ -20,7 +20,7 @@ from .raspa_init import DEFAULT_SEED as DEFAULT_SEED  # both routes' default: Pa
 if TYPE_CHECKING:
     from ._native import StarterSettings
 
-__all__ = ["PAIR_STYLES", "Layer", "PairStyle", "from_coords", "layered", "packmol", "raspa", "pair_setup"]
+__all__ = ["PAIR_STYLES", "Layer", "PairStyle", "from_coords", "gcmc", "layered", "packmol", "raspa", "pair_setup"]
 
 # Command-line names of the pair styles: "force-field" is the force-field file's own model (its
 # cut-offs, truncation, tail corrections and Ewald sum, as RASPA3 reads them), the others fixed
@@ -244,6 +244,45 @@ def raspa(
             lammps_input=_starter(lammps_input, temperature, pressure), aspect=aspect, box=box, seed=seed,
         )
         return summary
+
+
+def gcmc(
+    framework: StrPath,
+    species: Sequence[StrPath],
+    temperature: Number,
+    pressure: Number,
+    force_field: StrPath = "force_field.json",
+    cells: Sequence[SupportsIndex] | None = None,
+    init_cycles: SupportsIndex = 1000,
+    prod_cycles: SupportsIndex = 1000,
+    seed: SupportsIndex = DEFAULT_SEED,
+    pair_style: PairStyle = PyPairSetup.ForceField,
+    explicit_lb: bool = False,
+    out_dir: StrPath = ".",
+    lammps_input: bool = False,
+) -> str:
+    """Loads the framework of the CIF file `framework` with the molecules of `species` by RASPA3's
+    grand-canonical Monte Carlo at `temperature` (K) and `pressure` (Pa), `init_cycles` then
+    `prod_cycles`, in `cells` unit cells along a, b and c (by default the fewest whose widths are
+    twice the cut-off), then writes data.lmp and forcefield.lmp of the loaded framework into
+    `out_dir`: a tilted cell as LAMMPS's restricted triclinic box, the framework one molecule whose
+    own pairs are left out, the guests whole. The CIF's sites are matched to the force field's
+    "framework": true pseudo-atoms by label (as written, or without trailing digits). With
+    `lammps_input`, in.lammps as well: the guests run NVT at `temperature`, the framework held still.
+    Returns the build summary followed by the loading RASPA3 measured."""
+    from .framework import read_framework
+    from .gcmc import gcmc_with_raspa3, write_lammps
+
+    if isinstance(species, (str, os.PathLike)):
+        raise TypeError("species must be a list of paths, not a single path")
+    # The CIF is read before RASPA3's library is loaded: in the other order gemmi crashes.
+    read = read_framework(framework, force_field)
+    loading = gcmc_with_raspa3(read, species, force_field, float(temperature), float(pressure),
+                               cells=None if cells is None else [int(n) for n in cells],
+                               n_init_cycles=int(init_cycles), n_prod_cycles=int(prod_cycles), seed=int(seed))
+    summary = write_lammps(loading, read, species, force_field, out_dir, pair_setup(pair_style), explicit_lb,
+                           _starter(lammps_input, temperature, None))
+    return f"{summary.rstrip()}\n{loading}\n"
 
 
 def from_coords(

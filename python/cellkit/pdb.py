@@ -10,6 +10,7 @@ are written only while every serial is decimal (up to 99,999 atoms)."""
 from __future__ import annotations
 
 import json
+import math
 import os
 import tempfile
 
@@ -97,7 +98,16 @@ def write_pdb(data_lmp: str | os.PathLike[str], pdb: str | os.PathLike[str],
     except (StopIteration, ValueError) as e:
         raise ValueError(f"{os.fsdecode(data_lmp)} has no box or Atoms section as cellkit writes them") from e
     given = _elements_of(force_field)
-    out = [f"CRYST1{a:9.3f}{b:9.3f}{c:9.3f}{90:7.2f}{90:7.2f}{90:7.2f} P 1           1",
+    alpha = beta = gamma = 90.0
+    tilts = [line.split()[:3] for line in lines if line.endswith(" xy xz yz")]
+    if tilts:
+        # LAMMPS's restricted triclinic box is PDB's orientation too: a along x, b in the xy plane.
+        xy, xz, yz = map(float, tilts[0])
+        ly, lz = b, c
+        b, c = math.hypot(ly, xy), math.sqrt(lz * lz + xz * xz + yz * yz)
+        alpha = math.degrees(math.acos((xy * xz + ly * yz) / (b * c)))
+        beta, gamma = math.degrees(math.acos(xz / c)), math.degrees(math.acos(xy / b))
+    out = [f"CRYST1{a:9.3f}{b:9.3f}{c:9.3f}{alpha:7.2f}{beta:7.2f}{gamma:7.2f} P 1           1",
            f"REMARK   1 {len(atoms)} atoms from {os.fsdecode(data_lmp)}"]
     for serial, (mol, type_name, mol_name, x, y, z) in enumerate(atoms, start=1):
         name = type_name[:4] if len(type_name) >= 4 else f" {type_name:<3}"

@@ -207,13 +207,14 @@ Molecule Molecule::load(const std::filesystem::path& path) {
     const std::size_t n = m.pseudo_atoms.size();
 
     if (n == 0) fail(shown, " defines no pseudoAtoms");
-    // A misspelt Type would silently make a rigid molecule flexible; a framework is no species.
-    if (type && !is_rigid(type) && !equals_ignoring_ascii_case(*type, "flexible")) {
-        fail(shown, ": Type must be \"rigid\" or \"flexible\", got \"", *type, "\"");
+    // A misspelt Type would silently make a rigid molecule flexible.
+    m.framework = type && equals_ignoring_ascii_case(*type, "framework");
+    if (type && !is_rigid(type) && !m.framework && !equals_ignoring_ascii_case(*type, "flexible")) {
+        fail(shown, ": Type must be \"rigid\", \"flexible\" or \"framework\", got \"", *type, "\"");
     }
     // RASPA3 takes a molecule without "Type" as rigid, and a rigid one needs no bonds.
     const bool rigid_for_raspa3 = !type || is_rigid(type);
-    if (n >= 2 && m.connectivity.empty()) {
+    if (n >= 2 && m.connectivity.empty() && !m.framework) {
         if (!rigid_for_raspa3) {
             fail(shown, " has ", n,
                  " pseudoAtoms but no Connectivity; multi-atom molecules must declare which atoms are "

@@ -42,6 +42,9 @@ struct Molecule {
     std::vector<BendEntry> bend_entries;
     std::vector<TorsionEntry> torsion_entries;
     bool rigid = false;
+    // "Type": "framework": a crystal (a zeolite, a MOF) placed whole, held still in LAMMPS as RASPA3
+    // holds it, its atoms bonded to nothing and their pairs with each other left out.
+    bool framework = false;
     // A rigid molecule given without Connectivity, as RASPA3 takes one, gets the spanning bonds of
     // its template (template_shape.hpp): what LAMMPS needs to hold it rigid and to leave out its
     // intramolecular pairs.

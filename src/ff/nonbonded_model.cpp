@@ -24,8 +24,9 @@ void automatic_ewald(NonBondedModel& model, double precision, const Box& box) {
     const double tol = std::sqrt(std::fabs(std::log(eps * rc)));
     const double alpha = std::sqrt(std::fabs(std::log(eps * rc * tol))) / rc;
     const double tol1 = std::sqrt(-std::log(eps * rc * (2.0 * tol * alpha) * (2.0 * tol * alpha)));
+    const Vec3 widths = box.widths();
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        const double k = std::rint(0.25 + box[axis] * alpha * tol1 / std::numbers::pi);
+        const double k = std::rint(0.25 + widths[axis] * alpha * tol1 / std::numbers::pi);
         if (!std::isfinite(alpha) || !(alpha > 0.0) || !std::isfinite(k) || k < 1.0 || k > kMaxWaveVectors) {
             fail("EwaldPrecision ", precision, " with a Coulomb cut-off of ", rc,
                  " \u00c5 gives no usable Ewald sum (alpha ", alpha, ", ", k, " wave vectors ",

@@ -13,13 +13,8 @@ using fmt::cat;
 using fmt::Fixed;
 
 double distance(const Vec3& a, const Vec3& b, const Box& box) {
-    double squared = 0.0;
-    for (std::size_t k = 0; k < 3; ++k) {
-        double d = b[k] - a[k];
-        if (box[k] > 0.0 && std::isfinite(box[k])) d -= box[k] * std::nearbyint(d / box[k]);
-        squared += d * d;
-    }
-    return std::sqrt(squared);
+    const Vec3 d = box.nearest({b[0] - a[0], b[1] - a[1], b[2] - a[2]});
+    return std::hypot(d[0], d[1], d[2]);
 }
 
 std::string atom_name(const Molecule& molecule, std::size_t i) {

@@ -285,6 +285,10 @@ void format_header(TextBuffer& out, const SystemTotals& totals, const TypeRegist
         const char* name = axis_names[axis];
         text.append(cat("0.0 ", fmt::Fixed{box[axis], 6}, " ", name, "lo ", name, "hi\n"));
     }
+    if (box.tilted()) {
+        text.append(cat(fmt::Fixed{box.tilt[0], 6}, " ", fmt::Fixed{box.tilt[1], 6}, " ", fmt::Fixed{box.tilt[2], 6},
+                        " xy xz yz\n"));
+    }
     out.append(text);
 }
 
@@ -376,6 +380,11 @@ void check_data_file(const ActiveSpeciesList& active, std::span<const Vec3> coor
         if (edge <= 5e-7) {
             fail("the box edge", which, " must be a positive finite length in \u00c5, got ", edge,
                  ", which data.lmp (6 decimals) would write as 0.000000");
+        }
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (!std::isfinite(box.tilt[k])) {
+            fail("the box's tilt ", tilt_names[k], " must be a finite length in \u00c5, got ", box.tilt[k]);
         }
     }
     for (std::size_t i = 0; i < coords.size(); ++i) {

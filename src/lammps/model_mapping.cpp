@@ -25,9 +25,15 @@ std::string join(const std::vector<std::string>& names) {
     return out;
 }
 
-// "half the box edge", or of its shortest edge in a box that is not a cube.
+// What bounds a cut-off: the edge of a cube, the shortest edge of another upright box, the narrowest
+// distance between opposite faces of a tilted one.
+std::string_view narrowest(const Box& box) {
+    if (box.tilted()) return "narrowest box width";
+    return box.is_cube() ? "box edge" : "shortest box edge";
+}
+
 std::string half_edge(const NonBondedModel& m) {
-    return m.box.is_cube() ? "half the box edge" : "half the shortest box edge";
+    return cat("half the ", narrowest(m.box));
 }
 
 std::string vdw_source(const NonBondedModel& m) {
@@ -123,7 +129,7 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
     auto beyond_half = [&](double cutoff, const std::string& source, std::string_view what) {
         if (cutoff <= half) return;
         warnings.push_back(cat("the ", what, " cut-off of ", cutoff, " \u00c5 (", source, ") is more than half the ",
-                               box.is_cube() ? "box" : "shortest box", " edge (", fmt::Fixed{half, 3},
+                               narrowest(box), " (", fmt::Fixed{half, 3},
                                " \u00c5): LAMMPS counts every periodic image within it, RASPA3 only the nearest, so "
                                "the two programs simulate different models in this box; lower the cut-off in the "
                                "force-field file or build a larger box"));
@@ -133,6 +139,7 @@ void force_field_warnings(const NonBondedModel& m, bool charged, const ActiveSpe
     const bool shift = m.shifted && !m.tail_corrections;
     for (const ActiveSpecies& s : active) {
         const Molecule& molecule = *s.resolved.molecule;
+        if (molecule.framework) continue;  // its own pairs are left out in LAMMPS as in RASPA3
         const Reach r = reach(molecule);
         if (r == Reach::WithinThreeBonds) continue;
         if (molecule.rigid) {
@@ -216,7 +223,7 @@ std::vector<std::string> model_warnings(OptionalPairSetup pair_style, const Forc
     }
     if (pair_style && *pair_style != PairSetup::ForceField && preset_cutoff > 0.5 * box.shortest()) {
         warnings.push_back(cat("the preset's cut-off of ", preset_cutoff, " \u00c5 is more than half the ",
-                               box.is_cube() ? "box" : "shortest box", " edge (", fmt::Fixed{0.5 * box.shortest(), 3},
+                               narrowest(box), " (", fmt::Fixed{0.5 * box.shortest(), 3},
                                " \u00c5): LAMMPS counts every periodic image within it, so molecules meet their own "
                                "images; build a larger box, or choose the force-field pair style or your own"));
     }

@@ -96,8 +96,7 @@ void best_fit(std::span<const Vec3> from, std::span<const Vec3> to, std::span<Ve
     }
 }
 
-std::vector<std::string> restore_rigid_shapes(const ActiveSpeciesList& active, std::span<Vec3> coords,
-                                              const Box& box) {
+std::vector<std::string> restore_rigid_shapes(const ActiveSpeciesList& active, std::span<Vec3> coords, const Box& box) {
     std::vector<std::string> warnings;
     std::size_t at = 0;
     for (const ActiveSpecies& species : active) {
@@ -120,11 +119,9 @@ std::vector<std::string> restore_rigid_shapes(const ActiveSpeciesList& active, s
             }
             const Vec3& first = coords[at];
             for (std::size_t i = 0; i < n; ++i) {
-                for (std::size_t k = 0; k < 3; ++k) {
-                    double d = coords[at + i][k] - first[k];
-                    if (box[k] > 0.0) d -= box[k] * std::nearbyint(d / box[k]);
-                    placed[i][k] = first[k] + d;
-                }
+                const Vec3& p = coords[at + i];
+                const Vec3 d = box.nearest({p[0] - first[0], p[1] - first[1], p[2] - first[2]});
+                for (std::size_t k = 0; k < 3; ++k) placed[i][k] = first[k] + d[k];
             }
             best_fit(shape, placed, fitted);
             double worst = 0.0;

@@ -10,6 +10,7 @@
 
 #include "common/error.hpp"
 #include "common/number_format.hpp"
+#include "lammps/framework.hpp"
 
 namespace cellkit {
 
@@ -62,7 +63,7 @@ constexpr double straightest_shake_angle = 175.0;
 
 std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const TypeRegistries& registries) {
     std::vector<SpeciesHold> holds;
-    std::set<std::string> taken;
+    std::set<std::string> taken{framework_group, "guests", "mobile", "rigid_bodies", "shaken"};
     std::uint64_t next = 1;
     for (const ActiveSpecies& species : active) {
         const ResolvedMolecule& r = species.resolved;
@@ -70,6 +71,11 @@ std::vector<SpeciesHold> species_holds(const ActiveSpeciesList& active, const Ty
         SpeciesHold hold{
             .group = group_name(m.name, taken), .first_molecule = next, .last_molecule = next + species.count - 1};
         next += species.count;
+        if (m.framework) {
+            hold.hold = Hold::Still;
+            holds.push_back(std::move(hold));
+            continue;
+        }
         const std::size_t atoms = m.pseudo_atoms.size();
         // Placeholders stand for constraints: the bonds and angles of a rigid molecule that has no
         // entry for them, and FIXED bonds. Terms with their own entries stay free.
@@ -110,7 +116,7 @@ double starter_timestep(const ActiveSpeciesList& active, const TypeRegistries& r
     constexpr double si = 4184.0 * 1e20 / 1e-3;  // kcal/mol/Å² per g/mol in s^-2
     double shortest = std::numeric_limits<double>::infinity();
     for (std::size_t s = 0; s < active.size(); ++s) {
-        if (holds[s].hold == Hold::RigidBody) continue;
+        if (holds[s].hold == Hold::RigidBody || holds[s].hold == Hold::Still) continue;
         const ResolvedMolecule& r = active[s].resolved;
         for (const BondRecord& b : r.bonds) {
             const std::vector<std::size_t>& held = holds[s].bond_types;
@@ -179,9 +185,11 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     const double dt = starter_timestep(active, registries, force_field, holds);
     std::vector<std::string> shaken, bodies;
     std::vector<std::size_t> bond_types, angle_types;
+    std::size_t still = 0;
     for (const SpeciesHold& h : holds) {
         if (h.hold == Hold::Shake) shaken.push_back(h.group);
         if (h.hold == Hold::RigidBody) bodies.push_back(h.group);
+        if (h.hold == Hold::Still) ++still;
         bond_types.insert(bond_types.end(), h.bond_types.begin(), h.bond_types.end());
         angle_types.insert(angle_types.end(), h.angle_types.begin(), h.angle_types.end());
     }
@@ -189,8 +197,18 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
         std::sort(types->begin(), types->end());
         types->erase(std::unique(types->begin(), types->end()), types->end());
     }
-    const bool free_atoms = bodies.size() < holds.size();
-    const std::string mobile = bodies.empty() ? "all" : "mobile";
+    if (still == holds.size()) {
+        fail(starter_input_name, ": the box holds nothing but a framework, which is held still: nothing would move");
+    }
+    if (still > 0 && settings.pressure) {
+        fail(starter_input_name,
+             ": the framework holds the box's shape and size, so the run is NVT: leave out the "
+             "pressure");
+    }
+    const bool free_atoms = bodies.size() + still < holds.size();
+    const std::string mobile = bodies.empty() && still == 0 ? "all" : "mobile";
+    // With a framework in the box its atoms neither move nor count in the temperature.
+    const std::string moving = still == 0 ? "all" : "guests";
     std::string shake_line;
     if (!shaken.empty()) {
         shake_line = command("fix", cat("constrain shaken shake 1.0e-6 100 0 b ", joined(bond_types),
@@ -242,20 +260,27 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
             if (!h.angle_types.empty()) how.append(cat(" and angle type ", joined(h.angle_types)));
         }
         if (h.hold == Hold::RigidBody) how = "a rigid body per molecule";
+        if (h.hold == Hold::Still) how = cat("held still, a framework (group ", framework_group, ", forcefield.lmp)");
         out.append(cat("#   ", h.group, ": ", how, "\n"));
     }
-    if (!bodies.empty()) {
-        out.append(command("group", cat("rigid_bodies union ", joined(bodies))));
-        out.append(command("group", "mobile subtract all rigid_bodies"));
+    if (still > 0) out.append(command("group", cat("guests subtract all ", framework_group)));
+    if (!bodies.empty()) out.append(command("group", cat("rigid_bodies union ", joined(bodies))));
+    if (mobile == "mobile") {
+        out.append(command("group", cat("mobile subtract all", bodies.empty() ? "" : " rigid_bodies",
+                                        still == 0 ? "" : cat(" ", framework_group))));
     }
     if (!shaken.empty()) out.append(command("group", cat("shaken union ", joined(shaken))));
     out.append("\n");
     out.append(command("thermo_style", "custom step temp press density pe ebond eangle edihed evdwl ecoul elong"));
     out.append(command("thermo", "${thermo_every}"));
+    if (still > 0) {
+        out.append(command("compute", "temp_guests guests temp"));
+        out.append(command("thermo_modify", "temp temp_guests"));
+    }
     out.append(
         "\n# Velocities before any constraint fix exists; the easing in brings them to T with the "
         "constraints on.\n");
-    out.append(command("velocity", "all create ${T} ${seed} mom yes rot yes dist gaussian"));
+    out.append(command("velocity", cat(moving, " create ${T} ${seed} mom yes rot yes dist gaussian")));
 
     if (free_atoms) {
         out.append(
@@ -263,10 +288,13 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
             "minimise\n"
             "#    first, constraints off (the placeholder constants keep the shapes near, SHAKE restores them\n"
             "#    exactly)");
-        out.append(bodies.empty() ? ".\n" : ", rigid bodies held still so that they keep their exact shape.\n");
+        out.append(bodies.empty() ? "" : ", rigid bodies held still so that they keep their exact shape");
+        out.append(still == 0 ? ".\n" : ", the framework held still.\n");
         if (!bodies.empty()) out.append(command("fix", "hold rigid_bodies setforce 0.0 0.0 0.0"));
+        if (still > 0) out.append(command("fix", cat("hold_framework ", framework_group, " setforce 0.0 0.0 0.0")));
         out.append(command("minimize", "1.0e-4 1.0e-6 1000 10000"));
         if (!bodies.empty()) out.append(command("unfix", "hold"));
+        if (still > 0) out.append(command("unfix", "hold_framework"));
         out.append(command("reset_timestep", "0"));
     }
     out.append(cat("\n# ", free_atoms ? "2" : "1",

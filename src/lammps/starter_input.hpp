@@ -32,6 +32,7 @@ enum class Hold : std::uint8_t {
     Free,       // integrated atom by atom (flexible molecules, single atoms)
     Shake,      // bonds, and the angle of a bent triatomic, held by SHAKE
     RigidBody,  // one rigid body per molecule (linear or larger rigid molecules)
+    Still,      // not integrated: a framework
 };
 
 struct SpeciesHold {

@@ -11,6 +11,7 @@
 #include "common/number_format.hpp"
 #include "lammps/data_file.hpp"
 #include "lammps/forcefield_file.hpp"
+#include "lammps/framework.hpp"
 #include "lammps/model_mapping.hpp"
 #include "lammps/preset_refusals.hpp"
 #include "lammps/type_registry.hpp"
@@ -69,8 +70,9 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
     // Whatever can refuse the build is checked before either file is touched, so a refused build
     // writes nothing. forcefield.lmp is small and composed whole; data.lmp streams to its file.
     check_data_file(request.active, request.coords, request.box);
-    const std::string forcefield =
-        generate_forcefield_file(request.force_field, registries, request.pair_style, request.explicit_lb, request.box);
+    const std::string forcefield = generate_forcefield_file(request.force_field, registries, request.pair_style,
+                                                            request.explicit_lb, request.box) +
+                                   framework_block(request.active);
     std::string input;
     if (request.starter) {
         input = starter_input(request.active, registries, request.force_field, request.pair_style, *request.starter,

@@ -18,6 +18,13 @@ void check_seed(std::uint64_t seed) {
 void check_before_packing(const PackCommonArgs& args, const LoadedInputs& loaded, const ActiveSelection& selection,
                           const Box& box) {
     check_seed(args.seed);
+    for (const ActiveSpecies& s : selection.active) {
+        if (s.resolved.molecule->framework) {
+            fail("'", s.resolved.molecule->name,
+                 "' is a framework (\"Type\": \"framework\"), which is placed whole, not packed: load it with "
+                 "cellkit pack gcmc, or give its atoms' positions to cellkit pack coords");
+        }
+    }
     if (args.starter) check_starter(args.pair_style, *args.starter, selection.active.size());
     if (args.pair_style == PairSetup::ForceField) resolve_model(loaded.force_field.model, box);
 }

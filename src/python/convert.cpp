@@ -216,7 +216,24 @@ bool to_box(PyObject* obj, Box& out) {
         out = Box(edge);
         return true;
     }
-    return to_three(obj, out.edges, "expected one box edge or three (x, y, z), got %zd");
+    Ref items = snapshot(obj);
+    if (!items) {
+        return false;
+    }
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    if (n != 3 && n != 6) {
+        PyErr_Format(PyExc_ValueError,
+                     "expected one box edge, three (x, y, z) or three and the tilts (x, y, z, xy, xz, yz), got %zd", n);
+        return false;
+    }
+    out = Box();
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        double& value = i < 3 ? out.edges[static_cast<std::size_t>(i)] : out.tilt[static_cast<std::size_t>(i - 3)];
+        if (!to_double(PySequence_Fast_GET_ITEM(items.get(), i), value)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool to_callable(PyObject* obj, PyObject*& out) {

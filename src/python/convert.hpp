@@ -41,7 +41,8 @@ bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
 bool to_double(PyObject* obj, double& out);
 // bool or a NumPy bool scalar; int is refused.
 bool to_flag(PyObject* obj, bool& out);
-// A number (the edge of a cube) or a sequence of three numbers (the edges along x, y and z), Å.
+// A number (the edge of a cube), a sequence of three numbers (the edges along x, y and z), or of six
+// (the edges, then LAMMPS's tilts xy, xz and yz), Å.
 bool to_box(PyObject* obj, Box& out);
 // None, or what to_double takes.
 bool to_optional_double(PyObject* obj, std::optional<double>& out);

@@ -209,7 +209,7 @@ TEST_F(Load, MoleculeFormsAndFaults) {
         {R"(["Rigid", [["O", [0, 0, 0]], ["H", [1, 0, 0]]], [[0, 1]], [[["O", "H"], "HARMONIC", [1, 2]]]])",
          "water rigid: O 0 0 0; H 1 0 0; 0-1 | O H HARMONIC[1.0, 2.0]"},
         // A misspelt Type is refused: read as flexible, it would change the model without a word.
-        {one + R"(, "Type": "rigid "})", "{p}: Type must be \"rigid\" or \"flexible\", got \"rigid \""},
+        {one + R"(, "Type": "rigid "})", "{p}: Type must be \"rigid\", \"flexible\" or \"framework\", got \"rigid \""},
         {one + "}", "ethane.united flexible: C 0 0 0;", "dir/ethane.united.json"},
         {one + "}", "ethane flexible: C 0 0 0;", "ethane"},
         {one + "}", "file stem \"wa\\nter\" in {p} " + kControl, "wa\nter.json"},
