@@ -161,7 +161,8 @@ O2 O 0.0 0.5 0.3
 
 
 def test_a_tilted_framework_is_counted_as_raspa3_counts_it(lmp, tmp_path):
-    """A monoclinic cell of our own (beta 105°, charged) loaded with TraPPE CO2: the same agreement."""
+    """A monoclinic cell of our own (beta 105°, charged) loaded with TraPPE CO2 and methane: the same
+    agreement."""
     from cellkit._native import PyPairSetup
     from cellkit.framework import read_framework
     from cellkit.gcmc import gcmc_with_raspa3, write_lammps
@@ -173,18 +174,21 @@ def test_a_tilted_framework_is_counted_as_raspa3_counts_it(lmp, tmp_path):
         "PseudoAtoms": [{"name": "Zn", "framework": True, "mass": 65.38, "charge": 1.0},
                         {"name": "O", "framework": True, "mass": 15.999, "charge": -0.5},
                         {"name": "C_co2", "framework": False, "mass": 12.011, "charge": 0.70},
-                        {"name": "O_co2", "framework": False, "mass": 15.999, "charge": -0.35}],
+                        {"name": "O_co2", "framework": False, "mass": 15.999, "charge": -0.35},
+                        {"name": "CH4", "framework": False, "mass": 16.043, "charge": 0.0}],
         "SelfInteractions": [{"name": n, "type": "lennard-jones", "parameters": p} for n, p in
                              [("Zn", [62.4, 2.46]), ("O", [30.2, 3.12]), ("C_co2", [27.0, 2.80]),
-                              ("O_co2", [79.0, 3.05])]]})
+                              ("O_co2", [79.0, 3.05]), ("CH4", [148.0, 3.73])]]})
     co2 = write_json(tmp_path / "co2.json", {
         "CriticalTemperature": 304.13, "CriticalPressure": 7.3773e6, "AcentricFactor": 0.2239, "Type": "rigid",
         "pseudoAtoms": [["O_co2", [0.0, 0.0, 1.16]], ["C_co2", [0.0, 0.0, 0.0]], ["O_co2", [0.0, 0.0, -1.16]]]})
+    ch4 = write_json(tmp_path / "ch4.json", {"CriticalTemperature": 190.56, "CriticalPressure": 4.599e6,
+                                             "AcentricFactor": 0.011, "pseudoAtoms": [["CH4", [0.0, 0.0, 0.0]]]})
     framework = read_framework(tmp_path / "leaning.cif", ff)
-    loading = gcmc_with_raspa3(framework, [co2], ff, 300.0, 5.0e5, n_init_cycles=100, n_prod_cycles=50, seed=3)
-    assert loading.cells == (3, 2, 2) and loading.final[0] > 5
+    loading = gcmc_with_raspa3(framework, [co2, ch4], ff, 300.0, 2.0e6, n_init_cycles=100, n_prod_cycles=50, seed=3)
+    assert loading.cells == (3, 2, 2) and min(loading.final) > 3
     out = tmp_path / "out"
-    summary = write_lammps(loading, framework, [co2], ff, out, PyPairSetup.ForceField)
+    summary = write_lammps(loading, framework, [co2, ch4], ff, out, PyPairSetup.ForceField)
     beta = math.radians(105.0)
     assert "box: 30.000 × 22.000 × 23.182 Å, tilted xy 0.000 xz -6.212 yz 0.000" in summary
     assert f"{24 * math.sin(beta):.6f}" == "23.182220"
@@ -201,12 +205,12 @@ def test_a_tilted_framework_is_counted_as_raspa3_counts_it(lmp, tmp_path):
     assert got["coulomb"] == pytest.approx(want["coulomb"], rel=1e-3)
     # The starter input moves the guests and holds the framework where it is, to the last digit.
     run = tmp_path / "run"
-    write_lammps(loading, framework, [co2], ff, run, PyPairSetup.ForceField, starter=(300.0, None))
+    write_lammps(loading, framework, [co2, ch4], ff, run, PyPairSetup.ForceField, starter=(300.0, None))
     accepted, log = lammps_verdict(lmp, run, "variable steps index 50\ninclude in.lammps\n")
     assert accepted, log[-3000:]
     cell = np.array(framework.cell.vectors()) * np.array(loading.cells)[:, None]
     before, after = (_positions(run / name, cell) for name in ("data.lmp", "final.data"))
-    assert len(before) == len(after) == 36 + 3 * loading.final[0]
+    assert len(before) == len(after) == 36 + 3 * loading.final[0] + loading.final[1]
     still = [i for i, (mol, _) in before.items() if mol == 1]
     assert len(still) == 36 and all(after[i][1] == pytest.approx(before[i][1], abs=1e-6) for i in still)
     assert max(np.linalg.norm(after[i][1] - before[i][1]) for i in before if i not in still) > 0.1
@@ -251,3 +255,41 @@ def _lennard_jones(data_lmp, force_field, cutoff, framework_guest) -> tuple[floa
             gross += np.abs(terms).sum()
     kcal = 0.0019872041  # per kelvin
     return total * kcal, gross * kcal
+
+
+def test_a_framework_file_is_placed_never_packed(tmp_path):
+    """A molecule file of "Type": "framework" (what the loaded box is written through): refusals."""
+    from cellkit import pack
+
+    ff = write_json(tmp_path / "ff.json", {
+        "MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "Si", "framework": True, "mass": 28.0855, "charge": 0.0},
+                        {"name": "CH4", "framework": False, "mass": 16.043, "charge": 0.0}],
+        "SelfInteractions": [{"name": "Si", "type": "lennard-jones", "parameters": [22.0, 2.3]},
+                             {"name": "CH4", "type": "lennard-jones", "parameters": [148.0, 3.73]}]})
+    # No Connectivity: a framework's atoms are bonded to nothing.
+    wall = write_json(tmp_path / "wall.json", {"Type": "framework", "pseudoAtoms": [["Si", [0.0, 0.0, 0.0]],
+                                                                                  ["Si", [5.0, 5.0, 5.0]]]})
+    gas = write_json(tmp_path / "gas.json", {"pseudoAtoms": [["CH4", [0.0, 0.0, 0.0]]]})
+    coords = [[0.0, 0.0, 0.0], [5.0, 5.0, 5.0], [2.5, 2.5, 7.5]]
+    box = (10.0, 10.0, 10.0, 0.0, -2.0, 0.0)
+    for call, fault in [
+        (lambda: pack.packmol([wall, gas], [1, 1], 500.0, force_field=ff, out_dir=tmp_path / "a"),
+         "'wall' is a framework (\"Type\": \"framework\"), which is placed whole, not packed"),
+        (lambda: pack.from_coords([wall, gas], [1, 1], coords, box, force_field=ff, out_dir=tmp_path / "b",
+                                  lammps_input=True, pressure=1.0),
+         "in.lammps: the framework holds the box's shape and size, so the run is NVT: leave out the pressure"),
+        (lambda: pack.from_coords([wall], [1], coords[:2], box, force_field=ff, out_dir=tmp_path / "c",
+                                  lammps_input=True),
+         "in.lammps: the box holds nothing but a framework, which is held still: nothing would move"),
+        (lambda: pack.from_coords([wall, gas], [1, 1], coords, box[:4], force_field=ff, out_dir=tmp_path / "d"),
+         "expected one box edge, three (x, y, z) or three and the tilts (x, y, z, xy, xz, yz), got 4"),
+    ]:
+        with pytest.raises((RuntimeError, ValueError), match=re.escape(fault)):
+            call()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["ff.json", "gas.json", "wall.json"]
+    # Written, the tilted box keeps its tilts and the framework its group.
+    summary = pack.from_coords([wall, gas], [1, 1], coords, box, force_field=ff, out_dir=tmp_path / "e")
+    assert "box: 10.000 × 10.000 × 10.000 Å, tilted xy 0.000 xz -2.000 yz 0.000" in summary
+    assert "0.000000 -2.000000 0.000000 xy xz yz\n" in (tmp_path / "e" / "data.lmp").read_text()
+    assert "group framework molecule 1:1  # wall\nneigh_modify exclude molecule/intra framework\n" in \
+        (tmp_path / "e" / "forcefield.lmp").read_text()

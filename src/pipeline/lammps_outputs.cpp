@@ -61,7 +61,6 @@ void check_output_directory(const std::filesystem::path& dir) {
 }
 
 BuildSummary write_lammps_outputs(OutputRequest request) {
-    if (!request.out_dir.empty()) create_output_directory(request.out_dir);
     const TypeRegistries registries = build_type_registries(request.active, request.force_field);
 
     BuildSummary summary;
@@ -79,6 +78,8 @@ BuildSummary write_lammps_outputs(OutputRequest request) {
                               request.box);
         summary.input_path = request.out_dir / starter_input_name;
     }
+    // Only a build that nothing refused makes its directory.
+    if (!request.out_dir.empty()) create_output_directory(request.out_dir);
     {
         // Two builds into one directory take turns from the first write to the last rename, so the
         // files always come from one build.
