@@ -1,4 +1,4 @@
-"""The three ways to build a box, for Python callers: paths may be path objects, the pair style a
+"""The ways to build a box, for Python callers: paths may be path objects, the pair style a
 name, coordinates any (N, 3) array-like. Each returns the build summary text and raises
 RuntimeError with the build's own message when it fails."""
 

@@ -274,6 +274,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     out.append(command("thermo_style", "custom step temp press density pe ebond eangle edihed evdwl ecoul elong"));
     out.append(command("thermo", "${thermo_every}"));
     if (still > 0) {
+        out.append("# The temperature is the guests' alone (LAMMPS warns that the pressure then uses it too).\n");
         out.append(command("compute", "temp_guests guests temp"));
         out.append(command("thermo_modify", "temp temp_guests"));
     }
