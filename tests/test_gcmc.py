@@ -293,3 +293,23 @@ def test_a_framework_file_is_placed_never_packed(tmp_path):
     assert "0.000000 -2.000000 0.000000 xy xz yz\n" in (tmp_path / "e" / "data.lmp").read_text()
     assert "group framework molecule 1:1  # wall\nneigh_modify exclude molecule/intra framework\n" in \
         (tmp_path / "e" / "forcefield.lmp").read_text()
+
+
+def test_the_command_loads_writes_and_reports(mfi, tmp_path, capsys):
+    from cellkit import cli
+
+    example, _ = mfi
+    base = ["pack", "gcmc", "--framework", str(example / "MFI_SI.cif"), "--species", str(example / "methane.json"),
+            "--force-field", str(example / "force_field.json"), "--temperature", "300", "--init-cycles", "50",
+            "--prod-cycles", "50", "-q"]
+    with pytest.raises(SystemExit) as usage:
+        cli.main(base + ["--out-dir", str(tmp_path / "a")])
+    assert usage.value.code == 2 and "--pressure" in capsys.readouterr().err
+    assert cli.main(base + ["--pressure", "1e5", "--cells", "1", "2", "2", "--out-dir", str(tmp_path / "b")]) == 1
+    assert "less than twice the 12 Å cut-off: take at least 2 x 2 x 2" in capsys.readouterr().err
+    assert cli.main(base + ["--pressure", "1e5", "--out-dir", str(tmp_path / "c"), "--lammps-input",
+                            "--pdb", str(tmp_path / "c.pdb")]) == 0
+    out = capsys.readouterr().out
+    assert "box: 40.044 × 39.798 × 26.766 Å  |" in out and "\nloading in 2 × 2 × 2 unit cells:\n  methane: " in out
+    assert sorted(p.name for p in (tmp_path / "c").iterdir()) == ["data.lmp", "forcefield.lmp", "in.lammps"]
+    assert not (tmp_path / "a").exists() and not (tmp_path / "b").exists()

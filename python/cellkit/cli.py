@@ -468,8 +468,7 @@ def _input_options(p: argparse.ArgumentParser, species_help: str, required: bool
                    help="force-field file (default: %(default)s)")
 
 
-def _pack_options(p: argparse.ArgumentParser, required: bool = True) -> None:
-    _input_options(p, "one molecule file per species", required)
+def _output_options(p: argparse.ArgumentParser, built: str) -> None:
     p.add_argument("--out-dir", default=".", metavar="DIR",
                    help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
     p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="force-field",
@@ -478,8 +477,13 @@ def _pack_options(p: argparse.ArgumentParser, required: bool = True) -> None:
                         "leaves it to your LAMMPS input (default: %(default)s)")
     p.add_argument("--explicit-lb", action="store_true",
                    help="write every Lorentz-Berthelot cross pair instead of leaving the mixing to LAMMPS")
-    p.add_argument("--pdb", metavar="FILE", help="also write the packed box as PDB (for VMD or OVITO)")
+    p.add_argument("--pdb", metavar="FILE", help=f"also write the {built} box as PDB (for VMD or OVITO)")
     p.add_argument("-q", "--quiet", action="store_true", help="say nothing on stderr but warnings and errors")
+
+
+def _pack_options(p: argparse.ArgumentParser, required: bool = True) -> None:
+    _input_options(p, "one molecule file per species", required)
+    _output_options(p, "packed")
     p.add_argument("--lammps-input", action="store_true",
                    help="also write in.lammps: a starter input that eases the packed box in and runs NVT (NPT "
                         "with --pressure); 'lmp -in in.lammps' runs it")
@@ -571,15 +575,7 @@ def build_parser() -> argparse.ArgumentParser:
         p.add_argument(f"--{stage}-cycles", type=_count, default=1000, metavar="N",
                        help=f"RASPA3 {what} cycles (default: %(default)s)")
     _seed(p, "RASPA3's")
-    p.add_argument("--out-dir", default=".", metavar="DIR",
-                   help="where data.lmp and forcefield.lmp go, created if missing (default: %(default)s)")
-    p.add_argument("--pair-style", choices=list(pack.PAIR_STYLES), default="force-field",
-                   help="pair style written into forcefield.lmp (see cellkit pack packmol --help; default: "
-                        "%(default)s)")
-    p.add_argument("--explicit-lb", action="store_true",
-                   help="write every Lorentz-Berthelot cross pair instead of leaving the mixing to LAMMPS")
-    p.add_argument("--pdb", metavar="FILE", help="also write the loaded box as PDB (for VMD or OVITO)")
-    p.add_argument("-q", "--quiet", action="store_true", help="say nothing on stderr but warnings and errors")
+    _output_options(p, "loaded")
     p.add_argument("--lammps-input", action="store_true",
                    help="also write in.lammps: the guests run NVT at the temperature, the framework held still")
     for route in routes.choices.values():
