@@ -262,7 +262,8 @@ def test_a_framework_file_is_placed_never_packed(tmp_path):
     from cellkit import pack
 
     ff = write_json(tmp_path / "ff.json", {
-        "MixingRule": "Lorentz-Berthelot", "PseudoAtoms": [{"name": "Si", "framework": True, "mass": 28.0855, "charge": 0.0},
+        "MixingRule": "Lorentz-Berthelot",
+        "PseudoAtoms": [{"name": "Si", "framework": True, "mass": 28.0855, "charge": 0.0},
                         {"name": "CH4", "framework": False, "mass": 16.043, "charge": 0.0}],
         "SelfInteractions": [{"name": "Si", "type": "lennard-jones", "parameters": [22.0, 2.3]},
                              {"name": "CH4", "type": "lennard-jones", "parameters": [148.0, 3.73]}]})
