@@ -212,9 +212,16 @@ type Box6 = tuple[float, float, float, float, float, float]
 
 
 def lammps_box(cell: Cell) -> Box6:
-    """LAMMPS's restricted triclinic box of `cell`: lx, ly, lz, xy, xz, yz (Å)."""
+    """LAMMPS's restricted triclinic box of `cell`: lx, ly, lz, xy, xz, yz (Å). Each tilt is brought
+    within half its edge by taking whole cell vectors off c and b (the same lattice, so the same
+    periodic system): LAMMPS runs a box skewed further inefficiently."""
     a, b, c = cell.vectors()
-    return (a[0], b[1], c[2], b[0], c[0], c[1])
+    lx, ly, lz, xy, xz, yz = a[0], b[1], c[2], b[0], c[0], c[1]
+    k = round(yz / ly)
+    yz, xz = yz - k * ly, xz - k * xy
+    xz -= round(xz / lx) * lx
+    xy -= round(xy / lx) * lx
+    return (lx, ly, lz, xy, xz, yz)
 
 
 def _into_box(points: Sequence[Vec3], box: Box6, whole: bool) -> list[Vec3]:
