@@ -320,8 +320,8 @@ def test_a_skewed_box_is_the_same_lattice_with_small_tilts():
     from cellkit.framework import Cell
     from cellkit.gcmc import lammps_box
 
-    for cell in [Cell(10.0, 11.0, 36.0, 90.0, 105.0, 90.0), Cell(9.0, 30.0, 28.0, 70.0, 100.0, 115.0), Cell(9.0, 10.0, 28.0, 60.0, 95.0, 100.0),
-                 Cell(12.0, 12.0, 12.0, 90.0, 90.0, 90.0)]:
+    for cell in [Cell(10.0, 11.0, 36.0, 90.0, 105.0, 90.0), Cell(9.0, 30.0, 28.0, 70.0, 100.0, 115.0),
+                 Cell(9.0, 10.0, 28.0, 60.0, 95.0, 100.0), Cell(12.0, 12.0, 12.0, 90.0, 90.0, 90.0)]:
         lx, ly, lz, xy, xz, yz = lammps_box(cell)
         assert abs(xy) <= lx / 2 + 1e-12 and abs(xz) <= lx / 2 + 1e-12 and abs(yz) <= ly / 2 + 1e-12
         # The cell's own vectors are whole-number combinations of the box's, and the volume is the same.
