@@ -191,8 +191,8 @@ def test_ctrl_c_ends_packmol_promptly_and_keeps_earlier_outputs(stand_in, tmp_pa
 # Sub-box 3 of 8 stumbles in one of these ways while the others would run for half a minute.
 SUB3 = SIMBOX.replace("/simbox", "/sub_box_3/simbox")
 SUB_BOX_FAULTS = {
-    "no-output": ("exit 0", rf"sub-box 3 of 8: packmol did not produce the expected output file {SUB3}"),
-    "short": ("echo 'HETATM    1 O' > simbox.pdb", rf"sub-box 3 of 8: malformed PDB line in {SUB3}: HETATM    1 O"),
+    "no-output": ("exit 0", rf"sub-box 3 of 16: packmol did not produce the expected output file {SUB3}"),
+    "short": ("echo 'HETATM    1 O' > simbox.pdb", rf"sub-box 3 of 16: malformed PDB line in {SUB3}: HETATM    1 O"),
     "ctrl-c": ("exec sleep 30", None),
 }
 
@@ -201,15 +201,16 @@ SUB_BOX_FAULTS = {
 def test_a_failing_sub_box_or_ctrl_c_ends_every_packmol_and_leaves_nothing(stand_in, tmp_path, tmpdir_env, fault,
                                                                            pattern):
     pids = tmp_path / "pids"
-    stand_in(f'echo $$ >> "{pids}"; case "$PWD" in */sub_box_3) '  # it fails once all eight are running
-             f'until [ $(wc -l < "{pids}") -eq 8 ]; do sleep 0.05; done; {fault};; *) exec sleep 30;; esac')
+    # Sub-boxes 1, 3, 9 and 11 of a 4 × 4 grid make its first round; 3 fails once all four are running.
+    stand_in(f'echo $$ >> "{pids}"; case "$PWD" in */sub_box_3) '
+             f'until [ $(wc -l < "{pids}") -eq 4 ]; do sleep 0.05; done; {fault};; *) exec sleep 30;; esac')
     error, seconds = ends(
-        lambda: build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2), jobs=8),
+        lambda: build(tmp_path / "out", [WATER], [32], entry=pack_sub_boxes_py, grid=(4, 4, 1), jobs=8),
         RuntimeError if pattern else KeyboardInterrupt, None if pattern else 1.0)
     assert seconds < 5
     assert pattern is None or re.fullmatch(pattern.format(tmp=re.escape(str(tmpdir_env))), str(error)), str(error)
     started_pids = [int(p) for p in pids.read_text().split()]
-    assert len(started_pids) == 8 and all(process_gone(p) for p in started_pids)
+    assert len(started_pids) == 4 and all(process_gone(p) for p in started_pids)
     assert not (tmp_path / "out").exists()
 
 
@@ -232,8 +233,7 @@ def test_an_unsuccessful_sub_box_with_a_usable_box_is_a_warning_naming_it(stand_
     assert len(set(seeds.read_text().splitlines())) == 8  # equal sub-boxes are not packed alike
 
 
-# Small boxes one run whatever the cores; larger ones in sub-boxes on the cores given, each packed once and, from
-# the second round on, again (the first round's sub-boxes are not).
+# Small boxes one run whatever the cores; larger ones in sub-boxes on the cores given, each packed once.
 @pytest.mark.parametrize("waters, jobs, split, at_once", [(1_500, None, False, 1), (20_000, 1, False, 1),
                                                           (20_000, None, True, len(os.sched_getaffinity(0))),
                                                           (20_000, 3, True, 3)])
@@ -246,9 +246,7 @@ def test_jobs_choose_one_run_or_sub_boxes_and_how_many_run_at_once(stand_in, tmp
     if not split:
         assert started == [started[0]] and not started[0].startswith("sub_box")
     else:
-        first = sorted(d for d in started if not d.endswith("_again"))
-        assert len(first) > 1 and first == sorted(f"sub_box_{k}" for k in range(1, len(first) + 1))
-        assert 0 < sum(d.endswith("_again") for d in started) < len(first)
+        assert len(started) > 1 and sorted(started) == sorted(f"sub_box_{k}" for k in range(1, len(started) + 1))
     running = np.cumsum([1 if sign == "+" else -1 for sign, _ in events])
     assert running.max() <= at_once and (at_once == 1 or running.max() > 1)
 
@@ -263,12 +261,10 @@ def test_progress_tells_the_cut_and_each_sub_box_packed(stand_in, tmp_path):
     stand_in(FILLS_ITS_BOX)
     lines: list[str] = []
     build(tmp_path / "out", [WATER], [16], entry=pack_sub_boxes_py, grid=(2, 2, 2), jobs=2, progress=lines.append)
-    assert lines[0] == ("the box is cut into 2 × 2 × 2 sub-boxes, packed by up to 2 Packmol runs at once, then each "
-                        "again beside its neighbours in 7 rounds")
-    packed = [re.fullmatch(r"sub-box (\d) of 8 packed( again beside its neighbours)? \(\d+\.\d s\)", line)
-              for line in lines[1:]]
-    assert all(packed) and len(packed) == 8 + 7  # every sub-box once, then all but the first round's again
-    assert sorted(int(m[1]) for m in packed if not m[2]) == list(range(1, 9))
+    assert lines[0] == ("the box is cut into 2 × 2 × 2 sub-boxes, packed in 8 rounds by up to 2 Packmol runs at "
+                        "once, each beside the sub-boxes of earlier rounds")
+    packed = [re.fullmatch(r"sub-box (\d) of 8 packed \(\d+\.\d s\)", line) for line in lines[1:]]
+    assert all(packed) and sorted(int(m[1]) for m in packed) == list(range(1, 9))  # every sub-box once
 
     def stops(line: str) -> None:
         raise ValueError("seen enough")

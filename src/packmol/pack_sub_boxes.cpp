@@ -54,19 +54,6 @@ std::vector<std::size_t> neighbours(const Grid& grid, const Grid& cell, std::siz
     return out;
 }
 
-// The atoms of a sub-box's molecules, species by species as Packmol wrote them, split by species.
-std::vector<std::vector<Vec3>> by_species(const std::vector<Vec3>& coords, const std::vector<std::uint64_t>& counts,
-                                          const std::vector<std::size_t>& atoms) {
-    std::vector<std::vector<Vec3>> out(atoms.size());
-    auto at = coords.begin();
-    for (std::size_t s = 0; s < atoms.size(); ++s) {
-        const auto n = static_cast<std::ptrdiff_t>(counts[s] * atoms[s]);
-        out[s].assign(at, at + n);
-        at += n;
-    }
-    return out;
-}
-
 }  // namespace
 
 PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const ActiveSpeciesList& active,
@@ -103,9 +90,9 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
     auto tell = [&](const std::string& line) {
         if (split.progress) split.progress(line);
     };
-    tell(cat("the box is cut into ", grid[0], " \u00d7 ", grid[1], " \u00d7 ", grid[2], " sub-boxes, packed by up to ",
-             jobs, " Packmol run", jobs == 1 ? "" : "s", " at once, then each again beside its neighbours in ",
-             round_count(grid) - 1, " round", round_count(grid) == 2 ? "" : "s"));
+    tell(cat("the box is cut into ", grid[0], " \u00d7 ", grid[1], " \u00d7 ", grid[2], " sub-boxes, packed in ",
+             round_count(grid), " rounds by up to ", jobs, " Packmol run", jobs == 1 ? "" : "s",
+             " at once, each beside the sub-boxes of earlier rounds"));
 
     // Each fault of a sub-box keeps the single run's words, after the sub-box's name.
     auto in_sub_box = [&](std::size_t b, auto&& step) {
@@ -121,11 +108,10 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
         return n;
     };
 
-    // Every sub-box is first packed on its own, all at once: each fills its slice up to the faces,
-    // as evenly as one run fills the box, but molecules across a face may come closer than the
-    // tolerance. Then, round by round, each sub-box is packed again from where its molecules are,
-    // clear of the atoms its neighbours of earlier rounds put near its faces: Packmol moves only
-    // the molecules too close to them, and only a little, so no empty plane opens at the faces.
+    // The sub-boxes are packed round by round, those of one round side by side: each fills its slice up
+    // to the faces, as evenly as one run fills the box, clear of the atoms that its neighbours of
+    // earlier rounds put near its faces, which its run holds fixed. Packmol's first guesses are then
+    // spread over the whole slice (avoid_overlap no), so no layer along the faces stays empty.
     // Packmol's time grows with the box its cells cover, so each sub-box runs in a box of its own:
     // along a cut axis its slice and room for the obstacles on both sides, with a gap of the
     // tolerance so that nothing meets through that box's periodic faces; along an uncut axis the
@@ -134,7 +120,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
     std::vector<SubBoxRun> runs(boxes.size());
     std::vector<Vec3> origin(boxes.size());
     std::vector<bool> settled(boxes.size(), false);
-    auto pack_round = [&](const std::vector<std::size_t>& now, bool again) {
+    auto pack_round = [&](const std::vector<std::size_t>& now) {
         for (const std::size_t b : now) {
             SubBoxRun& run = runs[b];
             run.atoms = atoms_of(boxes[b]);
@@ -165,21 +151,12 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
                 }
             }
             run.obstacles = obstacles.size();
-            run.dir = work_dir / cat("sub_box_", b + 1, again ? "_again" : "");
+            run.dir = work_dir / cat("sub_box_", b + 1);
             in_sub_box(b, [&] {
                 if (::mkdir(run.dir.c_str(), 0700) != 0) sys_fail(cat("creating ", display(run.dir)), errno);
-                std::vector<std::vector<Vec3>> start;
-                if (again) {
-                    start = by_species(run.coords, boxes[b].counts, atoms);
-                    for (auto& species : start) {
-                        for (Vec3& p : species) {
-                            for (std::size_t axis = 0; axis < 3; ++axis) p[axis] -= origin[b][axis];
-                        }
-                    }
-                }
                 run.request = write_packmol_run(run.dir, active, boxes[b].counts, box,
                                                 std::vector<PackRegion>(active.size(), local), tolerance,
-                                                (split.seed + b) % (largest_seed + 1), obstacles, start);
+                                                (split.seed + b) % (largest_seed + 1), obstacles);
             });
         }
         ProcessSet set;                   // ends the runs still going on every way out
@@ -210,20 +187,16 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
                 for (std::size_t axis = 0; axis < 3; ++axis) p[axis] += origin[b][axis];
             }
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-            tell(cat("sub-box ", b + 1, " of ", boxes.size(), again ? " packed again beside its neighbours" : " packed",
-                     " (", fmt::Fixed{elapsed.count(), 1}, " s)"));
+            tell(cat("sub-box ", b + 1, " of ", boxes.size(), " packed (", fmt::Fixed{elapsed.count(), 1}, " s)"));
         }
     };
 
-    std::vector<std::size_t> all(boxes.size());
-    for (std::size_t b = 0; b < boxes.size(); ++b) all[b] = b;
-    pack_round(all, false);
     for (std::size_t round = 0; round < round_count(grid); ++round) {
         std::vector<std::size_t> now;
         for (std::size_t b = 0; b < boxes.size(); ++b) {
             if (boxes[b].round == round) now.push_back(b);
         }
-        if (round > 0) pack_round(now, true);  // the first round's neighbours are all packed later
+        pack_round(now);
         for (const std::size_t b : now) settled[b] = true;
     }
 

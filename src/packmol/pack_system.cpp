@@ -12,7 +12,6 @@
 #include "common/utf8.hpp"
 #include "packmol/packed_pdb.hpp"
 #include "packmol/packmol_log.hpp"
-#include "packmol/packmol_restart.hpp"
 
 namespace cellkit {
 
@@ -41,8 +40,7 @@ std::optional<std::array<int, 2>> packmol_version(const std::string& out) {
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
                                  const std::vector<std::uint64_t>& counts, const Vec3& box,
                                  const std::vector<PackRegion>& regions, double tolerance,
-                                 std::optional<std::uint64_t> seed, const std::vector<Vec3>& obstacles,
-                                 const std::vector<std::vector<Vec3>>& start) {
+                                 std::optional<std::uint64_t> seed, const std::vector<Vec3>& obstacles) {
     std::vector<SpeciesTemplate> templates;
     for (std::size_t i = 0; i < active.size(); ++i) {
         if (counts[i] == 0) continue;
@@ -50,11 +48,6 @@ ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveS
         templates.push_back(
             {.file_name = template_file_name(i, molecule.name), .count = counts[i], .region = regions[i]});
         replace_file(dir / templates.back().file_name, species_template_pdb(molecule));
-        if (start.empty()) continue;
-        std::vector<Vec3> shape;
-        for (const PseudoAtom& atom : molecule.pseudo_atoms) shape.push_back(atom.position);
-        templates.back().restart_file = cat("restart_", i, ".pack");
-        replace_file(dir / templates.back().restart_file, packmol_restart(as_read_by_packmol(shape), start[i]));
     }
     if (!obstacles.empty()) replace_file(dir / obstacles_file_name, obstacles_pdb(obstacles));
     const std::filesystem::path script = dir / "pack.inp";

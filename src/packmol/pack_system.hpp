@@ -37,14 +37,11 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
 // Writes into `dir` the templates of the species whose entry in `counts` (one
 // per active species) is above 0 and a pack.inp placing them inside their entry of `regions` (one per
 // active species) in the periodic box from the origin to `box`, clear of `obstacles` (fixed
-// atoms, if any), starting from `start` (per species the atoms of its
-// molecules, consecutive) when it is given; returns the request that runs
-// Packmol on them there.
+// atoms, if any); returns the request that runs Packmol on them there.
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
                                  const std::vector<std::uint64_t>& counts, const Vec3& box,
                                  const std::vector<PackRegion>& regions, double tolerance,
-                                 std::optional<std::uint64_t> seed = {}, const std::vector<Vec3>& obstacles = {},
-                                 const std::vector<std::vector<Vec3>>& start = {});
+                                 std::optional<std::uint64_t> seed = {}, const std::vector<Vec3>& obstacles = {});
 
 // Throws Error "failed to launch packmol (is it installed and on PATH?): {system text}".
 [[noreturn]] void fail_packmol_launch(const LaunchError& e);

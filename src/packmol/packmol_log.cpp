@@ -45,8 +45,8 @@ std::string quoted(std::string_view line) {
 }  // namespace
 
 std::string packmol_log_text(const std::optional<int>& exit_code, const std::string& out, const std::string& err) {
-    return cat("packmol exited ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out),
-               "\nstderr:\n", utf8_lossy(err));
+    return cat("packmol exited ", exit_status_text(exit_code), ":\nstdout:\n", utf8_lossy(out), "\nstderr:\n",
+               utf8_lossy(err));
 }
 
 std::string packmol_brief(const std::optional<int>& exit_code, const std::string& out_bytes,
