@@ -8,10 +8,9 @@
   most N at once (`_pack_packmol_sub_boxes_py`), when that is faster than one run: the grid is the
   one Packmol's measured times say packs fastest on N runs at once, every sub-box at least 1,000
   molecules and two of the largest molecule wide; small boxes get the single run of `jobs=1`. The
-  box is periodic and the sub-boxes fill it without gaps: all are packed at once, each up to its
-  faces; then, round by round, each is packed again from where its molecules are, clear of the atoms
-  its neighbours of earlier rounds put near its faces, so the tolerance holds across every face and
-  no empty plane opens (`bench/README.md` has the measurements).
+  box is periodic and the sub-boxes fill it without gaps: round by round, each is packed once up to
+  its faces, clear of the atoms its neighbours of earlier rounds put near them, so the tolerance
+  holds across every face and no empty plane opens (`bench/README.md` has the measurements).
 - `jobs=None` (the default): as `jobs=N` with N the cores this process may use.
 """
 
