@@ -294,6 +294,10 @@ def test_a_framework_file_is_placed_never_packed(tmp_path):
     assert "0.000000 -2.000000 0.000000 xy xz yz\n" in (tmp_path / "e" / "data.lmp").read_text()
     assert "group framework molecule 1:1  # wall\nneigh_modify exclude molecule/intra framework\n" in \
         (tmp_path / "e" / "forcefield.lmp").read_text()
+    from cellkit.check import CheckError, compare_with_raspa3
+
+    with pytest.raises(CheckError, match="has a tilted box: compare evaluates upright boxes of molecules"):
+        compare_with_raspa3([wall, gas], [1, 1], tmp_path / "e", ff, lmp="lmp")
 
 
 def test_the_command_loads_writes_and_reports(mfi, tmp_path, capsys):

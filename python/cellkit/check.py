@@ -6,6 +6,7 @@ launcher finds the MPI library that the package's Python module alone does not."
 
 from __future__ import annotations
 
+import itertools
 import math
 import os
 import re
@@ -228,8 +229,9 @@ def compare_with_raspa3(species: Sequence[str | os.PathLike[str]], counts: Seque
         raise CheckError(f"{data} has no box or Atoms section as cellkit writes them") from e
     if len(species) != len(counts):
         raise CheckError(f"--species has {len(species)} entries but --counts has {len(counts)} (they must match 1:1)")
-    with open(data, encoding="utf-8") as f:
-        if any(line.endswith(" xy xz yz") for line in f):
+    with open(data, encoding="utf-8") as f:  # the tilts, if any, follow the bounds in the header
+        bounds = itertools.takewhile(lambda line: line.strip() != "Atoms", f)
+        if any(line.rstrip().endswith(" xy xz yz") for line in bounds):
             raise CheckError(f"{data} has a tilted box: compare evaluates upright boxes of molecules")
     molecules = [raspa_init._load_molecule(os.fspath(p)) for p in species]
     names = [kind for mol, count in zip(molecules, counts) for _ in range(count) for kind, _ in mol.atoms]
