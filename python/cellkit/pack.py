@@ -273,14 +273,13 @@ def gcmc(
     from .framework import read_framework
     from .gcmc import gcmc_with_raspa3, write_lammps
 
-    if isinstance(species, (str, os.PathLike)):
-        raise TypeError("species must be a list of paths, not a single path")
+    guests = _paths(species, "species")
     # The CIF is read before RASPA3's library is loaded: in the other order gemmi crashes.
     read = read_framework(framework, force_field)
-    loading = gcmc_with_raspa3(read, species, force_field, float(temperature), float(pressure),
+    loading = gcmc_with_raspa3(read, guests, force_field, float(temperature), float(pressure),
                                cells=None if cells is None else [int(n) for n in cells],
                                n_init_cycles=int(init_cycles), n_prod_cycles=int(prod_cycles), seed=int(seed))
-    summary = write_lammps(loading, read, species, force_field, out_dir, pair_setup(pair_style), explicit_lb,
+    summary = write_lammps(loading, read, guests, force_field, out_dir, pair_setup(pair_style), explicit_lb,
                            _starter(lammps_input, temperature, None))
     return f"{summary.rstrip()}\n{loading}\n"
 
