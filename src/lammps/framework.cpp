@@ -8,13 +8,11 @@ namespace cellkit {
 
 using fmt::cat;
 
-bool has_framework(const ActiveSpeciesList& active) {
-    return std::any_of(active.begin(), active.end(),
-                       [](const ActiveSpecies& s) { return s.resolved.molecule->framework; });
-}
-
 std::string framework_block(const ActiveSpeciesList& active) {
-    if (!has_framework(active)) return {};
+    if (std::none_of(active.begin(), active.end(),
+                     [](const ActiveSpecies& s) { return s.resolved.molecule->framework; })) {
+        return {};
+    }
     std::string out =
         cat("\n# The framework, held still by the starter input as RASPA3 holds it. The pairs within it are left\n"
             "# out, as RASPA3 leaves them out (LAMMPS warns that the Ewald sum still counts them: a constant).\n");

@@ -12,8 +12,6 @@ namespace cellkit {
 // The LAMMPS group of the framework atoms, defined in forcefield.lmp.
 inline constexpr const char* framework_group = "framework";
 
-bool has_framework(const ActiveSpeciesList& active);
-
 // The lines of forcefield.lmp that define the group by molecule ID and leave out the framework's own
 // pairs; empty when the box holds no framework.
 std::string framework_block(const ActiveSpeciesList& active);
