@@ -122,7 +122,9 @@ def test_calls_and_the_script_packmol_reads(real_packmol, stand_in, tmp_path, mo
     assert script.startswith(f"# created by boxloom\ntolerance {tolerance}\nfiletype pdb\noutput simbox.pdb\n")
     assert re.findall(r"^structure (.*)\n  number (\d+)$", script, re.M) == [
         ("species_0_water.pdb", "3"), ("species_1.pdb", "2")]  # numbered among the species packed
-    assert (rec / "files").read_text().split() == ["pack.inp", "species_0_water.pdb", "species_1.pdb"]
+    assert re.findall(r"^  restart_from (.*)$", script, re.M) == ["species_0.start", "species_1.start"]
+    assert (rec / "files").read_text().split() == ["pack.inp", "species_0.start", "species_0_water.pdb",
+                                                   "species_1.pdb", "species_1.start"]
     assert pathlib.Path((rec / "cwd").read_text().strip()).parent == tmp
     assert list(tmp.iterdir()) == []
 

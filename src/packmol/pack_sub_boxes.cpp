@@ -110,8 +110,9 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
 
     // The sub-boxes are packed round by round, those of one round side by side: each fills its slice up
     // to the faces, as evenly as one run fills the box, clear of the atoms that its neighbours of
-    // earlier rounds put near its faces, which its run holds fixed. Packmol's first guesses are then
-    // spread over the whole slice (avoid_overlap no), so no layer along the faces stays empty.
+    // earlier rounds put near its faces, which its run holds fixed. Its molecules start anywhere in the
+    // slice, up to a share of the tolerance from those atoms (first_guesses()), so no layer along the
+    // faces stays empty: Packmol only pushes molecules apart.
     // Packmol's time grows with the box its cells cover, so each sub-box runs in a box of its own:
     // along a cut axis its slice and room for the obstacles on both sides, with a gap of the
     // tolerance so that nothing meets through that box's periodic faces; along an uncut axis the
@@ -156,7 +157,7 @@ PackedSubBoxes pack_sub_boxes(const std::filesystem::path& work_dir, const Activ
                 if (::mkdir(run.dir.c_str(), 0700) != 0) sys_fail(cat("creating ", display(run.dir)), errno);
                 run.request = write_packmol_run(run.dir, active, boxes[b].counts, box,
                                                 std::vector<PackRegion>(active.size(), local), tolerance,
-                                                (split.seed + b) % (largest_seed + 1), obstacles);
+                                                (split.seed + b) % (largest_seed + 1), obstacles, should_stop);
             });
         }
         ProcessSet set;                   // ends the runs still going on every way out

@@ -10,6 +10,7 @@
 #include "common/file_io.hpp"
 #include "common/number_format.hpp"
 #include "common/utf8.hpp"
+#include "packmol/first_guess.hpp"
 #include "packmol/packed_pdb.hpp"
 #include "packmol/packmol_log.hpp"
 
@@ -40,21 +41,37 @@ std::optional<std::array<int, 2>> packmol_version(const std::string& out) {
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
                                  const std::vector<std::uint64_t>& counts, const Vec3& box,
                                  const std::vector<PackRegion>& regions, double tolerance,
-                                 std::optional<std::uint64_t> seed, const std::vector<Vec3>& obstacles) {
+                                 std::optional<std::uint64_t> seed, const std::vector<Vec3>& obstacles,
+                                 const StopCheck& should_stop) {
     std::vector<SpeciesTemplate> templates;
+    std::vector<GuessSpecies> guessed;
     for (std::size_t i = 0; i < active.size(); ++i) {
         if (counts[i] == 0) continue;
         const Molecule& molecule = *active[i].resolved.molecule;
-        templates.push_back(
-            {.file_name = template_file_name(i, molecule.name), .count = counts[i], .region = regions[i]});
+        templates.push_back({.file_name = template_file_name(i, molecule.name),
+                             .count = counts[i],
+                             .region = regions[i],
+                             .restart_file = cat("species_", i, ".start")});
         replace_file(dir / templates.back().file_name, species_template_pdb(molecule));
+        GuessSpecies& g = guessed.emplace_back(GuessSpecies{.atoms = {}, .count = counts[i], .region = regions[i]});
+        for (const PseudoAtom& atom : molecule.pseudo_atoms) g.atoms.push_back(atom.position);
+    }
+    const std::vector<std::vector<Placement>> starts =
+        first_guesses(guessed, box, tolerance, obstacles, seed.value_or(default_seed), should_stop);
+    for (std::size_t t = 0; t < templates.size(); ++t) {
+        if (starts[t].empty()) {
+            templates[t].restart_file.clear();
+        } else {
+            replace_file(dir / templates[t].restart_file, packmol_restart(starts[t]));
+        }
     }
     if (!obstacles.empty()) replace_file(dir / obstacles_file_name, obstacles_pdb(obstacles));
     const std::filesystem::path script = dir / "pack.inp";
     replace_file(script, packmol_script(tolerance, box, templates, seed, !obstacles.empty()));
     // Packmol runs inside the folder, and the script names its files relative
     // to it: Packmol reads paths up to the first blank.
-    return {.program = "packmol", .arguments = {}, .working_dir = dir, .stdin_file = script, .should_stop = {}};
+    return {
+        .program = "packmol", .arguments = {}, .working_dir = dir, .stdin_file = script, .should_stop = should_stop};
 }
 
 void fail_packmol_launch(const LaunchError& e) {
@@ -101,8 +118,8 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
                                       : PackRegion{{0.0, 0.0, shaped.z_range[s][0]},
                                                    {shaped.box[0], shaped.box[1], shaped.z_range[s][1]}});
     }
-    ProcessRequest request = write_packmol_run(work_dir, active, counts, shaped.box.edges, regions, tolerance, seed);
-    request.should_stop = should_stop;
+    ProcessRequest request =
+        write_packmol_run(work_dir, active, counts, shaped.box.edges, regions, tolerance, seed, {}, should_stop);
     ProcessResult run;
     try {
         run = run_process(request);

@@ -37,11 +37,13 @@ PackedBox pack_system(const std::filesystem::path& work_dir, const ActiveSpecies
 // Writes into `dir` the templates of the species whose entry in `counts` (one
 // per active species) is above 0 and a pack.inp placing them inside their entry of `regions` (one per
 // active species) in the periodic box from the origin to `box`, clear of `obstacles` (fixed
-// atoms, if any); returns the request that runs Packmol on them there.
+// atoms, if any), each molecule starting where first_guesses() puts it; returns the request that runs
+// Packmol on them there, which stops when `should_stop` asks.
 ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveSpeciesList& active,
                                  const std::vector<std::uint64_t>& counts, const Vec3& box,
                                  const std::vector<PackRegion>& regions, double tolerance,
-                                 std::optional<std::uint64_t> seed = {}, const std::vector<Vec3>& obstacles = {});
+                                 std::optional<std::uint64_t> seed = {}, const std::vector<Vec3>& obstacles = {},
+                                 const StopCheck& should_stop = {});
 
 // Throws Error "failed to launch packmol (is it installed and on PATH?): {system text}".
 [[noreturn]] void fail_packmol_launch(const LaunchError& e);

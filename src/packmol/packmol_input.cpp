@@ -68,13 +68,14 @@ std::string packmol_script(double tolerance, const Vec3& box, const std::vector<
                           "\nfiletype pdb\noutput simbox.pdb\npbc 0.0000 0.0000 0.0000 ", fmt::Fixed{box[0], 4}, " ",
                           fmt::Fixed{box[1], 4}, " ", fmt::Fixed{box[2], 4}, "\n");
     if (seed) out.append(cat("seed ", *seed, "\n"));
-    // Packmol's first guesses otherwise keep a cell clear of fixed atoms, and the layer left empty
-    // along them stays empty: Packmol only pushes molecules apart.
+    // For molecules without a restart file: Packmol's own first guesses otherwise keep a cell clear of
+    // fixed atoms, and the layer left empty along them stays empty, as Packmol only pushes molecules apart.
     if (obstacles) out.append("avoid_overlap no\n");
     for (const SpeciesTemplate& t : templates) {
         out.append(cat("\nstructure ", t.file_name, "\n  number ", t.count, "\n  inside box"));
         for (double v : t.region.lo) out.append(cat(" ", fmt::Fixed{v, 4}));
         for (double v : t.region.hi) out.append(cat(" ", fmt::Fixed{v, 4}));
+        if (!t.restart_file.empty()) out.append(cat("\n  restart_from ", t.restart_file));
         out.append("\nend structure\n");
     }
     if (obstacles) {

@@ -21,7 +21,8 @@ struct PackRegion {
 struct SpeciesTemplate {
     std::string file_name;  // relative to the working directory Packmol runs in
     std::uint64_t count = 0;
-    PackRegion region;  // every atom of its molecules inside
+    PackRegion region;         // every atom of its molecules inside
+    std::string restart_file;  // where its molecules start, if not at Packmol's own random guesses
 };
 
 // "species_{position}_{name}.pdb"; "species_{position}.pdb" for a name that

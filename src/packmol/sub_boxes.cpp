@@ -35,7 +35,7 @@ double grid_seconds(const Grid& grid, double molecules, const Box& box, double t
 }  // namespace
 
 double packmol_seconds(double molecules) {
-    return 0.03 + molecules * (0.36e-3 + 0.4e-3 * (1.0 - std::exp(-molecules / 30'000.0)));
+    return 0.03 + molecules * (0.16e-3 + 0.22e-3 * (1.0 - std::exp(-molecules / 40'000.0)));
 }
 
 std::size_t round_count(const Grid& grid) {

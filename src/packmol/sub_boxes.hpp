@@ -29,8 +29,9 @@ struct SubBox {
 
 // Packmol's time for a run of `molecules` molecules of a small molecule at liquid density, in
 // seconds: start-up, and a time per molecule that grows with the molecules of the run. Fitted to
-// periodic boxes of water at 1000 kg/m³, one run on one core of the project's machine: 0.38 s for
-// 1,000 molecules, 3.7 s for 8,000, 11.3 s for 20,000, 21.8 s for 32,000, 76 s for 100,000.
+// periodic boxes of water at 1000 kg/m³ started from first_guesses(), one run on one core of the
+// project's machine: 0.2 s for 1,000 molecules, 1.7 s for 10,000, 4.2 s for 20,000, 9.3 s for 30,000,
+// 17.5 s for 50,000, 36.6 s for 100,000.
 double packmol_seconds(double molecules);
 
 // The grid that packs `molecules` molecules fastest with `jobs` Packmol runs at once, by

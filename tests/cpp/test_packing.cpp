@@ -189,7 +189,8 @@ TEST_F(PackSystem, TemplatesAreNumberedByPositionAndAMissingPackmolIsNamed) {
     }
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename());
-    EXPECT_EQ(names, (std::set<std::string>{"pack.inp", "species_0_water.pdb", "species_2.pdb"}));
+    EXPECT_EQ(names, (std::set<std::string>{"pack.inp", "species_0_water.pdb", "species_0.start", "species_2.pdb",
+                                            "species_2.start"}));
 
     EXPECT_EQ(fault_of([&] { pack_system(dir_ / "gone", active, cube, 2.0); }),
               "writing {d}/gone/species_0_water.pdb: No such file or directory");
@@ -256,15 +257,15 @@ TEST(SubBoxes, TheGridIsTheFastestThatFitsAndOddCutsAreRefused) {
     // (molecules, edge, extent, jobs): water at 1000 kg/m³, tolerance 2.
     const std::tuple<double, double, double, std::size_t, Grid> cases[] = {
         {1'500, 35.6, 1.6, 2, {1, 1, 1}},   // no two sub-boxes of 1,000
-        {10'000, 66.9, 1.6, 2, {4, 1, 1}},  // two rounds of slabs, two at once (3.2 s against 4.7 s)
-        {20'000, 84.3, 1.6, 2, {4, 1, 1}},
+        {10'000, 66.9, 1.6, 2, {4, 1, 1}},  // two rounds of slabs, two at once (1.7 s against 1.8 s)
+        {20'000, 84.3, 1.6, 2, {4, 1, 1}},  // 3.4 s against 4.4 s
         {20'000, 84.3, 1.6, 1, {1, 1, 1}},   // one core: the walls cost more than smaller runs save
         {20'000, 84.3, 30.0, 2, {1, 1, 1}},  // two long molecules side by side would not fit a slab
-        // Cuts on every axis once the sub-boxes stay thick (333,334 waters: 161 s, against 191 s for
-        // 8 x 8 x 1 and 188 s for 4 x 4 x 4).
-        {100'000, 144.1, 1.6, 2, {4, 4, 2}},
-        {100'000, 144.1, 1.6, 8, {4, 4, 4}},
-        {333'334, 215.4, 1.6, 2, {6, 4, 4}},
+        // Cuts on more axes once the sub-boxes stay thick (100,000 waters: 17.9 s, against 17.6 s for
+        // 4 x 4 x 2 and 20.6 s for 8 x 1 x 1; 333,334: 62.3 s, 59.8 s for 6 x 4 x 4, 67.4 s for 8 x 8 x 1).
+        {100'000, 144.1, 1.6, 2, {4, 4, 1}},
+        {100'000, 144.1, 1.6, 8, {8, 4, 1}},
+        {333'334, 215.4, 1.6, 2, {4, 4, 4}},
     };
     for (const auto& [molecules, edge, extent, jobs, grid] : cases) {
         EXPECT_EQ(choose_grid(molecules, edge, 2.0, extent, jobs), grid) << molecules << " " << extent << " " << jobs;
