@@ -302,7 +302,14 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
                    ". Then 250 fs of strongly damped Langevin dynamics at 0.5 fs, every constraint on.\n"));
     out.append(command("timestep", "0.5"));
     if (!bodies.empty()) {
-        out.append(command("fix", "push_bodies rigid_bodies rigid/small molecule langevin ${T} ${T} 10.0 $(v_seed+1)"));
+        // fix rigid/small's own langevin keyword reads memory it never set (valgrind, LAMMPS 22 Jul 2025),
+        // and a box of linear bodies could turn to NaN in its first step or not, run to run. Langevin
+        // forces on every atom of a body add up to the same drag and noise on its motion and turning.
+        out.append(
+            "# The rigid bodies are damped atom by atom, as fix rigid/small's own langevin keyword can turn\n"
+            "# a body's motion into NaN.\n");
+        out.append(command("fix", "push_bodies rigid_bodies rigid/small molecule"));
+        out.append(command("fix", "push_damp_bodies rigid_bodies langevin ${T} ${T} 10.0 $(v_seed+1)"));
     }
     if (free_atoms) {
         out.append(command("fix", cat("push_damp ", mobile, " langevin ${T} ${T} 10.0 $(v_seed+2)")));
@@ -312,7 +319,7 @@ std::string starter_input(const ActiveSpeciesList& active, const TypeRegistries&
     out.append(command("run", "500"));
     if (!shaken.empty()) out.append(command("unfix", "constrain"));
     if (free_atoms) out.append(command("unfix", "push_move")), out.append(command("unfix", "push_damp"));
-    if (!bodies.empty()) out.append(command("unfix", "push_bodies"));
+    if (!bodies.empty()) out.append(command("unfix", "push_damp_bodies")), out.append(command("unfix", "push_bodies"));
     out.append(command("reset_timestep", "0"));
 
     const bool npt = settings.pressure.has_value();

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <new>
 
 #include "common/error.hpp"
 #include "common/file_io.hpp"
@@ -56,8 +57,14 @@ ProcessRequest write_packmol_run(const std::filesystem::path& dir, const ActiveS
         GuessSpecies& g = guessed.emplace_back(GuessSpecies{.atoms = {}, .count = counts[i], .region = regions[i]});
         for (const PseudoAtom& atom : molecule.pseudo_atoms) g.atoms.push_back(atom.position);
     }
-    const std::vector<std::vector<Placement>> starts =
-        first_guesses(guessed, box, tolerance, obstacles, seed.value_or(default_seed), should_stop);
+    std::vector<std::vector<Placement>> starts;
+    try {
+        starts = first_guesses(guessed, box, tolerance, obstacles, seed.value_or(default_seed), should_stop);
+    } catch (const std::bad_alloc&) {
+        std::uint64_t molecules = 0;
+        for (const GuessSpecies& g : guessed) molecules += g.count;
+        fail("placing ", molecules, " molecules for Packmol needs more memory than this machine gives");
+    }
     for (std::size_t t = 0; t < templates.size(); ++t) {
         if (starts[t].empty()) {
             templates[t].restart_file.clear();
