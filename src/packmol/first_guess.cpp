@@ -40,9 +40,13 @@ std::array<Vec3, 3> packmol_rows(const Placement& at) {
 // Atoms binned into cells at least the clearance wide, periodic on every axis of the box.
 class AtomCells {
 public:
-    AtomCells(const Vec3& box, double clearance) : box_(box) {
+    // A dilute gas would want far more cells than atoms; wider cells find the same neighbours.
+    AtomCells(const Vec3& box, double clearance, double atoms) : box_(box) {
+        double wanted = 1.0;
+        for (std::size_t a = 0; a < 3; ++a) wanted *= std::fmax(1.0, box[a] / clearance);
+        const double shrink = std::cbrt(std::fmax(1.0, wanted / std::fmax(64.0, 2.0 * atoms)));
         for (std::size_t a = 0; a < 3; ++a) {
-            n_[a] = std::max<std::size_t>(1, static_cast<std::size_t>(box[a] / clearance));
+            n_[a] = std::max<std::size_t>(1, static_cast<std::size_t>(box[a] / clearance / shrink));
             side_[a] = box[a] / static_cast<double>(n_[a]);
         }
         head_.assign(n_[0] * n_[1] * n_[2], none);
@@ -151,7 +155,10 @@ std::vector<std::vector<Placement>> first_guesses(const std::vector<GuessSpecies
     const double clearance = clearance_share * tolerance;
     std::vector<std::vector<Placement>> out(species.size());
     if (!(clearance > 0.0)) return out;
-    AtomCells cells(box, clearance);
+    double atoms = static_cast<double>(obstacles.size());
+    for (const GuessSpecies& sp : species)
+        atoms += static_cast<double>(sp.count) * static_cast<double>(sp.atoms.size());
+    AtomCells cells(box, clearance, atoms);
     for (const Vec3& p : obstacles) cells.add(p);
     std::mt19937_64 rng(seed);
 
