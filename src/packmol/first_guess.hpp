@@ -3,7 +3,7 @@
 // Packmol's own first guesses are uniform at random, and untangling the overlaps they make is most of
 // its time. Molecules placed one by one instead, each at the best of a few random tries at keeping
 // its atoms clear of those placed before, are spread as evenly and leave Packmol far less to do:
-// a periodic box of 100,000 waters packs in about half the time.
+// a periodic box of 100,000 waters packs in about 60 % of the time.
 #pragma once
 
 #include <cstdint>
