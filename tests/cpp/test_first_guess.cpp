@@ -82,6 +82,7 @@ TEST(FirstGuess, MoleculesKeepClearOfEachOtherAndOfFixedAtomsInTheirRegions) {
     EXPECT_EQ(first_guesses(species, box, tolerance, fixed, 7)[0][5].centre, guesses[0][5].centre);
     EXPECT_NE(first_guesses(species, box, tolerance, fixed, 8)[0][5].centre, guesses[0][5].centre);
     EXPECT_TRUE(first_guesses(species, box, 0.0, fixed, 7)[0].empty());
+    EXPECT_THROW(first_guesses(species, box, tolerance, fixed, 7, [] { return true; }), Interrupted);
     // A dilute gas: a box of 5 µm holds ten molecules without a cell for every 1.6 Å.
     const Vec3 far{50'000, 50'000, 50'000};
     EXPECT_EQ(first_guesses({{.atoms = water, .count = 10, .region = {{0, 0, 0}, far}}}, far, 2.0, {}, 1)[0].size(),
