@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -19,5 +20,15 @@ public:
     Vec3View(const std::vector<Vec3>& triples) : std::span<const Vec3>(triples) {}
     Vec3View(std::vector<Vec3>&&) = delete;
 };
+
+// The mean of the points: a template's centre, where its turns are about.
+inline Vec3 centroid(std::span<const Vec3> points) {
+    Vec3 c{};
+    for (const Vec3& p : points) {
+        for (std::size_t k = 0; k < 3; ++k) c[k] += p[k];
+    }
+    for (double& x : c) x /= static_cast<double>(points.size());
+    return c;
+}
 
 }  // namespace cellkit

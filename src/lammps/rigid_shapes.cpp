@@ -54,15 +54,6 @@ std::array<double, 4> leading_eigenvector(Matrix4 a) {
     return {v[0][top], v[1][top], v[2][top], v[3][top]};
 }
 
-Vec3 centroid(std::span<const Vec3> points) {
-    Vec3 c{};
-    for (const Vec3& p : points) {
-        for (std::size_t k = 0; k < 3; ++k) c[k] += p[k];
-    }
-    for (double& x : c) x /= static_cast<double>(points.size());
-    return c;
-}
-
 }  // namespace
 
 void best_fit(std::span<const Vec3> from, std::span<const Vec3> to, std::span<Vec3> out) {

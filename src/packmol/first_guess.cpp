@@ -8,6 +8,7 @@
 #include <numeric>
 #include <random>
 
+#include "common/box.hpp"
 #include "common/number_format.hpp"
 
 namespace cellkit {
@@ -76,13 +77,12 @@ public:
                 for (int dx = lo[0]; dx <= hi[0]; ++dx) {
                     k[0] = (c[0] + n_[0] + dx) % n_[0];
                     for (std::size_t i = head_[index(k)]; i != none; i = next_[i]) {
-                        double r2 = 0.0;
-                        for (std::size_t a = 0; a < 3; ++a) {
-                            double d = atoms_[i][a] - w[a];
-                            d -= box_[a] * std::round(d / box_[a]);
-                            r2 += d * d;
+                        const Vec3 d = box_.nearest({atoms_[i][0] - w[0], atoms_[i][1] - w[1], atoms_[i][2] - w[2]});
+                        const double r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+                        if (r2 < reach * reach) {
+                            const double gap = reach - std::sqrt(r2);
+                            sum += gap * gap;
                         }
-                        if (r2 < reach * reach) sum += (reach - std::sqrt(r2)) * (reach - std::sqrt(r2));
                     }
                 }
             }
@@ -102,7 +102,8 @@ private:
     }
     std::size_t index(const std::array<std::size_t, 3>& c) const { return (c[2] * n_[1] + c[1]) * n_[0] + c[0]; }
 
-    Vec3 box_, side_{};
+    Box box_;
+    Vec3 side_{};
     std::array<std::size_t, 3> n_{};
     std::vector<std::size_t> head_, next_;
     std::vector<Vec3> atoms_;
@@ -121,10 +122,7 @@ double outside(const std::vector<Vec3>& atoms, const PackRegion& region) {
 }
 
 std::vector<Vec3> centred(const std::vector<Vec3>& atoms) {
-    Vec3 c{};
-    for (const Vec3& p : atoms) {
-        for (std::size_t a = 0; a < 3; ++a) c[a] += p[a] / static_cast<double>(atoms.size());
-    }
+    const Vec3 c = centroid(atoms);
     std::vector<Vec3> out = atoms;
     for (Vec3& p : out) {
         for (std::size_t a = 0; a < 3; ++a) p[a] -= c[a];
